@@ -1,0 +1,45 @@
+// Shared internals of the simulated modem: the gate every operation passes,
+// seeded values, the clock, interned error texts and the reset registry.
+#ifndef CALSIM_SIM_CORE_H
+#define CALSIM_SIM_CORE_H
+
+#include "console/calapi.h"
+
+#include <cstdint>
+#include <string>
+
+namespace calsim {
+
+// Every operation starts here: records the call, then refuses with an error
+// text for an unknown handle, an injected fault or (when needDevice) a
+// device that is not connected. Null means go on.
+const char *Enter(const char *name, TavrelCalHandle handle, bool needDevice = true);
+
+// Checks only the injected faults of `name` (for the operations that take
+// no handle); records the call.
+const char *EnterNoHandle(const char *name);
+
+// Error texts: returned pointers stay valid for the life of the process.
+const char *Text(const std::string &text);
+const char *Textf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Seeded values for measurements that vary a little from call to call.
+uint32_t RandomU32();
+double RandomUniform(double low, double high);
+
+// The area files register how to return to power-on state.
+using ResetFunction = void (*)();
+struct ResetRegistration {
+    explicit ResetRegistration(ResetFunction f);
+};
+
+// Option values (option 7 is the NVM mode), read by the Device Data side.
+uint32_t OptionValue(uint32_t id);
+
+// Configuration read by the other areas.
+uint32_t CenterFrequencyKHz();
+uint32_t DutMode();
+
+} // namespace calsim
+
+#endif

@@ -1,0 +1,14 @@
+// Tx commands.
+#ifndef TUNEPROBE_TX_COMMANDS_H
+#define TUNEPROBE_TX_COMMANDS_H
+
+#include "console/calapi.h"
+
+int CmdGetTx1Attn(TavrelCalHandle handle);
+int CmdSetTx1Attn(TavrelCalHandle handle);
+int CmdGetTx1OutputPower(TavrelCalHandle handle);
+int CmdSetTx1OutputPower(TavrelCalHandle handle);
+int CmdGetTxDiversitySwitch(TavrelCalHandle handle);
+int CmdSetTxDiversitySwitch(TavrelCalHandle handle);
+
+#endif

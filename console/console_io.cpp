@@ -1,0 +1,326 @@
+#include "console/console_io.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <termios.h>
+#include <unistd.h>
+
+namespace con {
+namespace {
+
+const char kNotNumber[] = "Please enter a number.\n";
+const char kTooLong[] = "That is too long (at most %zu characters). Please try again.\n";
+
+struct Input {
+    bool memory = false;
+    std::string buffer; // what has been read and not yet consumed, from pos
+    std::size_t pos = 0;
+    bool eof = false;
+    bool atLineStart = true; // the last character consumed was a line end
+};
+
+Input g_in;
+std::string *g_sink = nullptr;
+EndOfInputHook g_hook = nullptr;
+
+bool IsSpace(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Reads more from standard input; false at end of input.
+bool Refill()
+{
+    if (g_in.memory || g_in.eof)
+        return false;
+    Flush(); // the prompt must be out before the program waits
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n > 0) {
+            g_in.buffer.erase(0, g_in.pos);
+            g_in.pos = 0;
+            g_in.buffer.append(chunk, static_cast<std::size_t>(n));
+            return true;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        g_in.eof = true;
+        return false;
+    }
+}
+
+int Peek()
+{
+    if (g_in.pos >= g_in.buffer.size() && !Refill())
+        return EOF;
+    return static_cast<unsigned char>(g_in.buffer[g_in.pos]);
+}
+
+int Get()
+{
+    int c = Peek();
+    if (c != EOF) {
+        ++g_in.pos;
+        g_in.atLineStart = (c == '\n');
+    }
+    return c;
+}
+
+[[noreturn]] void EndOfInput()
+{
+    Flush();
+    if (g_hook)
+        g_hook();
+    std::exit(0);
+}
+
+void VPrint(const char *fmt, va_list ap)
+{
+    char small[512];
+    va_list copy;
+    va_copy(copy, ap);
+    int n = std::vsnprintf(small, sizeof small, fmt, copy);
+    va_end(copy);
+    if (n < 0)
+        return;
+    std::string text;
+    if (static_cast<std::size_t>(n) < sizeof small) {
+        text.assign(small, static_cast<std::size_t>(n));
+    } else {
+        text.resize(static_cast<std::size_t>(n) + 1);
+        std::vsnprintf(text.data(), text.size(), fmt, ap);
+        text.resize(static_cast<std::size_t>(n));
+    }
+    if (g_sink)
+        g_sink->append(text);
+    else
+        std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+std::string VFormat(const char *fmt, va_list ap)
+{
+    std::string saved;
+    std::string *old = g_sink;
+    g_sink = &saved;
+    VPrint(fmt, ap);
+    g_sink = old;
+    return saved;
+}
+
+void PrintText(const std::string &text)
+{
+    Print("%s", text.c_str());
+}
+
+} // namespace
+
+void Print(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    VPrint(fmt, ap);
+    va_end(ap);
+}
+
+void Flush()
+{
+    if (!g_sink)
+        std::fflush(stdout);
+}
+
+std::string ReadWord()
+{
+    int c = Get();
+    while (c != EOF && IsSpace(c))
+        c = Get();
+    if (c == EOF)
+        EndOfInput();
+    std::string word(1, static_cast<char>(c));
+    // The delimiter stays in the stream, as with formatted input.
+    while ((c = Peek()) != EOF && !IsSpace(c))
+        word.push_back(static_cast<char>(Get()));
+    return word;
+}
+
+bool ParseUnsigned(const std::string &word, int base, uint32_t &value)
+{
+    const char *start = word.c_str();
+    char *end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(start, &end, base);
+    if (end == start)
+        return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ParseSigned(const std::string &word, int32_t &value)
+{
+    const char *start = word.c_str();
+    char *end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(start, &end, 10);
+    if (end == start)
+        return false;
+    value = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v)));
+    return true;
+}
+
+bool ParseDouble(const std::string &word, double &value)
+{
+    const char *start = word.c_str();
+    char *end = nullptr;
+    double v = std::strtod(start, &end);
+    if (end == start)
+        return false;
+    value = v;
+    return true;
+}
+
+uint32_t AskUnsigned(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        uint32_t v = 0;
+        if (ParseUnsigned(ReadWord(), 10, v))
+            return v;
+        Print(kNotNumber);
+    }
+}
+
+uint32_t AskHex(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        uint32_t v = 0;
+        if (ParseUnsigned(ReadWord(), 16, v))
+            return v;
+        Print(kNotNumber);
+    }
+}
+
+int32_t AskSigned(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        int32_t v = 0;
+        if (ParseSigned(ReadWord(), v))
+            return v;
+        Print(kNotNumber);
+    }
+}
+
+double AskDouble(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        double v = 0;
+        if (ParseDouble(ReadWord(), v))
+            return v;
+        Print(kNotNumber);
+    }
+}
+
+std::string AskText(std::size_t maxLength, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        std::string word = ReadWord();
+        if (word.size() <= maxLength)
+            return word;
+        Print(kTooLong, maxLength);
+    }
+}
+
+void WaitForEnter()
+{
+    // The rest of the line that held the last answer.
+    if (!g_in.atLineStart) {
+        int c;
+        while ((c = Get()) != EOF && c != '\n') {
+        }
+    }
+    // Typed ahead at a terminal; piped answers are never thrown away.
+    if (!g_in.memory && ::isatty(STDIN_FILENO)) {
+        g_in.buffer.clear();
+        g_in.pos = 0;
+        ::tcflush(STDIN_FILENO, TCIFLUSH);
+    }
+    int c = Get();
+    if (c == EOF)
+        EndOfInput();
+    while (c != EOF && c != '\n')
+        c = Get();
+}
+
+void WaitForKey()
+{
+    Flush();
+    if (!g_in.memory && ::isatty(STDIN_FILENO)) {
+        termios saved{};
+        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
+            termios raw = saved;
+            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            raw.c_cc[VMIN] = 1;
+            raw.c_cc[VTIME] = 0;
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+            char key = 0;
+            ssize_t n;
+            do {
+                n = ::read(STDIN_FILENO, &key, 1);
+            } while (n < 0 && errno == EINTR);
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+            return;
+        }
+    }
+    Get();
+}
+
+void UseMemoryInput(const std::string &text)
+{
+    g_in = Input{};
+    g_in.memory = true;
+    g_in.buffer = text;
+}
+
+void UseStandardInput()
+{
+    g_in = Input{};
+}
+
+void CaptureOutput(std::string *sink)
+{
+    if (!sink)
+        std::fflush(stdout);
+    g_sink = sink;
+}
+
+void SetEndOfInputHook(EndOfInputHook hook)
+{
+    g_hook = hook;
+}
+
+} // namespace con

@@ -1,0 +1,63 @@
+// The console I/O module: the only code that touches standard input and
+// output. Handlers print through Print and read every answer through the
+// Ask functions; tests point both ends at memory.
+#ifndef TUNEPROBE_CONSOLE_IO_H
+#define TUNEPROBE_CONSOLE_IO_H
+
+#include <cstdint>
+#include <string>
+
+namespace con {
+
+// printf-style output, the system's texts exactly as they stand.
+void Print(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void Flush();
+
+// Input is a stream of whitespace-delimited words, as with formatted input.
+// ReadWord returns the next word; at end of input it runs the end-of-input
+// hook, which does not return.
+std::string ReadWord();
+
+// One formatted-input conversion each, after printing the prompt (printf
+// style). The leading number of the word is taken ("3abc" reads 3); a word
+// that does not begin with a number is consumed, a short notice printed and
+// the prompt asked again.
+uint32_t AskUnsigned(const char *fmt, ...) __attribute__((format(printf, 1, 2))); // "%u"
+uint32_t AskHex(const char *fmt, ...) __attribute__((format(printf, 1, 2)));      // "%x"
+int32_t AskSigned(const char *fmt, ...) __attribute__((format(printf, 1, 2)));    // "%d"
+double AskDouble(const char *fmt, ...) __attribute__((format(printf, 1, 2)));     // "%lg"
+
+// A word for a text field that holds maxLength characters; a longer word is
+// refused with a notice and the prompt asked again (never truncated).
+std::string AskText(std::size_t maxLength, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// The pause: drops the rest of the current input line and, at a terminal
+// only, whatever was typed ahead; then waits for one line.
+void WaitForEnter();
+
+// One key press without echo at a terminal, else one byte; returns on end of
+// input too (it never runs the end-of-input hook).
+void WaitForKey();
+
+// Conversions used by the Ask functions and ReadDecimal: true when the word
+// begins with a number of that form; the value is cut to 32 bits as
+// formatted input would ("-1" as "%u" is 4294967295).
+bool ParseUnsigned(const std::string &word, int base, uint32_t &value);
+bool ParseSigned(const std::string &word, int32_t &value);
+bool ParseDouble(const std::string &word, double &value);
+
+// Redirection, for tests: memory input instead of standard input, output
+// appended to a string instead of standard output (null restores stdout).
+void UseMemoryInput(const std::string &text);
+void UseStandardInput();
+void CaptureOutput(std::string *sink);
+
+// What end of input does. The program's hook shuts down and exits; a test's
+// hook may throw to leave the handler under test. A hook that returns is
+// followed by exit(0).
+using EndOfInputHook = void (*)();
+void SetEndOfInputHook(EndOfInputHook hook);
+
+} // namespace con
+
+#endif

@@ -1,0 +1,107 @@
+#include "console/startup.h"
+
+#include "console/console_io.h"
+#include "console/helpers.h"
+
+#include <cstdlib>
+#include <string>
+
+const char kDefaultProxyAddress[] = "192.168.10.1";
+
+namespace {
+
+constexpr uint32_t kExitChoice = 4294967295u; // -1 typed at an unsigned question
+constexpr int kConnectAttempts = 10;
+constexpr uint32_t kRetryPauseMs = 1000;
+
+} // namespace
+
+int ConnectWithRetry(TavrelCalHandle handle)
+{
+    if (handle == nullptr)
+        return -1;
+    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+        con::Print("\nTrying to open handle to Device...");
+        const char *error = ConnectDevice(handle);
+        if (error == nullptr) {
+            con::Print("Success!!\n");
+            return 0;
+        }
+        SleepMs(kRetryPauseMs);
+        con::Print("\nFailed because: %s\n", error);
+    }
+    return -1;
+}
+
+TavrelCalHandle SelectInterface()
+{
+    uint32_t type = 0;
+    uint32_t number = 0;
+    std::string address;
+
+    for (;;) {
+        con::Print("\n\nSelect Interface Type\n");
+        con::Print("\n     0. Local");
+        con::Print("\n     1. Ethernet proxy connection to target");
+        con::Print("\n     2. Serial proxy connection to target");
+        con::Print("\n");
+        con::Print("\n    -1. Exit");
+        type = con::AskUnsigned("\n\nINTERFACE TYPE : ");
+
+        if (type == 0) {
+            address.clear();
+            number = 0;
+            break;
+        }
+        if (type == 1) {
+            con::Print("Enter . for default values (%s:%u)\n", kDefaultProxyAddress, kDefaultProxyPort);
+            address = con::AskText(kAddressFieldLength, "  IP Address  ? ");
+            if (address[0] == '.') {
+                address = kDefaultProxyAddress;
+                number = kDefaultProxyPort;
+            } else {
+                number = con::AskUnsigned("  Port number ? ");
+            }
+            con::Print("   Using %s:%u\n", address.c_str(), number);
+            break;
+        }
+        if (type == 2) {
+            con::Print("Enter . for default values (COM1:115200)\n");
+            address = con::AskText(kAddressFieldLength, "  Serial port name ? ");
+            if (address[0] == '.') {
+                address = "COM1";
+                number = kDefaultBaudRate;
+            } else {
+                number = con::AskUnsigned("  Baud rate        ? ");
+            }
+            con::Print("   Using %s:%u\n", address.c_str(), number);
+            break;
+        }
+        if (type == kExitChoice) {
+            con::Flush();
+            std::exit(0);
+        }
+        con::Print("\nInvalid interface type. Please try again ...");
+    }
+
+    TavrelCalHandle handle = GetCalInterface(type, address.c_str(), number);
+    if (ConnectWithRetry(handle) != 0) {
+        if (type == 0)
+            con::Print("\nERROR: Unable to open a Local Cal API interface\n\n");
+        else
+            con::Print("\nERROR: Unable to open a Host Proxy Cal API interface\n\n");
+        con::Print("Press ENTER to exit ...");
+        con::WaitForKey();
+        con::Flush();
+        std::exit(1);
+    }
+    return handle;
+}
+
+void ShutDown(TavrelCalHandle handle)
+{
+    con::Print("\nClosing application...\n");
+    DisconnectDevice(handle);
+    CloseCalInterface();
+    con::Flush();
+}

@@ -1,0 +1,30 @@
+// Start-up and shutdown of tuneprobe: the interface dialogue, the connection
+// attempts and the orderly close.
+#ifndef TUNEPROBE_STARTUP_H
+#define TUNEPROBE_STARTUP_H
+
+#include "console/calapi.h"
+
+#include <cstddef>
+
+// The Ethernet proxy default, a fixed private address; the simulated library
+// never connects to it.
+extern const char kDefaultProxyAddress[];
+constexpr uint32_t kDefaultProxyPort = 2800;
+constexpr uint32_t kDefaultBaudRate = 115200;
+
+// The address or port name field holds 15 characters and its NUL.
+constexpr std::size_t kAddressFieldLength = 15;
+
+// Runs the interface dialogue, opens the interface and connects the device.
+// Returns the handle, or ends the process: status 0 when the operator types
+// -1, status 1 when the interface cannot be opened or connected.
+TavrelCalHandle SelectInterface();
+
+// Up to ten ConnectDevice attempts one second apart; 0 when connected.
+int ConnectWithRetry(TavrelCalHandle handle);
+
+// "Closing application", disconnect (result ignored) and close.
+void ShutDown(TavrelCalHandle handle);
+
+#endif

@@ -1,0 +1,22 @@
+// Device Data information and management commands.
+#ifndef TUNEPROBE_DEVDATA_INFO_H
+#define TUNEPROBE_DEVDATA_INFO_H
+
+#include "console/calapi.h"
+
+int CmdLoadDevData(TavrelCalHandle handle);
+int CmdIsDevDataValid(TavrelCalHandle handle);
+int CmdAreDevDataChecksumsValidArray(TavrelCalHandle handle);
+int CmdGetDevDataChecksumsArray(TavrelCalHandle handle);
+int CmdIsCalibrationValid(TavrelCalHandle handle);
+int CmdGetCalibrationInfo(TavrelCalHandle handle);
+int CmdGetMACAddress(TavrelCalHandle handle);
+int CmdGetDevDataSize(TavrelCalHandle handle);
+int CmdGetDevDataInfo(TavrelCalHandle handle);
+int CmdGetFlash2xDevDataInfo(TavrelCalHandle handle);
+int CmdSelectActiveDevDataSection(TavrelCalHandle handle);
+int CmdInitializeFlash(TavrelCalHandle handle);
+int CmdSelectCurrentDevDataSection(TavrelCalHandle handle);
+int CmdCopyDevDataSection(TavrelCalHandle handle);
+
+#endif

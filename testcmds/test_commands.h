@@ -1,0 +1,13 @@
+// Test commands: echo, automated, sleep accuracy, Device Data write and NVM mode tests.
+#ifndef TUNEPROBE_TEST_COMMANDS_H
+#define TUNEPROBE_TEST_COMMANDS_H
+
+#include "console/calapi.h"
+
+int CmdEchoTest(TavrelCalHandle handle);
+int CmdAutomatedTest(TavrelCalHandle handle);
+int CmdSleepAccuracyTest(TavrelCalHandle handle);
+int CmdDevDataWriteTest(TavrelCalHandle handle);
+int CmdNvmModeTest(TavrelCalHandle handle);
+
+#endif

@@ -1,0 +1,156 @@
+#include "tests/support/console_harness.h"
+
+#include "calsim/control.h"
+#include "console/console_io.h"
+#include "console/helpers.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_support {
+namespace {
+
+void ThrowInputEnded()
+{
+    throw InputEnded{};
+}
+
+// Tests never wait for real: sleeps return at once.
+void NoSleep(uint32_t) {}
+
+} // namespace
+
+Bench::Bench(uint32_t seed, bool connect)
+{
+    calsim::Reset(seed);
+    SeedRandom(seed);
+    SetSleepFunction(NoSleep);
+    handle_ = GetCalInterface(TAVREL_IF_LOCAL, "", 0);
+    if (connect)
+        ConnectDevice(handle_);
+    con::SetEndOfInputHook(ThrowInputEnded);
+}
+
+Bench::~Bench()
+{
+    con::CaptureOutput(nullptr);
+    con::UseStandardInput();
+    con::SetEndOfInputHook(nullptr);
+    SetSleepFunction(nullptr);
+    SetClockFunction(nullptr);
+    calsim::Reset(1);
+}
+
+void Bench::Begin(const std::string &input)
+{
+    output_.clear();
+    con::UseMemoryInput(input);
+    con::CaptureOutput(&output_);
+}
+
+std::string Bench::End()
+{
+    con::CaptureOutput(nullptr);
+    return output_;
+}
+
+std::string Bench::Run(CommandHandler handler, const std::string &input, int *result, bool *ended)
+{
+    return RunCode(
+        [&] {
+            int r = handler(handle_);
+            if (result)
+                *result = r;
+        },
+        input, ended);
+}
+
+std::string ReadDataFile(const std::string &name)
+{
+    std::ifstream in(std::string(TESTS_DATA_DIR) + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string TuneprobePath()
+{
+    return TUNEPROBE_PATH;
+}
+
+ProgramRun RunProgram(const std::string &path, const std::string &input, const std::vector<std::string> &env,
+                      int timeoutMs)
+{
+    ProgramRun run;
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
+        return run;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        for (const std::string &entry : env)
+            putenv(const_cast<char *>(entry.c_str()));
+        execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    signal(SIGPIPE, SIG_IGN);
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t written = 0;
+    int writeFd = toChild[1];
+    if (input.empty()) {
+        close(writeFd);
+        writeFd = -1;
+    }
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            run.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        pollfd fds[2] = {{fromChild[0], POLLIN, 0}, {writeFd, POLLOUT, 0}};
+        int n = poll(fds, writeFd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (writeFd >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t w = write(writeFd, input.data() + written, input.size() - written);
+            if (w > 0)
+                written += static_cast<std::size_t>(w);
+            if (w < 0 || written == input.size()) {
+                close(writeFd);
+                writeFd = -1;
+            }
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buffer[8192];
+            ssize_t r = read(fromChild[0], buffer, sizeof buffer);
+            if (r <= 0)
+                break;
+            run.output.append(buffer, static_cast<std::size_t>(r));
+        }
+    }
+    if (writeFd >= 0)
+        close(writeFd);
+    close(fromChild[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!run.timedOut && WIFEXITED(status))
+        run.exitStatus = WEXITSTATUS(status);
+    return run;
+}
+
+} // namespace testing_support

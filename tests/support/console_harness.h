@@ -1,0 +1,82 @@
+// Test harness for tuneprobe's handlers: answers from memory, output into a
+// string, end of input leaves the handler under test, and a simulated
+// device that is open and connected.
+#ifndef TESTS_CONSOLE_HARNESS_H
+#define TESTS_CONSOLE_HARNESS_H
+
+#include "console/calapi.h"
+#include "console/handler.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Thrown by the test's end-of-input hook; caught by Run.
+struct InputEnded {};
+
+// One test's simulated device and console. The constructor resets the
+// simulator (seeded, virtual clock), opens a local interface, connects, and
+// points the console at memory; the destructor restores everything.
+class Bench {
+public:
+    explicit Bench(uint32_t seed = 1, bool connect = true);
+    ~Bench();
+    Bench(const Bench &) = delete;
+    Bench &operator=(const Bench &) = delete;
+
+    TavrelCalHandle handle() const { return handle_; }
+
+    // Runs handler with `input` as the operator's answers; returns the
+    // console output. result receives the handler's result (or is left
+    // alone when the input ended first); ended tells whether it did.
+    std::string Run(CommandHandler handler, const std::string &input = "", int *result = nullptr,
+                    bool *ended = nullptr);
+
+    // The same for any piece of code that talks to the console.
+    template <typename F> std::string RunCode(F &&code, const std::string &input = "", bool *ended = nullptr);
+
+private:
+    void Begin(const std::string &input);
+    std::string End();
+
+    TavrelCalHandle handle_ = nullptr;
+    std::string output_;
+};
+
+template <typename F> std::string Bench::RunCode(F &&code, const std::string &input, bool *ended)
+{
+    Begin(input);
+    bool stopped = false;
+    try {
+        code();
+    } catch (const InputEnded &) {
+        stopped = true;
+    }
+    if (ended)
+        *ended = stopped;
+    return End();
+}
+
+// Reads a file of the tests' data folder (expected transcripts).
+std::string ReadDataFile(const std::string &name);
+
+// Result of running a program with piped input.
+struct ProgramRun {
+    std::string output;
+    int exitStatus = -1; // -1 when killed
+    bool timedOut = false;
+};
+
+// Runs `path` with `input` on standard input and extra environment entries
+// ("NAME=value"); kills it after timeoutMs.
+ProgramRun RunProgram(const std::string &path, const std::string &input, const std::vector<std::string> &env = {},
+                      int timeoutMs = 20000);
+
+// The tuneprobe binary of this build.
+std::string TuneprobePath();
+
+} // namespace testing_support
+
+#endif
