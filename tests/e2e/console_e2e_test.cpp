@@ -125,3 +125,18 @@ TEST(TuneprobeStartup, ConnectionThatComesUpOnTheThirdAttempt)
                               "\nTrying to open handle to Device...Success!!\n"),
               std::string::npos);
 }
+
+TEST(TuneprobeSession, FaultsSetThroughTheSimulatorsEnvironment)
+{
+    // The second read fails once; the first and third succeed.
+    ProgramRun run = RunTuneprobe("0 1 3 3 3 -1 -1\n", {"CALSIM_FAULTS=GetDeviceMode/1:1=Mode register busy"});
+    EXPECT_EQ(run.exitStatus, 0);
+    const std::string good = "\nGetDeviceMode:\n    DUT Mode        = Normal (0)\n";
+    const std::string bad = "\nGetDeviceMode:\n\nERROR: Mode register busy\n";
+    std::size_t first = run.output.find(good);
+    std::size_t second = run.output.find(bad);
+    std::size_t third = run.output.find(good, second);
+    EXPECT_LT(first, second);
+    EXPECT_NE(second, std::string::npos);
+    EXPECT_NE(third, std::string::npos);
+}
