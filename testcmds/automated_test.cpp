@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kModeAgcFreeRun = 4;
-constexpr uint32_t kModulation16Qam = 1;
-
 using Group = int (*)(TavrelCalHandle);
 
 const Group kGroups[] = {

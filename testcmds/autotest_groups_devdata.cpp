@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr uint32_t kModeTxCw = 2;
-constexpr uint32_t kModulation4Qam = 0;
 constexpr uint32_t kTestBlockBytes = 256;
 constexpr uint32_t kTestAddress = 0x200;
 constexpr int32_t kFirstRegionId = 1;

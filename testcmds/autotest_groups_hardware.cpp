@@ -10,9 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kModulation4Qam = 0;
-constexpr uint32_t kModeAgcFreeRun = 4;
-constexpr uint32_t kModeLoopback = 5;
 constexpr uint32_t kCalFrequencyKHz = 2550;
 constexpr uint32_t kMinPaDriverStep = 9;
 constexpr uint32_t kPoutScanIndex = 5;

@@ -10,12 +10,7 @@
 
 namespace {
 
-constexpr uint32_t kModulation4Qam = 0;
-constexpr uint32_t kModulation16Qam = 1;
 constexpr uint32_t kLastDutMode = 5;
-constexpr uint32_t kModeNormal = 0;
-constexpr uint32_t kModeCalibration = 1;
-constexpr uint32_t kModeAgcFreeRun = 4;
 
 struct Band {
     uint32_t frequency;

@@ -4,6 +4,7 @@
 #include "console/console_io.h"
 #include "console/helpers.h"
 #include "devdata/devdata_info.h"
+#include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"
 
 #include <algorithm>
@@ -21,8 +22,6 @@ constexpr uint32_t kNvmModeBufferedNonMii = 1;
 constexpr uint32_t kNvmModeBufferedMii = 2;
 constexpr uint32_t kLoadFromNvm = 1;
 constexpr uint32_t kLoadFromVdm = 2;
-constexpr uint32_t kModeTxCw = 2;
-constexpr uint32_t kModulation4Qam = 0;
 
 const char kEquals20[] = "====================\n";
 const char kEquals55[] = "=======================================================\n";

@@ -8,6 +8,15 @@
 
 #include <cstdint>
 
+// The DUT modes and modulation types that the test scripts switch between.
+constexpr uint32_t kModeNormal = 0;
+constexpr uint32_t kModeCalibration = 1;
+constexpr uint32_t kModeTxCw = 2;
+constexpr uint32_t kModeAgcFreeRun = 4;
+constexpr uint32_t kModeLoopback = 5;
+constexpr uint32_t kModulation4Qam = 0;
+constexpr uint32_t kModulation16Qam = 1;
+
 // Deepest the stack goes: 15 pushed entries above the fixed bottom slot.
 constexpr uint32_t kDeviceModeStackMax = 15;
 

@@ -19,6 +19,7 @@
 #include "console/menu.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
+#include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@
 using testing_support::ProgramRun;
 using testing_support::RunProgram;
 using testing_support::TuneprobePath;
+using testcmds_checks::Count;
 
 namespace {
 
@@ -74,14 +76,6 @@ std::string Lines(const std::string &word, int count)
 std::string PathTo(const SweepItem &item)
 {
     return "0\n" + std::to_string(item.group) + "\n" + std::to_string(item.item) + "\n";
-}
-
-int Count(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
 }
 
 // Deterministic simulated device, the product's own environment otherwise.

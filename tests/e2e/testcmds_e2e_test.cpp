@@ -1,6 +1,7 @@
 // The test commands and the library option commands through the real
 // binary, driven by answer files the way an operator's script would.
 #include "tests/support/console_harness.h"
+#include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@ using testing_support::ProgramRun;
 using testing_support::ReadDataFile;
 using testing_support::RunProgram;
 using testing_support::TuneprobePath;
+using testcmds_checks::Count;
 
 namespace {
 
@@ -16,14 +18,6 @@ namespace {
 const char kAutomatedTestSession[] = "0\n9\n2\n\n\n\n\n\n\n1\n\n\n-1\n-1\n";
 const char kClosing[] = "\nClosing application...\n";
 constexpr int kAutomatedTestTimeoutMs = 90000;
-
-int Count(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
 
 ProgramRun RunSeeded(const std::string &input, const std::string &faults = "", int timeoutMs = 20000)
 {

@@ -4,17 +4,14 @@
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 #include "tests/support/console_harness.h"
+#include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
 using testing_support::Bench;
+using testcmds_checks::Contains;
 
 namespace {
-
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 std::string RunGroup(Bench &bench, int (*group)(TavrelCalHandle), int *result, const std::string &input = "\n")
 {

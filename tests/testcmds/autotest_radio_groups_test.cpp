@@ -6,24 +6,19 @@
 #include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
+#include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
 using testing_support::Bench;
+using testcmds_checks::Count;
+using testcmds_checks::Contains;
 
 namespace {
 
 // Eight pauses, with the load mode that the Device Data management group's
 // LoadDevData handler asks for after the sixth.
 const char kAutomatedTestAnswers[] = "\n\n\n\n\n\n1\n\n\n";
-
-int Count(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
 
 // The total gain is the device's own figure; the verdicts ignore it.
 std::string WithoutTotals(std::string text)
@@ -33,11 +28,6 @@ std::string WithoutTotals(std::string text)
         text.replace(at + 6, end - at - 6, "*");
     }
     return text;
-}
-
-bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
 }
 
 std::string RunGroup(Bench &bench, int (*group)(TavrelCalHandle), int *result = nullptr)

@@ -5,6 +5,7 @@
 #include "console/helpers.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
+#include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 using testing_support::Bench;
+using testcmds_checks::ExpectDeviceMode;
 
 namespace {
 
@@ -46,15 +48,6 @@ uint32_t NvmMode(Bench &bench)
     uint32_t value = 99;
     EXPECT_EQ(GetOptionByID(bench.handle(), TAVREL_OPTION_NVM_MODE, &value), nullptr);
     return value;
-}
-
-void ExpectDeviceMode(Bench &bench, uint32_t mode, uint32_t modulation)
-{
-    uint32_t m = 99;
-    uint32_t q = 99;
-    ASSERT_EQ(GetDeviceMode(bench.handle(), &m, &q), nullptr);
-    EXPECT_EQ(m, mode);
-    EXPECT_EQ(q, modulation);
 }
 
 } // namespace
@@ -174,7 +167,7 @@ TEST(NvmModeTest, NonMiiWalksTheModesFromOffset0x200)
               std::string::npos);
     EXPECT_EQ(CallsOf(kNvmCalls), ExpectedNvmCalls());
     EXPECT_EQ(NvmMode(bench), 1u); // left buffered
-    ExpectDeviceMode(bench, 3, 2);
+    ExpectDeviceMode(bench.handle(), 3, 2);
 }
 
 TEST(NvmModeTest, MiiUsesOffset0x1000AndNvmMode2)
@@ -227,7 +220,7 @@ TEST(NvmModeTest, FailureInTheMiddleLeavesBothModesWhereTheyAre)
     ASSERT_GE(out.size(), tail.size());
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
     EXPECT_EQ(NvmMode(bench), 1u);
-    ExpectDeviceMode(bench, 2, 0);
+    ExpectDeviceMode(bench.handle(), 2, 0);
 }
 
 TEST(NvmModeTest, RefusedBufferWriteStopsTheTest)

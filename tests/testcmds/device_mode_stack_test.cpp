@@ -2,23 +2,12 @@
 #include "calsim/control.h"
 #include "testcmds/device_mode_stack.h"
 #include "tests/support/console_harness.h"
+#include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
 using testing_support::Bench;
-
-namespace {
-
-void ExpectDeviceMode(Bench &bench, uint32_t mode, uint32_t modulation)
-{
-    uint32_t m = 99;
-    uint32_t q = 99;
-    ASSERT_EQ(GetDeviceMode(bench.handle(), &m, &q), nullptr);
-    EXPECT_EQ(m, mode);
-    EXPECT_EQ(q, modulation);
-}
-
-} // namespace
+using testcmds_checks::ExpectDeviceMode;
 
 TEST(DeviceModeStack, PushAppliesAndPopReappliesThePairBelow)
 {
@@ -30,15 +19,15 @@ TEST(DeviceModeStack, PushAppliesAndPopReappliesThePairBelow)
     });
     EXPECT_EQ(out, "Push[ 1] - set device mode: mode = 4 modulation = 1\n"
                    "Push[ 2] - set device mode: mode = 5 modulation = 2\n");
-    ExpectDeviceMode(bench, 5, 2);
+    ExpectDeviceMode(bench.handle(), 5, 2);
 
     out = bench.RunCode([&] { PopDeviceMode(bench.handle()); });
     EXPECT_EQ(out, "Pop [ 1] - set device mode: mode = 4 modulation = 1\n");
-    ExpectDeviceMode(bench, 4, 1);
+    ExpectDeviceMode(bench.handle(), 4, 1);
 
     out = bench.RunCode([&] { PopDeviceMode(bench.handle()); });
     EXPECT_EQ(out, "Pop [ 0] - set device mode: mode = 0 modulation = 0\n");
-    ExpectDeviceMode(bench, 0, 0);
+    ExpectDeviceMode(bench.handle(), 0, 0);
     EXPECT_EQ(DeviceModeStackDepth(), 0u);
 }
 
@@ -50,7 +39,7 @@ TEST(DeviceModeStack, UnderflowChangesNothing)
     EXPECT_EQ(bench.RunCode([&] { PopDeviceMode(bench.handle()); }), "ERROR: Device mode stack UNDERFLOW\n");
     EXPECT_EQ(calsim::CallCount("SetDeviceMode"), 0);
     EXPECT_EQ(DeviceModeStackDepth(), 0u);
-    ExpectDeviceMode(bench, 3, 2);
+    ExpectDeviceMode(bench.handle(), 3, 2);
 }
 
 TEST(DeviceModeStack, OverflowAtFifteenLeavesTheModeAndPopsStillRestore)
@@ -69,11 +58,11 @@ TEST(DeviceModeStack, OverflowAtFifteenLeavesTheModeAndPopsStillRestore)
     EXPECT_EQ(out, "ERROR: Device mode stack OVERFLOW\n");
     EXPECT_EQ(calsim::CallCount("SetDeviceMode"), 15);
     EXPECT_EQ(DeviceModeStackDepth(), 15u);
-    ExpectDeviceMode(bench, 3, 0);
+    ExpectDeviceMode(bench.handle(), 3, 0);
 
     out = bench.RunCode([&] { PopDeviceMode(bench.handle()); });
     EXPECT_EQ(out, "Pop [14] - set device mode: mode = 2 modulation = 2\n");
-    ExpectDeviceMode(bench, 2, 2);
+    ExpectDeviceMode(bench.handle(), 2, 2);
 }
 
 TEST(DeviceModeStack, LibraryRefusalIsIgnoredButTheEntryStays)
@@ -84,5 +73,5 @@ TEST(DeviceModeStack, LibraryRefusalIsIgnoredButTheEntryStays)
     EXPECT_EQ(bench.RunCode([&] { PushDeviceMode(bench.handle(), 2, 0); }),
               "Push[ 1] - set device mode: mode = 2 modulation = 0\n");
     EXPECT_EQ(DeviceModeStackDepth(), 1u);
-    ExpectDeviceMode(bench, 0, 0);
+    ExpectDeviceMode(bench.handle(), 0, 0);
 }
