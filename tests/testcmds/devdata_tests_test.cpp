@@ -110,19 +110,6 @@ TEST(DevDataWriteTest, RefusedWritesAreCountedAndTheTestGoesOn)
     EXPECT_EQ(result, 0);
 }
 
-TEST(DevDataWriteTest, NonNumericAnswersAreAskedAgain)
-{
-    Bench bench;
-    std::string out = bench.Run(CmdDevDataWriteTest, "yes 1\nzz 200\nmany 0\n");
-    EXPECT_EQ(out, std::string(kWriteTestStart) + "Please enter a number.\nContinue (0=No or 1=Yes)? " +
-                       "\nPlease enter the following parameters: \n"
-                       "  Starting Device Data address (hex)                      ? Please enter a number.\n"
-                       "  Starting Device Data address (hex)                      ? "
-                       "  Device Data write block size (decimal, in 32-bit words) ? Please enter a number.\n"
-                       "  Device Data write block size (decimal, in 32-bit words) ? \n"
-                       "\nTest result: 0 verify errors out of 0 Device Data writes\n");
-}
-
 namespace {
 
 // The library calls of one NVM mode test, checksum handlers included.
