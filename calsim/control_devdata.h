@@ -52,12 +52,13 @@ CALSIM_EXPORT void SetDevDataRegionSize(int32_t regionId, int32_t size);
 // first `bytes` bytes of its data and then fails with `text`.
 CALSIM_EXPORT void FailDevDataWritePartway(const char *operation, uint32_t bytes, const char *text);
 
-// The next `times` reads that cover `address` return that byte XORed with
-// `mask` (the memory itself is unchanged).
-CALSIM_EXPORT void CorruptDevDataReads(uint32_t address, uint8_t mask, int times = 1);
+// After `skip` good ones, the next `times` reads (-1: all) that cover
+// `address` return that byte XORed with `mask`; the memory is unchanged.
+CALSIM_EXPORT void CorruptDevDataReads(uint32_t address, uint8_t mask, int times = 1, int skip = 0);
 
-// The next `times` region reads return `missing` bytes fewer.
-CALSIM_EXPORT void ShortenRegionReads(uint32_t missing, int times = 1);
+// After `skip` good ones, the next `times` region reads (-1: all) return
+// `missing` bytes fewer.
+CALSIM_EXPORT void ShortenRegionReads(uint32_t missing, int times = 1, int skip = 0);
 
 } // namespace calsim
 

@@ -336,11 +336,8 @@ TavrelResult ReadDevDataRegionByID(TavrelCalHandle h, int32_t regionId, int32_t 
         return error;
     uint32_t n = regionSize < 0 ? 0 : std::min(static_cast<uint32_t>(regionSize), extent.size);
     State &dev = Dev();
-    if (dev.regionShortfallTimes != 0) {
+    if (dev.shortRegionRead.Hit())
         n -= std::min(n, dev.regionShortfall);
-        if (dev.regionShortfallTimes > 0)
-            --dev.regionShortfallTimes;
-    }
     if (n > 0 && buffer == nullptr)
         return kInvalidParameter;
     ReadOut(*memory, extent.start, buffer, n);

@@ -53,10 +53,17 @@ struct PartialWrite {
     std::string text;
 };
 
+// Read faults: after `skip` reads it hits, `times` reads (-1: all) go wrong.
+struct ReadFault {
+    int times = 0;
+    int skip = 0;
+    bool Hit();
+};
+
 struct Corruption {
     uint32_t address;
     uint8_t mask;
-    int times;
+    ReadFault fault;
 };
 
 struct State {
@@ -76,7 +83,7 @@ struct State {
     std::map<std::string, PartialWrite> partialWrites;
     std::vector<Corruption> corruptions;
     uint32_t regionShortfall = 0;
-    int regionShortfallTimes = 0;
+    ReadFault shortRegionRead;
 };
 
 State &Dev();

@@ -180,11 +180,8 @@ void ReadOut(const std::vector<uint8_t> &memory, uint32_t address, uint8_t *out,
         return;
     std::memcpy(out, memory.data() + address, count);
     for (Corruption &c : g_state.corruptions) {
-        if (c.times != 0 && c.address >= address && c.address - address < count) {
+        if (c.address >= address && c.address - address < count && c.fault.Hit())
             out[c.address - address] ^= c.mask;
-            if (c.times > 0)
-                --c.times;
-        }
     }
 }
 
@@ -199,6 +196,19 @@ const char *UseKey(uint32_t key)
     }
     g_state.key = 0; // a key serves one write
     return nullptr;
+}
+
+bool ReadFault::Hit()
+{
+    if (times == 0)
+        return false;
+    if (skip > 0) {
+        --skip;
+        return false;
+    }
+    if (times > 0)
+        --times;
+    return true;
 }
 
 bool TakePartialWrite(const char *operation, PartialWrite &fault)
@@ -283,15 +293,15 @@ void FailDevDataWritePartway(const char *operation, uint32_t bytes, const char *
     g_state.partialWrites[operation] = dd::PartialWrite{bytes, text ? text : "Simulated write failure"};
 }
 
-void CorruptDevDataReads(uint32_t address, uint8_t mask, int times)
+void CorruptDevDataReads(uint32_t address, uint8_t mask, int times, int skip)
 {
-    g_state.corruptions.push_back({address, mask, times});
+    g_state.corruptions.push_back({address, mask, {times, skip}});
 }
 
-void ShortenRegionReads(uint32_t missing, int times)
+void ShortenRegionReads(uint32_t missing, int times, int skip)
 {
     g_state.regionShortfall = missing;
-    g_state.regionShortfallTimes = times;
+    g_state.shortRegionRead = {times, skip};
 }
 
 } // namespace calsim
