@@ -65,8 +65,7 @@ int CmdWriteDevDataRegionByID(TavrelCalHandle handle)
     // The restore writes the whole region back: without all of its old
     // contents that would overwrite bytes never saved.
     if (returned != size) {
-        con::Print("\nERROR: Only %u of %u region bytes could be saved; the region is not written\n",
-                   std::min(returned, size), size);
+        con::Print("\nERROR: The region read returned %u of %u bytes; the region is not written\n", returned, size);
         return -1;
     }
 

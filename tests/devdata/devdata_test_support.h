@@ -2,9 +2,12 @@
 #ifndef TESTS_DEVDATA_TEST_SUPPORT_H
 #define TESTS_DEVDATA_TEST_SUPPORT_H
 
+#include "calsim/control_devdata.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace devdata_test {
 
@@ -19,6 +22,13 @@ inline ::testing::AssertionResult EndsWith(const std::string &output, const std:
 inline bool Contains(const std::string &output, const std::string &part)
 {
     return output.find(part) != std::string::npos;
+}
+
+// count bytes of a simulated Flash section from address.
+inline std::vector<uint8_t> SectionBytes(uint32_t section, uint32_t address, uint32_t count)
+{
+    std::vector<uint8_t> image = calsim::DevDataSection(section);
+    return std::vector<uint8_t>(image.begin() + address, image.begin() + address + count);
 }
 
 } // namespace devdata_test

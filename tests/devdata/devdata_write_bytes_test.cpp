@@ -11,12 +11,6 @@ using testing_support::Bench;
 
 namespace {
 
-std::vector<uint8_t> BytesAt(uint32_t section, uint32_t address, uint32_t count)
-{
-    std::vector<uint8_t> image = calsim::DevDataSection(section);
-    return std::vector<uint8_t>(image.begin() + address, image.begin() + address + count);
-}
-
 const char kBytesHead[] = "\nWrite Device Data Bytes:\n    NVM mode is 0\n\nBytes to be written:\n"
                           "    Device Data address (hex) ?     Size in bytes (dec)       ? ";
 
@@ -50,7 +44,7 @@ TEST(DevDataByteWrite, WithoutRestoreNothingIsReadBeforeTheWrite)
                   "\n\n0 verify errors.\n"
                   "\nTestWriteDevDataBytes was SUCCESSFUL.\n");
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(BytesAt(0, 0x20, 3), (std::vector<uint8_t>{0xFE, 0xFF, 0x00}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x20, 3), (std::vector<uint8_t>{0xFE, 0xFF, 0x00}));
     EXPECT_EQ(calsim::CallCount("ReadDevDataBytes"), 1);
 }
 
@@ -82,7 +76,7 @@ TEST(DevDataByteWrite, RandomBytesAreLowBytesOfTheGenerator)
     std::vector<uint8_t> expected;
     for (int i = 0; i < 4; ++i)
         expected.push_back(static_cast<uint8_t>(NextRandom15()));
-    EXPECT_EQ(BytesAt(0, 0x40, 4), expected);
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x40, 4), expected);
 }
 
 TEST(DevDataByteWrite, VerifyErrorsWarnAndBlockTheRestore)
@@ -96,7 +90,7 @@ TEST(DevDataByteWrite, VerifyErrorsWarnAndBlockTheRestore)
                               "\n\n1 verify errors.\n"
                               "\nWARNING: Original data not restored, because verify error count > 0.\n"));
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(BytesAt(0, 0x50, 2), (std::vector<uint8_t>{0x11, 0x11}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x50, 2), (std::vector<uint8_t>{0x11, 0x11}));
 }
 
 TEST(DevDataByteWrite, FailurePaths)
@@ -147,11 +141,11 @@ TEST(DevDataFlash2xWrite, WriteModeOneErasesTheGapAndLaysTheHeader)
     EXPECT_EQ(result, 0);
     std::vector<uint8_t> image = calsim::DevDataSection(0);
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x100, old.begin()));
-    EXPECT_EQ(BytesAt(0, 0x100, 16), std::vector<uint8_t>(16, 0xAB));
-    EXPECT_EQ(BytesAt(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(kHeader - 0x110, 0xFF));
-    EXPECT_EQ(BytesAt(0, kHeader, 12), (std::vector<uint8_t>{0, 0, 0x10, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
-    EXPECT_EQ(BytesAt(0, kHeader + 12, 1008), std::vector<uint8_t>(1008, 0xFF));
-    EXPECT_EQ(BytesAt(0, 0xFFFC, 4), (std::vector<uint8_t>{0xA7, 0xC3, 0x0D, 0x5D}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x100, 16), std::vector<uint8_t>(16, 0xAB));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(kHeader - 0x110, 0xFF));
+    EXPECT_EQ(devdata_test::SectionBytes(0, kHeader, 12), (std::vector<uint8_t>{0, 0, 0x10, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, kHeader + 12, 1008), std::vector<uint8_t>(1008, 0xFF));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0xFFFC, 4), (std::vector<uint8_t>{0xA7, 0xC3, 0x0D, 0x5D}));
 }
 
 TEST(DevDataFlash2xWrite, WriteModeTwoKeepsTheGapAndAnErasedByteThereIsAnError)
@@ -161,7 +155,7 @@ TEST(DevDataFlash2xWrite, WriteModeTwoKeepsTheGapAndAnErasedByteThereIsAnError)
     int result = 1;
     bench.Run(CmdWriteFlash2xBytesWithHeader, "100 16 2 4 3 1 0 3 ab 1\n", &result);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(BytesAt(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(old.begin() + 0x110, old.begin() + kHeader));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(old.begin() + 0x110, old.begin() + kHeader));
 
     // In mode 1 a gap byte that does not read back as 0xFF is one error.
     calsim::CorruptDevDataReads(0x200, 0x01, -1);
@@ -229,7 +223,7 @@ TEST(DevDataFlash2xWrite, FailuresOfTheSaveTheWriteAndTheRestore)
     calsim::FailDevDataWritePartway("WriteFlash2xBytesWithHeader", 2, "Program error");
     EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "0 4 1 4 3 1 0 3 0\n", &result),
                          "\nWRITE ERROR: Program error\n"));
-    EXPECT_EQ(BytesAt(0, kHeader, 4), (std::vector<uint8_t>{0, 0, 0x80, 0})); // the old 32 KB size
+    EXPECT_EQ(devdata_test::SectionBytes(0, kHeader, 4), (std::vector<uint8_t>{0, 0, 0x80, 0})); // the old 32 KB size
 
     // The library judges the header values.
     EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "0 4 3 4 3 1 0 3 0\n", &result),

@@ -14,12 +14,6 @@ namespace {
 
 constexpr uint32_t kRegion4 = 0x1500; // 16 bytes
 
-std::vector<uint8_t> BytesAt(uint32_t address, uint32_t count)
-{
-    std::vector<uint8_t> image = calsim::DevDataSection(0);
-    return std::vector<uint8_t>(image.begin() + address, image.begin() + address + count);
-}
-
 } // namespace
 
 TEST(DevDataRegionWrite, RegionFourKeepsItsPrefixAndTheRestoreBringsAllBack)
@@ -55,7 +49,7 @@ TEST(DevDataRegionWrite, RegionFourKeepsItsPrefixAndTheRestoreBringsAllBack)
     for (int i = 0; i < 7; ++i)
         expected.push_back(static_cast<uint8_t>(NextRandom15()));
     expected.resize(16, 0x00);
-    EXPECT_EQ(BytesAt(kRegion4, 16), expected);
+    EXPECT_EQ(devdata_test::SectionBytes(0, kRegion4, 16), expected);
 }
 
 TEST(DevDataRegionWrite, CountsAboveTheSizeOrBelowThePrefix)
@@ -68,19 +62,19 @@ TEST(DevDataRegionWrite, CountsAboveTheSizeOrBelowThePrefix)
     EXPECT_EQ(result, 0);
 
     // A count of 1 still covers the prefix: the device would clear it otherwise.
-    std::vector<uint8_t> prefix = BytesAt(kRegion4, 3);
+    std::vector<uint8_t> prefix = devdata_test::SectionBytes(0, kRegion4, 3);
     out = bench.Run(CmdWriteDevDataRegionByID, "4 1 1 1 0\n", &result);
     EXPECT_TRUE(Contains(out, "\nLeaving the first 3 bytes unchanged.\nWriting random data = 0 bytes\n"
                               "\nNumber of bytes actually written by WriteDevDataRegionByID = 3\n"));
     EXPECT_TRUE(Contains(out, "\n\n0 verify errors.\n"));
-    EXPECT_EQ(BytesAt(kRegion4, 3), prefix);
+    EXPECT_EQ(devdata_test::SectionBytes(0, kRegion4, 3), prefix);
 
     // A region of two bytes keeps both and writes nothing outside them.
     calsim::SetDevDataRegionSize(4, 2);
     out = bench.Run(CmdWriteDevDataRegionByID, "4 1 9 1 1\n", &result);
     EXPECT_TRUE(Contains(out, "(<= 2): \nLeaving the first 2 bytes unchanged.\nWriting random data = 0 bytes\n"));
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(BytesAt(kRegion4, 3), prefix);
+    EXPECT_EQ(devdata_test::SectionBytes(0, kRegion4, 3), prefix);
 }
 
 // Verify errors do not stop the region restore; the command still fails.
@@ -109,7 +103,7 @@ TEST(DevDataRegionWrite, ShortRegionReads)
     int result = 1;
     EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataRegionByID, "4 1\n", &result),
                          "\nNumber of bytes returned by ReadDevDataRegionByID = 12 bytes\n"
-                         "\nERROR: Only 12 of 16 region bytes could be saved; the region is not written\n"));
+                         "\nERROR: The region read returned 12 of 16 bytes; the region is not written\n"));
     EXPECT_EQ(result, -1);
     EXPECT_EQ(calsim::CallCount("WriteDevDataRegionByID"), 0);
 
