@@ -307,3 +307,40 @@ TEST(RadioSim, SameSeedSameMeasurements)
     EXPECT_EQ(measure(7), measure(7));
     EXPECT_NE(measure(7), measure(8));
 }
+
+// The fixed arguments of the automated test's loopback and hardware groups
+// are all taken by the power-on device once it is in loopback mode.
+TEST(RadioSim, AutomatedTestArgumentsAreAccepted)
+{
+    Bench bench;
+    TavrelCalHandle h = bench.handle();
+    ASSERT_EQ(SetDeviceMode(h, 5, 0), nullptr);
+    double pa[21];
+    double pga[11];
+    double losses[12] = {20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20};
+    double corr[12];
+    double step[12];
+    double pairs[4][2];
+    double values[3];
+    int32_t indices[3];
+    EXPECT_EQ(SetTRSwitch(h, 0), nullptr);
+    EXPECT_EQ(CalibrateTxSteps(h, 2550, pa, pga), nullptr);
+    EXPECT_EQ(CalibrateLimitedTxSteps(h, 2550, 9, pa, pga), nullptr);
+    EXPECT_EQ(CalibrateTxPoutFreqCorr(h, 5, 0.0, losses, corr, step), nullptr);
+    ASSERT_EQ(SetDeviceMode(h, 4, 0), nullptr);
+    EXPECT_EQ(CalibrateLNASteps(h, 5, -40.0, -40.0, pairs[0], pairs[1], pairs[2], pairs[3]), nullptr);
+    ASSERT_EQ(SetDeviceMode(h, 5, 0), nullptr);
+    EXPECT_EQ(CalibrateTxExtAttnStep(h, 4, 0, &values[0], &values[1], &values[2], &indices[0], &indices[1],
+                                     &indices[2]),
+              nullptr);
+    uint32_t adc = 0;
+    for (uint32_t mux = 0; mux < 4; ++mux) {
+        EXPECT_EQ(GetGPADCValue(h, mux, &adc), nullptr);
+        EXPECT_EQ(SetGPDACValue(h, mux, 1.67), nullptr);
+    }
+    EXPECT_EQ(ResetRxSpectrum(h, 3, 1), nullptr);
+    std::vector<double> spectrum(2048);
+    uint32_t length = 0;
+    EXPECT_EQ(GetRxSpectrum(h, 2048, spectrum.data(), &length), nullptr);
+    EXPECT_EQ(length, 1024u);
+}

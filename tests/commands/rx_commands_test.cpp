@@ -38,10 +38,6 @@ TEST(RxCommands, AntennaConfigurationReadsBackAndNamesUnknownValues)
     EXPECT_EQ(bench.Run(CmdGetRxAntConfig, "", &result), "\nGetRxAntConfig:\n"
                                                         "    RxAntConfig = Rx1 only\n"
                                                         "\nGetRxAntConfig was SUCCESSFUL.\n");
-    bench.Run(CmdSetRxAntConfig, "1\n");
-    EXPECT_NE(bench.Run(CmdGetRxAntConfig).find("    RxAntConfig = Rx2 only\n"), std::string::npos);
-    bench.Run(CmdSetRxAntConfig, "2\n");
-    EXPECT_NE(bench.Run(CmdGetRxAntConfig).find("    RxAntConfig = Rx1 + Rx2\n"), std::string::npos);
 
     // The device refuses a configuration it does not have...
     EXPECT_EQ(bench.Run(CmdSetRxAntConfig, "3\n", &result), "\nSetRxAntConfig:\n"
