@@ -1,80 +1,107 @@
-// Device Data of the simulated modem (first cut): three 64 KB Flash 2.x
-// sections, write keys, blocks with checksums, regions and the stamp.
+// Device Data operations of the simulated modem: management of the loaded
+// image and the Flash 2.x sections, reads, keyed writes. The memory itself
+// and its power-on contents are in sim_devdata_state.cpp.
 #include "calsim/sim_core.h"
+#include "calsim/sim_devdata.h"
 
+#include <algorithm>
 #include <cstring>
-#include <vector>
+
+using namespace calsim;
+using namespace calsim::dd;
 
 namespace {
 
-constexpr uint32_t kSectionSize = 65536;
-constexpr uint32_t kDevDataSize = 32768;
-constexpr int kBlocks = 8;
-// Block table: start and length of each checksummed block.
-constexpr uint32_t kBlockStart[kBlocks] = {0x0000, 0x0100, 0x0900, 0x1100, 0x1900, 0x3900, 0x4100, 0x4900};
-constexpr uint32_t kBlockLength[kBlocks] = {0x0100, 0x0800, 0x0800, 0x0800, 0x2000, 0x0800, 0x0800, 0x0800};
-// Regions 1 to 11: start and size.
-constexpr uint32_t kRegionStart[12] = {0, 0x0000, 0x0100, 0x0900, 0x1100, 0x1900, 0x3900, 0x4100, 0x4900, 0x5100, 0x5200, 0x5300};
-constexpr uint32_t kRegionSize[12] = {0, 0x100, 0x800, 0x800, 0x800, 0x2000, 0x800, 0x800, 0x800, 0x100, 0x100, 0x40};
+const char kInvalidParameter[] = "Invalid parameter";
+const char kOutOfBounds[] = "Device Data address range out of bounds";
 
-struct DevData {
-    std::vector<uint8_t> sections[3];
-    uint32_t currentSection = 0;
-    uint32_t activeSection = 0;
-    uint32_t key = 0;
-    uint32_t sectorSize = 4096;
-};
-DevData g_dd;
-
-void ResetDevData()
+const char *NeedFlash2x()
 {
-    g_dd = DevData{};
-    for (auto &s : g_dd.sections) {
-        s.assign(kSectionSize, 0xFF);
-        for (uint32_t i = 0; i < kDevDataSize; ++i)
-            s[i] = static_cast<uint8_t>((i * 7 + (i >> 8)) & 0xFF);
-    }
-}
-calsim::ResetRegistration g_reset(ResetDevData);
-
-std::vector<uint8_t> &Current()
-{
-    return g_dd.sections[g_dd.currentSection];
+    return Dev().flashMapType == 2 ? nullptr : "Device Data is not held in a Flash 2.x map";
 }
 
-bool InRange(uint32_t address, uint64_t bytes)
+const char *CheckSection(uint32_t section)
 {
-    return address <= kSectionSize && bytes <= kSectionSize - address;
-}
-
-const char *UseKey(uint32_t key)
-{
-    if (key == 0 || key != g_dd.key)
-        return "Invalid Device Data write key";
-    g_dd.key = 0; // a key serves one write
+    if (section >= kSections)
+        return Textf("Invalid Device Data section %u (0 to 2)", section);
+    if (!Dev().sections[section].present)
+        return Textf("Device Data section %u is not present", section);
     return nullptr;
 }
 
-uint16_t BlockChecksum(int block)
+uint32_t BlockCount()
 {
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < kBlockLength[block]; ++i)
-        sum += Current()[kBlockStart[block] + i];
-    return static_cast<uint16_t>(sum);
+    int64_t forced = Dev().forcedBlockCount;
+    return forced < 0 ? kMaxBlocks : static_cast<uint32_t>(forced);
+}
+
+const char *ReadAt(uint8_t *out, uint64_t count, uint32_t address)
+{
+    const char *error = nullptr;
+    std::vector<uint8_t> *memory = Target(false, &error);
+    if (memory == nullptr)
+        return error;
+    if (count > 0 && out == nullptr)
+        return kInvalidParameter;
+    if (!InRange(address, count, memory->size()))
+        return kOutOfBounds;
+    ReadOut(*memory, address, out, static_cast<uint32_t>(count));
+    return nullptr;
+}
+
+// Shared by the word and byte writes; *written is in bytes. A part-way
+// failure leaves the bytes before it written.
+const char *WriteAt(const char *operation, uint32_t key, const uint8_t *data, uint64_t count, uint32_t address,
+                    uint32_t *written)
+{
+    if (written == nullptr || (count > 0 && data == nullptr))
+        return kInvalidParameter;
+    if (const char *error = UseKey(key))
+        return error;
+    const char *error = nullptr;
+    std::vector<uint8_t> *memory = Target(true, &error);
+    if (memory == nullptr)
+        return error;
+    if (!InRange(address, count, memory->size()))
+        return kOutOfBounds;
+    PartialWrite fault;
+    bool failing = TakePartialWrite(operation, fault);
+    uint32_t n = static_cast<uint32_t>(failing ? std::min<uint64_t>(fault.bytes, count) : count);
+    if (n > 0)
+        std::memcpy(memory->data() + address, data, n);
+    *written = n;
+    return failing ? Text(fault.text) : nullptr;
+}
+
+void PutBigEndian(uint8_t *at, uint32_t value)
+{
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
 }
 
 } // namespace
 
-using namespace calsim;
-
 extern "C" {
 
+// Mode 1 copies the active section's Device Data into the buffer and loads
+// it; mode 2 loads the buffer as the host left it.
 TavrelResult LoadDevData(TavrelCalHandle h, uint32_t loadMode)
 {
     if (const char *error = Enter("LoadDevData", h))
         return error;
+    State &dev = Dev();
     if (loadMode > 2)
         return Textf("Invalid load mode %u (0 to 2)", loadMode);
+    if (loadMode == 1) {
+        const Section &section = dev.sections[dev.active];
+        if (!SectionValid(section))
+            return Textf("Device Data section %u holds no valid image", dev.active);
+        dev.buffer.assign(section.image.begin(), section.image.begin() + kDevDataImageSize);
+    }
+    if (loadMode != 0)
+        dev.loaded = dev.buffer;
     return nullptr;
 }
 
@@ -82,35 +109,52 @@ TavrelResult IsDevDataValid(TavrelCalHandle h, int32_t *valid)
 {
     if (const char *error = Enter("IsDevDataValid", h))
         return error;
-    *valid = 1;
+    if (valid == nullptr)
+        return kInvalidParameter;
+    bool all = true;
+    for (uint32_t b = 0; b < kMaxBlocks; ++b)
+        all = all && BlockValid(Dev().loaded, b);
+    *valid = all ? 1 : 0;
     return nullptr;
 }
 
-TavrelResult AreDevDataChecksumsValidArray(TavrelCalHandle h, uint8_t valid[10], uint32_t *blockCount)
+TavrelResult AreDevDataChecksumsValidArray(TavrelCalHandle h, uint8_t valid[TAVREL_DEVDATA_BLOCKS],
+                                           uint32_t *blockCount)
 {
     if (const char *error = Enter("AreDevDataChecksumsValidArray", h))
         return error;
-    for (int i = 0; i < kBlocks; ++i)
-        valid[i] = 1;
-    *blockCount = kBlocks;
+    if (valid == nullptr || blockCount == nullptr)
+        return kInvalidParameter;
+    uint32_t count = BlockCount();
+    for (uint32_t b = 0; b < std::min(count, kMaxBlocks); ++b)
+        valid[b] = BlockValid(Dev().loaded, b) ? 1 : 0;
+    *blockCount = count;
     return nullptr;
 }
 
-TavrelResult GetDevDataChecksumsArray(TavrelCalHandle h, uint16_t checksums[10], uint32_t *blockCount)
+TavrelResult GetDevDataChecksumsArray(TavrelCalHandle h, uint16_t checksums[TAVREL_DEVDATA_BLOCKS],
+                                      uint32_t *blockCount)
 {
     if (const char *error = Enter("GetDevDataChecksumsArray", h))
         return error;
-    for (int i = 0; i < kBlocks; ++i)
-        checksums[i] = BlockChecksum(i);
-    *blockCount = kBlocks;
+    if (checksums == nullptr || blockCount == nullptr)
+        return kInvalidParameter;
+    uint32_t count = BlockCount();
+    for (uint32_t b = 0; b < std::min(count, kMaxBlocks); ++b)
+        checksums[b] = BlockChecksum(Dev().loaded, b);
+    *blockCount = count;
     return nullptr;
 }
 
+// Calibrated: the CAL block passes its checksum and the stamp's flag is set.
 TavrelResult IsCalibrationValid(TavrelCalHandle h, int32_t *valid)
 {
     if (const char *error = Enter("IsCalibrationValid", h))
         return error;
-    *valid = 1;
+    if (valid == nullptr)
+        return kInvalidParameter;
+    const std::vector<uint8_t> &image = Dev().loaded;
+    *valid = BlockValid(image, kCalBlock) && image[kStampAddress] != 0 ? 1 : 0;
     return nullptr;
 }
 
@@ -119,12 +163,14 @@ TavrelResult GetCalibrationInfo(TavrelCalHandle h, uint8_t *calFlag, uint8_t *ve
 {
     if (const char *error = Enter("GetCalibrationInfo", h))
         return error;
-    *calFlag = 1;
-    *vendorId = 0x2A;
-    const uint8_t d[4] = {0x09, 0x10, 0x23, 0x00}, t[4] = {0x14, 0x35, 0x07, 0x00}, v[4] = {0x03, 0x05, 0x00, 0x00};
-    std::memcpy(date, d, 4);
-    std::memcpy(time, t, 4);
-    std::memcpy(swVersion, v, 4);
+    if (!calFlag || !vendorId || !date || !time || !swVersion)
+        return kInvalidParameter;
+    const uint8_t *stamp = Dev().loaded.data() + kStampAddress;
+    *calFlag = stamp[0];
+    *vendorId = stamp[1];
+    std::memcpy(date, stamp + 2, 4);
+    std::memcpy(time, stamp + 6, 4);
+    std::memcpy(swVersion, stamp + 10, 4);
     return nullptr;
 }
 
@@ -132,8 +178,9 @@ TavrelResult GetMACAddress(TavrelCalHandle h, uint8_t mac[6])
 {
     if (const char *error = Enter("GetMACAddress", h))
         return error;
-    const uint8_t m[6] = {0x00, 0x1D, 0x88, 0x4C, 0x21, 0x07};
-    std::memcpy(mac, m, 6);
+    if (mac == nullptr)
+        return kInvalidParameter;
+    std::memcpy(mac, Dev().loaded.data() + kRegions[kMacRegion].start + kMacPrefixBytes, 6);
     return nullptr;
 }
 
@@ -141,7 +188,9 @@ TavrelResult GetDevDataSize(TavrelCalHandle h, int32_t *sizeBytes)
 {
     if (const char *error = Enter("GetDevDataSize", h))
         return error;
-    *sizeBytes = static_cast<int32_t>(kDevDataSize);
+    if (sizeBytes == nullptr)
+        return kInvalidParameter;
+    *sizeBytes = Dev().sizeBytes;
     return nullptr;
 }
 
@@ -149,9 +198,11 @@ TavrelResult GetDevDataInfo(TavrelCalHandle h, uint32_t *nvmType, int32_t *sizeB
 {
     if (const char *error = Enter("GetDevDataInfo", h))
         return error;
-    *nvmType = 1;
-    *sizeBytes = static_cast<int32_t>(kDevDataSize);
-    *flashMapType = 2;
+    if (!nvmType || !sizeBytes || !flashMapType)
+        return kInvalidParameter;
+    *nvmType = Dev().nvmType;
+    *sizeBytes = Dev().sizeBytes;
+    *flashMapType = Dev().flashMapType;
     return nullptr;
 }
 
@@ -159,8 +210,16 @@ TavrelResult GetFlash2xDevDataInfo(TavrelCalHandle h, uint32_t sectionFlags[3])
 {
     if (const char *error = Enter("GetFlash2xDevDataInfo", h))
         return error;
-    for (uint32_t s = 0; s < 3; ++s)
-        sectionFlags[s] = 0x3u | (s == g_dd.activeSection ? 0x8u : 0u);
+    if (const char *error = NeedFlash2x())
+        return error;
+    if (sectionFlags == nullptr)
+        return kInvalidParameter;
+    const State &dev = Dev();
+    for (uint32_t s = 0; s < kSections; ++s) {
+        const Section &section = dev.sections[s];
+        sectionFlags[s] = (section.present ? 0x1u : 0u) | (SectionValid(section) ? 0x2u : 0u) |
+                          (section.present && section.readOnly ? 0x4u : 0u) | (s == dev.active ? 0x8u : 0u);
+    }
     return nullptr;
 }
 
@@ -168,9 +227,13 @@ TavrelResult SelectActiveDevDataSection(TavrelCalHandle h, uint32_t section)
 {
     if (const char *error = Enter("SelectActiveDevDataSection", h))
         return error;
-    if (section > 2)
-        return Textf("Invalid Device Data section %u (0 to 2)", section);
-    g_dd.activeSection = section;
+    if (const char *error = NeedFlash2x())
+        return error;
+    if (const char *error = CheckSection(section))
+        return error;
+    if (!SectionValid(Dev().sections[section]))
+        return Textf("Device Data section %u holds no valid image", section);
+    Dev().active = section;
     return nullptr;
 }
 
@@ -178,9 +241,11 @@ TavrelResult SelectCurrentDevDataSection(TavrelCalHandle h, uint32_t section)
 {
     if (const char *error = Enter("SelectCurrentDevDataSection", h))
         return error;
-    if (section > 2)
-        return Textf("Invalid Device Data section %u (0 to 2)", section);
-    g_dd.currentSection = section;
+    if (const char *error = NeedFlash2x())
+        return error;
+    if (const char *error = CheckSection(section))
+        return error;
+    Dev().current = section;
     return nullptr;
 }
 
@@ -189,23 +254,40 @@ TavrelResult CopyDevDataSection(TavrelCalHandle h, uint32_t sourceSection, uint3
 {
     if (const char *error = Enter("CopyDevDataSection", h))
         return error;
-    if (sourceSection > 2 || targetSection > 2)
-        return "Invalid Device Data section (0 to 2)";
-    if (byteCount == 0 || !InRange(startOffset, byteCount))
-        return "Copy range outside the section";
-    std::memcpy(g_dd.sections[targetSection].data() + startOffset, g_dd.sections[sourceSection].data() + startOffset,
-                byteCount);
+    if (const char *error = NeedFlash2x())
+        return error;
+    if (const char *error = CheckSection(sourceSection))
+        return error;
+    if (const char *error = CheckSection(targetSection))
+        return error;
+    if (sourceSection == targetSection)
+        return "Source and target Device Data sections are the same";
+    Section &target = Dev().sections[targetSection];
+    if (target.readOnly)
+        return Textf("Device Data section %u is read-only", targetSection);
+    if (byteCount == 0 || !InRange(startOffset, byteCount, kDevDataSectionSize))
+        return Textf("Copy range of %u bytes at 0x%X outside the 64 KB section", byteCount, startOffset);
+    const Section &source = Dev().sections[sourceSection];
+    std::memcpy(target.image.data() + startOffset, source.image.data() + startOffset, byteCount);
     return nullptr;
 }
 
+// Sector sizes are powers of two from 4 KB to 64 KB; a wish is rounded up.
 TavrelResult InitializeFlash(TavrelCalHandle h, uint32_t desiredSectorSize, uint32_t *actualSectorSize)
 {
     if (const char *error = Enter("InitializeFlash", h))
         return error;
-    uint32_t size = 4096;
-    while (size < desiredSectorSize && size < 65536)
+    if (Dev().nvmType != 1)
+        return "The Device Data memory is not a Flash";
+    if (actualSectorSize == nullptr)
+        return kInvalidParameter;
+    if (desiredSectorSize == 0 || desiredSectorSize > kDevDataSectionSize)
+        return Textf("Flash sector size %u not supported (%u to %u bytes)", desiredSectorSize, kMinSectorSize,
+                     kDevDataSectionSize);
+    uint32_t size = kMinSectorSize;
+    while (size < desiredSectorSize)
         size <<= 1;
-    g_dd.sectorSize = size;
+    Dev().sectorSize = size;
     *actualSectorSize = size;
     return nullptr;
 }
@@ -214,46 +296,51 @@ TavrelResult ReadDevDataBlock(TavrelCalHandle h, uint32_t *buffer, uint32_t word
 {
     if (const char *error = Enter("ReadDevDataBlock", h))
         return error;
-    if (!InRange(address, 4ull * wordCount))
-        return "Device Data address range out of bounds";
-    if (wordCount > 0)
-        std::memcpy(buffer, Current().data() + address, 4ull * wordCount);
-    return nullptr;
+    return ReadAt(reinterpret_cast<uint8_t *>(buffer), 4ull * wordCount, address);
 }
 
 TavrelResult ReadDevDataBytes(TavrelCalHandle h, uint8_t *buffer, uint32_t byteCount, uint32_t address)
 {
     if (const char *error = Enter("ReadDevDataBytes", h))
         return error;
-    if (!InRange(address, byteCount))
-        return "Device Data address range out of bounds";
-    if (byteCount > 0)
-        std::memcpy(buffer, Current().data() + address, byteCount);
-    return nullptr;
+    return ReadAt(buffer, byteCount, address);
 }
 
 TavrelResult GetDevDataRegionSizeByID(TavrelCalHandle h, int32_t regionId, int32_t *regionSize)
 {
     if (const char *error = Enter("GetDevDataRegionSizeByID", h))
         return error;
-    if (regionId < 1 || regionId > 11)
+    if (regionSize == nullptr)
+        return kInvalidParameter;
+    Extent extent{};
+    if (!RegionExtent(regionId, extent))
         return Textf("Unknown Device Data region ID %d", regionId);
-    *regionSize = static_cast<int32_t>(kRegionSize[regionId]);
+    *regionSize = RegionReportedSize(regionId);
     return nullptr;
 }
 
+// Returns at most what the region holds, and never more than asked.
 TavrelResult ReadDevDataRegionByID(TavrelCalHandle h, int32_t regionId, int32_t regionSize, uint8_t *buffer,
                                    uint32_t *bytesReturned)
 {
     if (const char *error = Enter("ReadDevDataRegionByID", h))
         return error;
-    if (regionId < 1 || regionId > 11)
+    if (bytesReturned == nullptr)
+        return kInvalidParameter;
+    Extent extent{};
+    if (!RegionExtent(regionId, extent))
         return Textf("Unknown Device Data region ID %d", regionId);
-    uint32_t n = regionSize < 0 ? 0 : static_cast<uint32_t>(regionSize);
-    if (n > kRegionSize[regionId])
-        n = kRegionSize[regionId];
-    if (n > 0)
-        std::memcpy(buffer, Current().data() + kRegionStart[regionId], n);
+    const char *error = nullptr;
+    std::vector<uint8_t> *memory = Target(false, &error);
+    if (memory == nullptr)
+        return error;
+    uint32_t n = regionSize < 0 ? 0 : std::min(static_cast<uint32_t>(regionSize), extent.size);
+    State &dev = Dev();
+    if (dev.shortRegionRead.Hit())
+        n -= std::min(n, dev.regionShortfall);
+    if (n > 0 && buffer == nullptr)
+        return kInvalidParameter;
+    ReadOut(*memory, extent.start, buffer, n);
     *bytesReturned = n;
     return nullptr;
 }
@@ -262,10 +349,13 @@ uint32_t RequestDevDataWriteKey(TavrelCalHandle h)
 {
     if (Enter("RequestDevDataWriteKey", h) != nullptr)
         return 0;
-    do {
-        g_dd.key = RandomU32();
-    } while (g_dd.key == 0);
-    return g_dd.key;
+    State &dev = Dev();
+    uint32_t key = 0;
+    while (key == 0 || dev.issuedKeys.count(key) != 0)
+        key = RandomU32();
+    dev.issuedKeys.insert(key);
+    dev.key = key; // the previous key is void from now on
+    return key;
 }
 
 TavrelResult WriteDevDataBlock(TavrelCalHandle h, uint32_t key, const uint32_t *data, uint32_t wordCount,
@@ -273,14 +363,13 @@ TavrelResult WriteDevDataBlock(TavrelCalHandle h, uint32_t key, const uint32_t *
 {
     if (const char *error = Enter("WriteDevDataBlock", h))
         return error;
-    if (const char *error = UseKey(key))
-        return error;
-    if (!InRange(address, 4ull * wordCount))
-        return "Device Data address range out of bounds";
-    if (wordCount > 0)
-        std::memcpy(Current().data() + address, data, 4ull * wordCount);
-    *wordsWritten = wordCount;
-    return nullptr;
+    if (wordsWritten == nullptr)
+        return kInvalidParameter;
+    uint32_t bytes = 0;
+    const char *error =
+        WriteAt("WriteDevDataBlock", key, reinterpret_cast<const uint8_t *>(data), 4ull * wordCount, address, &bytes);
+    *wordsWritten = bytes / 4;
+    return error;
 }
 
 TavrelResult WriteDevDataBytes(TavrelCalHandle h, uint32_t key, const uint8_t *data, uint32_t byteCount,
@@ -288,66 +377,96 @@ TavrelResult WriteDevDataBytes(TavrelCalHandle h, uint32_t key, const uint8_t *d
 {
     if (const char *error = Enter("WriteDevDataBytes", h))
         return error;
-    if (const char *error = UseKey(key))
-        return error;
-    if (!InRange(address, byteCount))
-        return "Device Data address range out of bounds";
-    if (byteCount > 0)
-        std::memcpy(Current().data() + address, data, byteCount);
-    *bytesWritten = byteCount;
-    return nullptr;
+    return WriteAt("WriteDevDataBytes", key, data, byteCount, address, bytesWritten);
 }
 
+// Writes the block into the current section's image and lays down the DSD
+// header (size and priority from the record, most significant byte first,
+// 0xFF filler, the magic number). Mode 1 erases the gap between the block
+// and the header; mode 2 keeps it.
 TavrelResult WriteFlash2xBytesWithHeader(TavrelCalHandle h, uint32_t key, const uint8_t *data, uint32_t byteCount,
                                          uint32_t flashOffset, const uint32_t *header, uint32_t headerWords,
                                          uint32_t writeMode, uint32_t *bytesWritten)
 {
     if (const char *error = Enter("WriteFlash2xBytesWithHeader", h))
         return error;
+    if (bytesWritten == nullptr || header == nullptr || (byteCount > 0 && data == nullptr))
+        return kInvalidParameter;
     if (const char *error = UseKey(key))
         return error;
-    if (headerWords < 3 || header == nullptr)
-        return "Invalid DSD header record";
+    if (const char *error = NeedFlash2x())
+        return error;
+    if (OptionValue(TAVREL_OPTION_NVM_MODE) != 0)
+        return "Flash 2.x writes need NVM mode 0";
+    if (headerWords != 3)
+        return Textf("Invalid DSD header record of %u words (3 expected)", headerWords);
     if (writeMode < 1 || writeMode > 2)
         return Textf("Invalid Flash 2.x write mode %u (1 or 2)", writeMode);
-    if (!InRange(flashOffset, byteCount))
-        return "Flash 2.x block outside the section image";
-    std::vector<uint8_t> &image = Current();
+    if (header[1] == 0 || header[1] > kDsdHeaderOffset)
+        return Textf("Invalid DSD size of %u bytes (1 to 63 kB)", header[1]);
+    if (header[2] > 10)
+        return Textf("Invalid DSD priority %u (0 to 10)", header[2]);
+    if (!InRange(flashOffset, byteCount, kDevDataSectionSize))
+        return "Flash 2.x block outside the 64 KB section image";
+    const char *error = nullptr;
+    std::vector<uint8_t> *memory = Target(true, &error);
+    if (memory == nullptr)
+        return error;
+    uint8_t *image = memory->data();
+
+    PartialWrite fault;
+    if (TakePartialWrite("WriteFlash2xBytesWithHeader", fault)) {
+        uint32_t n = std::min(fault.bytes, byteCount);
+        if (n > 0)
+            std::memcpy(image + flashOffset, data, n);
+        *bytesWritten = n;
+        return Text(fault.text);
+    }
     if (byteCount > 0)
-        std::memcpy(image.data() + flashOffset, data, byteCount);
-    constexpr uint32_t kHeader = 63 * 1024;
-    if (writeMode == 1)
-        for (uint32_t i = flashOffset + byteCount; i < kHeader; ++i)
-            image[i] = 0xFF;
-    auto putBigEndian = [&image](uint32_t at, uint32_t value) {
-        image[at] = static_cast<uint8_t>(value >> 24);
-        image[at + 1] = static_cast<uint8_t>(value >> 16);
-        image[at + 2] = static_cast<uint8_t>(value >> 8);
-        image[at + 3] = static_cast<uint8_t>(value);
-    };
-    std::memset(image.data() + kHeader, 0xFF, 1024);
-    putBigEndian(kHeader, header[1]);
-    putBigEndian(kHeader + 8, header[2]);
-    putBigEndian(kSectionSize - 4, 0xA7C30D5Du);
+        std::memcpy(image + flashOffset, data, byteCount);
+    uint32_t end = flashOffset + byteCount;
+    if (writeMode == 1 && end < kDsdHeaderOffset)
+        std::memset(image + end, 0xFF, kDsdHeaderOffset - end);
+    std::memset(image + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
+    PutBigEndian(image + kDsdHeaderOffset, header[1]);
+    PutBigEndian(image + kDsdHeaderOffset + 8, header[2]);
+    PutBigEndian(image + kDevDataSectionSize - 4, kMagic);
     *bytesWritten = byteCount;
     return nullptr;
 }
 
+// Writes at most the region's size; the rest of the region reads back as 0.
 TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t regionId, uint32_t byteCount,
                                     const uint8_t *data, uint32_t *bytesWritten)
 {
     if (const char *error = Enter("WriteDevDataRegionByID", h))
         return error;
+    if (bytesWritten == nullptr)
+        return kInvalidParameter;
     if (const char *error = UseKey(key))
         return error;
-    if (regionId < 1 || regionId > 11)
+    Extent extent{};
+    if (!RegionExtent(regionId, extent))
         return Textf("Unknown Device Data region ID %d", regionId);
-    uint32_t size = kRegionSize[regionId];
-    uint32_t n = byteCount < size ? byteCount : size;
-    uint8_t *region = Current().data() + kRegionStart[regionId];
+    uint32_t n = std::min(byteCount, extent.size);
+    if (n > 0 && data == nullptr)
+        return kInvalidParameter;
+    const char *error = nullptr;
+    std::vector<uint8_t> *memory = Target(true, &error);
+    if (memory == nullptr)
+        return error;
+    uint8_t *region = memory->data() + extent.start;
+    PartialWrite fault;
+    if (TakePartialWrite("WriteDevDataRegionByID", fault)) {
+        n = std::min(n, fault.bytes);
+        if (n > 0)
+            std::memcpy(region, data, n);
+        *bytesWritten = n;
+        return Text(fault.text);
+    }
     if (n > 0)
         std::memcpy(region, data, n);
-    std::memset(region + n, 0, size - n); // the rest of the region reads back as zero
+    std::memset(region + n, 0, extent.size - n);
     *bytesWritten = n;
     return nullptr;
 }

@@ -1,39 +1,126 @@
-// GPIO, RFIC registers, temperature, GP ADC/DAC, spectrum and version of the
-// simulated modem (first cut).
+// GPIO, RF chip registers, temperature, GP ADC and DAC, the Rx spectrum and
+// the version report of the simulated modem.
+#include "calsim/control_radio.h"
 #include "calsim/sim_core.h"
 
 #include <cmath>
 #include <cstring>
-#include <map>
 
 namespace {
 
+constexpr uint32_t kRficChipId = 0x5A31;
+constexpr uint32_t kRficRegisterCount = 0x80; // addresses 0x00 to 0x7F
+constexpr uint32_t kMaxIirShift = 16;
+constexpr uint32_t kSymbolsPerFrame = 48;
+constexpr uint32_t kFftSize = 1024;           // 10 MHz channel
+constexpr uint32_t kFirstUsedBin = 92;        // guard bands either side
+constexpr uint32_t kLastUsedBin = 931;
+constexpr double kDacFullScaleVolts = 3.3;
+constexpr uint32_t kAdcMax = 255;             // 8-bit converter over 0 to 3.3 V
+
 struct Hardware {
-    uint32_t gpioState = 0;
-    uint32_t gpioDirection = 0x0000F000; // pins 12 to 15 are inputs
+    // GPIO 10 to 12 drive the bench LEDs (outputs); 13 to 15 and 24 to 31
+    // are inputs (buttons and strap pins). Pin writes need permission.
+    uint32_t gpioLatch = 0;
+    uint32_t gpioDirection = 0xFF00E000;
     uint32_t gpioPermission = 0;
-    uint32_t gpioInputLevel = 0x00005000;
-    std::map<uint32_t, uint32_t> rficRegisters;
+    uint32_t gpioInputLevel = 0x5A00A000;
+    uint16_t rfic[kRficRegisterCount] = {};
     double dacVolts[4] = {0, 0, 0, 0};
+    bool spectrumCaptured = false;
     uint32_t spectrumShift = 0;
     uint32_t spectrumSymbol = 0;
+    bool temperatureForced = false;
+    double forcedCelsius = 0.0;
+    bool spectrumLengthForced = false;
+    uint32_t spectrumLength = 0;
+    char driverVersion[TAVREL_DRIVER_VERSION_SIZE] = "calsim 1.0.0";
+    uint32_t basebandChip = 0xB0C20002;
+    uint32_t rfChip = kRficChipId;
 };
 Hardware g_hw;
 
-constexpr uint32_t kRficChipId = 0x5A31;
-
+// Power-on register contents: the chip ID, then a fixed pattern per address.
 void ResetHardware()
 {
     g_hw = Hardware{};
+    g_hw.rfic[0] = kRficChipId;
+    for (uint32_t reg = 1; reg < kRficRegisterCount; ++reg)
+        g_hw.rfic[reg] = static_cast<uint16_t>(0x1000u | (reg * 0x0101u & 0x0FFFu));
 }
 calsim::ResetRegistration g_reset(ResetHardware);
 
 uint32_t PinState()
 {
-    return (g_hw.gpioState & ~g_hw.gpioDirection) | (g_hw.gpioInputLevel & g_hw.gpioDirection);
+    return (g_hw.gpioLatch & ~g_hw.gpioDirection) | (g_hw.gpioInputLevel & g_hw.gpioDirection);
+}
+
+const char *CheckRficAccess(uint32_t reg, uint32_t timing)
+{
+    if (reg >= kRficRegisterCount)
+        return calsim::Textf("Invalid RFIC register 0x%X (0x00 to 0x7F)", reg);
+    if (timing > 1)
+        return calsim::Textf("Invalid RFIC access timing %u (0=GTB based, 1=immediate)", timing);
+    return nullptr;
+}
+
+// The die warms up after power-on towards its working temperature.
+double DieTemperature()
+{
+    double minutes = calsim::NowMs() / 60000.0;
+    return 38.0 + 6.0 * (1.0 - std::exp(-minutes / 5.0)) + calsim::RandomUniform(-0.15, 0.15);
+}
+
+// One spectrum bin in dB: the occupied subcarriers stand above the noise,
+// the DC bin is empty; the IIR filter averages the noise down.
+double SpectrumBin(uint32_t bin, double noiseAmplitude)
+{
+    uint32_t fftBin = bin % kFftSize;
+    double level = -95.0;
+    if (fftBin >= kFirstUsedBin && fftBin <= kLastUsedBin && fftBin != kFftSize / 2)
+        level = -55.0;
+    return level + calsim::RandomUniform(-noiseAmplitude, noiseAmplitude);
 }
 
 } // namespace
+
+namespace calsim {
+
+void ForceGpioDirection(uint32_t direction)
+{
+    g_hw.gpioDirection = direction;
+}
+
+void SetGpioInputLevel(uint32_t level)
+{
+    g_hw.gpioInputLevel = level;
+}
+
+void ForceTemperature(double celsius)
+{
+    g_hw.temperatureForced = true;
+    g_hw.forcedCelsius = celsius;
+}
+
+void ForceSpectrumLength(uint32_t length)
+{
+    g_hw.spectrumLengthForced = true;
+    g_hw.spectrumLength = length;
+}
+
+void ForceDriverVersion(const char *bytes, std::size_t size)
+{
+    std::memset(g_hw.driverVersion, 0, sizeof g_hw.driverVersion);
+    std::memcpy(g_hw.driverVersion, bytes, size < sizeof g_hw.driverVersion ? size : sizeof g_hw.driverVersion);
+}
+
+void ForceChipVersions(uint32_t basebandChip, uint32_t rfChip)
+{
+    g_hw.basebandChip = basebandChip;
+    g_hw.rfChip = rfChip;
+}
+
+} // namespace calsim
 
 using namespace calsim;
 
@@ -70,7 +157,7 @@ TavrelResult SetGPIOPinState(TavrelCalHandle h, uint32_t pin, uint32_t state)
         return Textf("GPIO pin %u is read-only", pin);
     if (g_hw.gpioDirection & bit)
         return Textf("GPIO pin %u is an input", pin);
-    g_hw.gpioState = state ? (g_hw.gpioState | bit) : (g_hw.gpioState & ~bit);
+    g_hw.gpioLatch = state ? (g_hw.gpioLatch | bit) : (g_hw.gpioLatch & ~bit);
     return nullptr;
 }
 
@@ -78,16 +165,9 @@ TavrelResult ReadRFICRegister(TavrelCalHandle h, uint32_t reg, uint32_t timing, 
 {
     if (const char *error = Enter("ReadRFICRegister", h))
         return error;
-    if (reg > 0xFF)
-        return Textf("Invalid RFIC register 0x%X", reg);
-    if (timing > 1)
-        return Textf("Invalid RFIC timing %u", timing);
-    if (reg == 0) {
-        *data = kRficChipId;
-    } else {
-        auto it = g_hw.rficRegisters.find(reg);
-        *data = it == g_hw.rficRegisters.end() ? (0x1000u | reg) : it->second;
-    }
+    if (const char *error = CheckRficAccess(reg, timing))
+        return error;
+    *data = g_hw.rfic[reg];
     return nullptr;
 }
 
@@ -95,13 +175,13 @@ TavrelResult WriteRFICRegister(TavrelCalHandle h, uint32_t reg, uint32_t data, u
 {
     if (const char *error = Enter("WriteRFICRegister", h))
         return error;
+    if (const char *error = CheckRficAccess(reg, timing))
+        return error;
     if (reg == 0)
         return "RFIC register 0 (chip ID) is read-only";
-    if (reg > 0xFF)
-        return Textf("Invalid RFIC register 0x%X", reg);
-    if (timing > 1)
-        return Textf("Invalid RFIC timing %u", timing);
-    g_hw.rficRegisters[reg] = data & 0xFFFF;
+    if (data > 0xFFFF)
+        return Textf("RFIC register data 0x%X wider than 16 bits", data);
+    g_hw.rfic[reg] = static_cast<uint16_t>(data);
     return nullptr;
 }
 
@@ -109,7 +189,7 @@ TavrelResult GetTemperature(TavrelCalHandle h, double *celsius)
 {
     if (const char *error = Enter("GetTemperature", h))
         return error;
-    *celsius = 41.0 + RandomUniform(-0.8, 0.8);
+    *celsius = g_hw.temperatureForced ? g_hw.forcedCelsius : DieTemperature();
     return nullptr;
 }
 
@@ -119,9 +199,11 @@ TavrelResult GetGPADCValue(TavrelCalHandle h, uint32_t mux, uint32_t *value)
         return error;
     if (mux > 3)
         return Textf("Invalid GP ADC mux setting %u (0 to 3)", mux);
-    // 8-bit ADC over 0 to 3.3 V; each input sees its DAC through a divider.
+    // Each ADC input sees its DAC output through a divider, on a bias.
     double volts = 0.3 + 0.5 * g_hw.dacVolts[mux];
-    *value = static_cast<uint32_t>(std::lround(volts / 3.3 * 255.0)) & 0xFF;
+    double code = volts / kDacFullScaleVolts * kAdcMax + RandomUniform(-0.5, 0.5);
+    long rounded = std::lround(code);
+    *value = rounded < 0 ? 0 : (rounded > static_cast<long>(kAdcMax) ? kAdcMax : static_cast<uint32_t>(rounded));
     return nullptr;
 }
 
@@ -131,8 +213,8 @@ TavrelResult SetGPDACValue(TavrelCalHandle h, uint32_t mux, double volts)
         return error;
     if (mux > 3)
         return Textf("Invalid GP DAC mux setting %u (0 to 3)", mux);
-    if (!(volts >= 0.0 && volts <= 3.3))
-        return "GP DAC voltage out of range (0 to 3.3 V)";
+    if (!(volts >= 0.0 && volts <= kDacFullScaleVolts))
+        return Textf("GP DAC voltage %g V out of range (0 to 3.3 V)", volts);
     g_hw.dacVolts[mux] = volts;
     return nullptr;
 }
@@ -141,8 +223,11 @@ TavrelResult ResetRxSpectrum(TavrelCalHandle h, uint32_t iirShift, uint32_t symb
 {
     if (const char *error = Enter("ResetRxSpectrum", h))
         return error;
-    if (iirShift > 16)
+    if (iirShift > kMaxIirShift)
         return Textf("IIR filter shift %u out of range (0 to 16)", iirShift);
+    if (symbolIndex >= kSymbolsPerFrame)
+        return Textf("Symbol index %u out of range (0 to %u)", symbolIndex, kSymbolsPerFrame - 1);
+    g_hw.spectrumCaptured = true;
     g_hw.spectrumShift = iirShift;
     g_hw.spectrumSymbol = symbolIndex;
     return nullptr;
@@ -152,18 +237,23 @@ TavrelResult GetRxSpectrum(TavrelCalHandle h, uint32_t capacity, double *spectru
 {
     if (const char *error = Enter("GetRxSpectrum", h))
         return error;
-    uint32_t n = capacity < 1024 ? capacity : 1024;
-    for (uint32_t i = 0; i < n; ++i) {
-        bool occupied = i >= 92 && i < 932;
-        spectrum[i] = (occupied ? -55.0 : -95.0) + RandomUniform(-1.5, 1.5);
-    }
-    *length = n;
+    if (!g_hw.spectrumCaptured)
+        return "No Rx spectrum captured: reset the Rx spectrum first";
+    uint32_t available = g_hw.spectrumLengthForced ? g_hw.spectrumLength : kFftSize;
+    uint32_t filled = available < capacity ? available : capacity;
+    // A longer IIR average (larger shift) leaves less noise on each bin.
+    double noise = 3.0 / std::sqrt(static_cast<double>(1u << g_hw.spectrumShift));
+    for (uint32_t i = 0; i < filled; ++i)
+        spectrum[i] = SpectrumBin(i, noise);
+    // A forced length is reported as it stands, beyond the capacity too:
+    // the caller must not trust it blindly.
+    *length = g_hw.spectrumLengthForced ? available : filled;
     return nullptr;
 }
 
 TavrelResult GetVersionInfo(TavrelCalHandle h, uint32_t *phyFirmware, uint32_t macFirmware[3],
-                            char driverVersion[32], uint32_t calApiVersion[3], uint32_t *basebandChip,
-                            uint32_t *rfChip)
+                            char driverVersion[TAVREL_DRIVER_VERSION_SIZE], uint32_t calApiVersion[3],
+                            uint32_t *basebandChip, uint32_t *rfChip)
 {
     if (const char *error = Enter("GetVersionInfo", h))
         return error;
@@ -171,13 +261,12 @@ TavrelResult GetVersionInfo(TavrelCalHandle h, uint32_t *phyFirmware, uint32_t m
     macFirmware[0] = 2;
     macFirmware[1] = 7;
     macFirmware[2] = 41;
-    std::memset(driverVersion, 0, 32);
-    std::strncpy(driverVersion, "calsim 1.0.0", 31);
+    std::memcpy(driverVersion, g_hw.driverVersion, TAVREL_DRIVER_VERSION_SIZE);
     calApiVersion[0] = 3;
     calApiVersion[1] = 5;
     calApiVersion[2] = 0;
-    *basebandChip = 0xB0C20002;
-    *rfChip = kRficChipId;
+    *basebandChip = g_hw.basebandChip;
+    *rfChip = g_hw.rfChip;
     return nullptr;
 }
 

@@ -1,6 +1,10 @@
-// Rx, Tx and loopback calibration of the simulated radio (first cut: state
-// is kept and read back; measurements are plausible).
-#include "calsim/control.h"
+// The receive side of the simulated radio: antenna configuration, sync, AGC,
+// gain state per path, RSSI and clipping, CINR, thermal noise, and the
+// downlink frame and PDU counters. A signal generator on the bench feeds
+// both antennas; what the device reports follows from that signal, the
+// gain state and the simulated clock. The transmit side and the loopback
+// calibrations are in sim_transmit.cpp.
+#include "calsim/control_radio.h"
 #include "calsim/sim_core.h"
 
 #include <cmath>
@@ -8,44 +12,253 @@
 
 namespace {
 
+constexpr double kFrameMs = 5.0;           // OFDMA frame duration
+constexpr double kSyncAcquireMs = 40.0;    // preamble search after a (re-)sync
+constexpr double kChannelNoiseDbm = -104.0; // kTB over the 10 MHz channel
+constexpr double kAdcFullScaleDbm = 0.0;
+constexpr double kFixedGainDb = 30.0;      // gain of the stages not in the gain state
+constexpr double kExtLnaGainDb = 15.0;
+constexpr double kCinrCeilingDb = 32.0;    // the demodulator's own distortion
+constexpr uint32_t kAdcSamplesPerReport = 102400; // 100 symbols of 1024 samples
+constexpr uint32_t kFramesPerFrameError = 800;    // residual error rate in sync
+
 struct GainState {
-    uint32_t extLna = 0;
-    uint32_t lnaGain = 2;
-    uint32_t mixerGain = 1;
-    int32_t pgaIndex = 20;
+    uint32_t extLna;
+    uint32_t lnaGain;
+    uint32_t mixerGain;
+    int32_t pgaIndex;
 };
 
 struct Radio {
+    double benchSignalDbm[2] = {-60.0, -61.5};
+    double crystalPpm = 0.0; // drawn at power-on
     uint32_t rxAntConfig = 2;
     uint32_t agcMode = 0;
     uint32_t agcBackoffDb = 0;
-    GainState gain[2];
-    double frameEpochMs = 0;
-    uint32_t framesInErrorBase = 0;
-    double txBackoffDb = 0.0;
-    uint32_t txPgaIndex = 0;
-    uint32_t txPaDriverIndex = 0;
-    uint32_t txExtAttenuator = 0;
-    double txPowerDbm = 0.0;
-    uint32_t diversitySwitch = 0;
-    uint32_t trSwitch = 0;
+    GainState gain[2] = {{0, 2, 1, 20}, {0, 2, 1, 22}};
+
+    // Sync: the receiver searches for kSyncAcquireMs after syncStartMs, on
+    // the band it was tuned to then.
+    double syncStartMs = 0.0;
+    uint32_t tunedFreqKHz = 0;
+
+    // Frame counters since statsEpochMs; out-of-sync time is accounted up
+    // to accountedMs.
+    double statsEpochMs = 0.0;
+    double accountedMs = 0.0;
+    double lostMs = 0.0;
+
+    bool rssiForced = false;
+    calsim::RssiReport forcedRssi{};
+    bool framesForced = false;
+    uint32_t forcedTotalFrames = 0;
+    uint32_t forcedFramesInError = 0;
+    bool pduForced = false;
+    calsim::PduStatistics forcedPdu{};
 };
 Radio g_radio;
 
 void ResetRadio()
 {
     g_radio = Radio{};
+    g_radio.crystalPpm = calsim::RandomUniform(-1.5, 1.5);
+    g_radio.tunedFreqKHz = calsim::CenterFrequencyKHz();
+    // The device comes up already locked to the bench's base station.
+    g_radio.syncStartMs = -kSyncAcquireMs;
 }
 calsim::ResetRegistration g_reset(ResetRadio);
 
-double TotalGainDb(const GainState &g)
+double DbToLinear(double db)
 {
-    static const double kLna[] = {-26.0, -12.0, 0.0};
-    double lna = kLna[g.lnaGain < 3 ? g.lnaGain : 2];
-    return 60.0 + (g.extLna ? 15.0 : 0.0) + lna + (g.mixerGain ? 0.0 : -5.0) + g.pgaIndex;
+    return std::pow(10.0, db / 10.0);
 }
 
+double LinearToDb(double linear)
+{
+    return 10.0 * std::log10(linear);
+}
+
+bool PathEnabled(int path)
+{
+    return g_radio.rxAntConfig == 2 || g_radio.rxAntConfig == static_cast<uint32_t>(path);
+}
+
+double TotalGainDb(const GainState &g)
+{
+    static const double kLnaDb[] = {-26.0, -12.0, 0.0};
+    double lna = kLnaDb[g.lnaGain < 3 ? g.lnaGain : 2];
+    return kFixedGainDb + (g.extLna ? kExtLnaGainDb : 0.0) + lna + (g.mixerGain ? 0.0 : -5.0) + g.pgaIndex;
+}
+
+// Noise figure of a path: the external LNA masks the chip's own noise, a
+// low LNA gain lets the later stages add theirs.
+double NoiseFigureDb(const GainState &g)
+{
+    double nf = g.extLna ? 2.0 : 5.0;
+    if (g.lnaGain == 0)
+        nf += 8.0;
+    else if (g.lnaGain == 1)
+        nf += 2.0;
+    return nf;
+}
+
+double NoiseFloorDbm(int path)
+{
+    return kChannelNoiseDbm + NoiseFigureDb(g_radio.gain[path]);
+}
+
+// Signal at the antenna as the receiver measures it; a path that is switched
+// off sees only its own noise.
+double MeasuredSignalDbm(int path)
+{
+    if (!PathEnabled(path))
+        return NoiseFloorDbm(path) + calsim::RandomUniform(-0.5, 0.5);
+    return g_radio.benchSignalDbm[path] + calsim::RandomUniform(-0.25, 0.25);
+}
+
+double EffectiveGainDb(int path)
+{
+    double gain = TotalGainDb(g_radio.gain[path]);
+    if (g_radio.agcMode == 1)
+        gain -= g_radio.agcBackoffDb;
+    return gain;
+}
+
+// Samples of a complex Gaussian signal of power p beyond full scale:
+// exp(-fullScale / p), the share that clips.
+uint32_t ClipCount(double adcPowerDbm)
+{
+    double share = std::exp(-DbToLinear(kAdcFullScaleDbm - adcPowerDbm));
+    double clips = share * kAdcSamplesPerReport * calsim::RandomUniform(0.9, 1.1);
+    return clips >= kAdcSamplesPerReport ? kAdcSamplesPerReport : static_cast<uint32_t>(std::lround(clips));
+}
+
+double PathSnrDb(int path)
+{
+    if (!PathEnabled(path))
+        return 0.0;
+    return g_radio.benchSignalDbm[path] - NoiseFloorDbm(path);
+}
+
+// The demodulator cannot do better than its own distortion allows.
+double LimitedCinrDb(double snrDb)
+{
+    return -LinearToDb(DbToLinear(-snrDb) + DbToLinear(-kCinrCeilingDb));
+}
+
+double CombinedSnrDb()
+{
+    double linear = 0.0;
+    for (int p = 0; p < 2; ++p)
+        if (PathEnabled(p))
+            linear += DbToLinear(PathSnrDb(p));
+    return linear > 0.0 ? LinearToDb(linear) : 0.0;
+}
+
+// Brings the out-of-sync accounting up to now; called before every change
+// of the sync state and before the counters are read.
+void Account()
+{
+    double now = calsim::NowMs();
+    double from = g_radio.accountedMs;
+    double searchEnd = g_radio.syncStartMs + kSyncAcquireMs;
+    double lostFrom = from > g_radio.syncStartMs ? from : g_radio.syncStartMs;
+    double lostTo = now < searchEnd ? now : searchEnd;
+    if (lostTo > lostFrom)
+        g_radio.lostMs += lostTo - lostFrom;
+    g_radio.accountedMs = now;
+}
+
+void StartSearch()
+{
+    Account();
+    g_radio.tunedFreqKHz = calsim::CenterFrequencyKHz();
+    g_radio.syncStartMs = calsim::NowMs();
+}
+
+// A new band means a new search for the preamble (noticed at the radio's
+// next operation).
+void FollowBand()
+{
+    if (calsim::CenterFrequencyKHz() != g_radio.tunedFreqKHz)
+        StartSearch();
+}
+
+bool InSync()
+{
+    return calsim::NowMs() - g_radio.syncStartMs >= kSyncAcquireMs;
+}
+
+struct FrameCounts {
+    uint32_t elapsed;
+    uint32_t lost;
+    uint32_t received;
+    uint32_t inError;
+};
+
+FrameCounts CountFrames()
+{
+    FollowBand();
+    Account();
+    double elapsedMs = calsim::NowMs() - g_radio.statsEpochMs;
+    FrameCounts counts{};
+    counts.elapsed = static_cast<uint32_t>(elapsedMs / kFrameMs);
+    counts.lost = static_cast<uint32_t>(g_radio.lostMs / kFrameMs);
+    if (counts.lost > counts.elapsed)
+        counts.lost = counts.elapsed;
+    counts.received = counts.elapsed - counts.lost;
+    counts.inError = counts.lost + counts.received / kFramesPerFrameError;
+    return counts;
+}
+
+// Downlink burst profiles of the bench's base station: DIUC d carries
+// bursts only while the link's CINR supports its modulation and coding;
+// DIUCs 7 to 12 are not in its profile set. Bytes per burst grow with the
+// order.
+constexpr uint32_t kBurstBytes[13] = {48, 72, 96, 144, 192, 216, 240, 0, 0, 0, 0, 0, 0};
+constexpr double kDiucMinCinrDb[13] = {3, 6, 9, 12, 15, 18, 21, 999, 999, 999, 999, 999, 999};
+
 } // namespace
+
+namespace calsim {
+
+void SetBenchSignal(double rx1Dbm, double rx2Dbm)
+{
+    g_radio.benchSignalDbm[0] = rx1Dbm;
+    g_radio.benchSignalDbm[1] = rx2Dbm;
+}
+
+void ForceRxAntConfig(uint32_t config)
+{
+    g_radio.rxAntConfig = config;
+}
+
+void ForceRxGainState(uint32_t path, uint32_t extLna, uint32_t lnaGain, uint32_t mixerGain, int32_t pgaIndex)
+{
+    if (path < 2)
+        g_radio.gain[path] = GainState{extLna, lnaGain, mixerGain, pgaIndex};
+}
+
+void ForceRssiReport(const RssiReport &report)
+{
+    g_radio.rssiForced = true;
+    g_radio.forcedRssi = report;
+}
+
+void ForceFrameErrorStatistics(uint32_t totalFrames, uint32_t framesInError)
+{
+    g_radio.framesForced = true;
+    g_radio.forcedTotalFrames = totalFrames;
+    g_radio.forcedFramesInError = framesInError;
+}
+
+void ForcePduStatistics(const PduStatistics &statistics)
+{
+    g_radio.pduForced = true;
+    g_radio.forcedPdu = statistics;
+}
+
+} // namespace calsim
 
 using namespace calsim;
 
@@ -73,15 +286,21 @@ TavrelResult IsSync(TavrelCalHandle h, double *freqOffsetPpm, uint32_t *syncFreq
 {
     if (const char *error = Enter("IsSync", h))
         return error;
-    *freqOffsetPpm = RandomUniform(-0.5, 0.5);
-    *syncFreqKHz = CenterFrequencyKHz();
-    *syncStatus = 1;
+    FollowBand();
+    bool synced = InSync();
+    // The offset is known only once the preamble has been found.
+    *freqOffsetPpm = synced ? g_radio.crystalPpm + RandomUniform(-0.02, 0.02) : 0.0;
+    *syncFreqKHz = g_radio.tunedFreqKHz;
+    *syncStatus = synced ? 1 : 0;
     return nullptr;
 }
 
 TavrelResult ForceReSync(TavrelCalHandle h)
 {
-    return Enter("ForceReSync", h);
+    if (const char *error = Enter("ForceReSync", h))
+        return error;
+    StartSearch();
+    return nullptr;
 }
 
 TavrelResult SetAGCMode(TavrelCalHandle h, uint32_t mode, uint32_t backoffDb)
@@ -103,7 +322,7 @@ TavrelResult GetRxGainState(TavrelCalHandle h, uint32_t path, uint32_t *extLna, 
     if (const char *error = Enter("GetRxGainState", h))
         return error;
     if (path > 1)
-        return Textf("Invalid Rx path %u (0 or 1)", path);
+        return Textf("Invalid Rx path %u (0=Rx1, 1=Rx2)", path);
     const GainState &g = g_radio.gain[path];
     *extLna = g.extLna;
     *lnaGain = g.lnaGain;
@@ -119,9 +338,15 @@ TavrelResult SetRxGainState(TavrelCalHandle h, uint32_t path, uint32_t extLna, u
     if (const char *error = Enter("SetRxGainState", h))
         return error;
     if (path > 2)
-        return Textf("Invalid Rx path %u (0 to 2)", path);
-    if (extLna > 1 || lnaGain > 2 || mixerGain > 1 || pgaIndex < 0 || pgaIndex > 31)
-        return "Rx gain state out of range";
+        return Textf("Invalid Rx path %u (0=Rx1, 1=Rx2, 2=both)", path);
+    if (extLna > 1)
+        return Textf("Invalid external LNA setting %u (0 or 1)", extLna);
+    if (lnaGain > 2)
+        return Textf("Invalid LNA gain %u (0 to 2)", lnaGain);
+    if (mixerGain > 1)
+        return Textf("Invalid mixer gain %u (0 or 1)", mixerGain);
+    if (pgaIndex < 0 || pgaIndex > 31)
+        return Textf("PGA gain index %d out of range (0 to 31)", pgaIndex);
     GainState g{extLna, lnaGain, mixerGain, pgaIndex};
     if (path == 2)
         g_radio.gain[0] = g_radio.gain[1] = g;
@@ -136,14 +361,37 @@ TavrelResult GetRSSIReport(TavrelCalHandle h, double *rx1Rssi, double *rx2Rssi, 
 {
     if (const char *error = Enter("GetRSSIReport", h))
         return error;
-    *rx1Rssi = -60.0 + RandomUniform(-0.5, 0.5);
-    *rx2Rssi = -61.0 + RandomUniform(-0.5, 0.5);
-    *combinedRssi = 10.0 * std::log10(std::pow(10.0, *rx1Rssi / 10.0) + std::pow(10.0, *rx2Rssi / 10.0));
-    *rx1AdcPower = *rx1Rssi + TotalGainDb(g_radio.gain[0]);
-    *rx2AdcPower = *rx2Rssi + TotalGainDb(g_radio.gain[1]);
-    *adcSamples = 102400;
-    *rx1ClipCount = *rx1AdcPower > 0.0 ? 2048 : 0;
-    *rx2ClipCount = *rx2AdcPower > 0.0 ? 2048 : 0;
+    if (g_radio.rssiForced) {
+        const RssiReport &r = g_radio.forcedRssi;
+        *rx1Rssi = r.rx1Rssi;
+        *rx2Rssi = r.rx2Rssi;
+        *combinedRssi = r.combinedRssi;
+        *rx1AdcPower = r.rx1AdcPower;
+        *rx2AdcPower = r.rx2AdcPower;
+        *rx1ClipCount = r.rx1ClipCount;
+        *rx2ClipCount = r.rx2ClipCount;
+        *adcSamples = r.adcSamples;
+        return nullptr;
+    }
+    double rssi[2];
+    double adcPower[2];
+    uint32_t clips[2];
+    double combined = 0.0;
+    for (int p = 0; p < 2; ++p) {
+        rssi[p] = MeasuredSignalDbm(p);
+        adcPower[p] = rssi[p] + EffectiveGainDb(p);
+        clips[p] = PathEnabled(p) ? ClipCount(adcPower[p]) : 0;
+        if (PathEnabled(p))
+            combined += DbToLinear(rssi[p]);
+    }
+    *rx1Rssi = rssi[0];
+    *rx2Rssi = rssi[1];
+    *combinedRssi = LinearToDb(combined);
+    *rx1AdcPower = adcPower[0];
+    *rx2AdcPower = adcPower[1];
+    *rx1ClipCount = clips[0];
+    *rx2ClipCount = clips[1];
+    *adcSamples = kAdcSamplesPerReport;
     return nullptr;
 }
 
@@ -151,7 +399,7 @@ TavrelResult GetCINR(TavrelCalHandle h, double *cinrDb)
 {
     if (const char *error = Enter("GetCINR", h))
         return error;
-    *cinrDb = 25.0 + RandomUniform(-1.0, 1.0);
+    *cinrDb = LimitedCinrDb(CombinedSnrDb()) + RandomUniform(-0.3, 0.3);
     return nullptr;
 }
 
@@ -159,9 +407,9 @@ TavrelResult GetPerAntCINR(TavrelCalHandle h, double *combinedDb, double *ant1Db
 {
     if (const char *error = Enter("GetPerAntCINR", h))
         return error;
-    *ant1Db = 24.0 + RandomUniform(-1.0, 1.0);
-    *ant2Db = 23.0 + RandomUniform(-1.0, 1.0);
-    *combinedDb = 27.0 + RandomUniform(-1.0, 1.0);
+    *combinedDb = LimitedCinrDb(CombinedSnrDb()) + RandomUniform(-0.3, 0.3);
+    *ant1Db = LimitedCinrDb(PathSnrDb(0)) + RandomUniform(-0.3, 0.3);
+    *ant2Db = LimitedCinrDb(PathSnrDb(1)) + RandomUniform(-0.3, 0.3);
     return nullptr;
 }
 
@@ -169,8 +417,8 @@ TavrelResult GetPerAntThermalNoise(TavrelCalHandle h, double *ant1Dbm, double *a
 {
     if (const char *error = Enter("GetPerAntThermalNoise", h))
         return error;
-    *ant1Dbm = -104.0 + RandomUniform(-0.5, 0.5);
-    *ant2Dbm = -103.5 + RandomUniform(-0.5, 0.5);
+    *ant1Dbm = NoiseFloorDbm(0) + RandomUniform(-0.3, 0.3);
+    *ant2Dbm = NoiseFloorDbm(1) + RandomUniform(-0.3, 0.3);
     return nullptr;
 }
 
@@ -178,7 +426,10 @@ TavrelResult ResetFrameErrorStatistics(TavrelCalHandle h)
 {
     if (const char *error = Enter("ResetFrameErrorStatistics", h))
         return error;
-    g_radio.frameEpochMs = NowMs();
+    Account();
+    g_radio.statsEpochMs = NowMs();
+    g_radio.lostMs = 0.0;
+    g_radio.framesForced = false;
     return nullptr;
 }
 
@@ -186,9 +437,14 @@ TavrelResult GetFrameErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, u
 {
     if (const char *error = Enter("GetFrameErrorStatistics", h))
         return error;
-    uint32_t frames = static_cast<uint32_t>((NowMs() - g_radio.frameEpochMs) / 5.0); // 5 ms frames
-    *totalFrames = frames;
-    *framesInError = frames / 1000;
+    if (g_radio.framesForced) {
+        *totalFrames = g_radio.forcedTotalFrames;
+        *framesInError = g_radio.forcedFramesInError;
+        return nullptr;
+    }
+    FrameCounts counts = CountFrames();
+    *totalFrames = counts.elapsed;
+    *framesInError = counts.inError;
     return nullptr;
 }
 
@@ -198,177 +454,35 @@ TavrelResult GetPDUErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, uin
 {
     if (const char *error = Enter("GetPDUErrorStatistics", h))
         return error;
-    uint32_t frames = static_cast<uint32_t>((NowMs() - g_radio.frameEpochMs) / 5.0);
-    *totalFrames = frames;
-    *framesInError = frames / 1000;
-    *fchErrors = frames / 5000;
-    *dlMapErrors = frames / 4000;
+    if (g_radio.pduForced) {
+        const PduStatistics &s = g_radio.forcedPdu;
+        *totalFrames = s.totalFrames;
+        *framesInError = s.framesInError;
+        *fchErrors = s.fchErrors;
+        *dlMapErrors = s.dlMapErrors;
+        std::memcpy(pduCount, s.pduCount, sizeof s.pduCount);
+        std::memcpy(hcsErrors, s.hcsErrors, sizeof s.hcsErrors);
+        std::memcpy(crcErrors, s.crcErrors, sizeof s.crcErrors);
+        std::memcpy(burstSizes, s.burstSizes, sizeof s.burstSizes);
+        return nullptr;
+    }
+    FrameCounts counts = CountFrames();
+    uint32_t errored = counts.received / kFramesPerFrameError;
+    *totalFrames = counts.received;
+    *framesInError = errored;
+    *fchErrors = errored / 3;
+    *dlMapErrors = errored / 2;
+    double cinr = LimitedCinrDb(CombinedSnrDb());
     for (int d = 0; d < 13; ++d) {
-        pduCount[d] = d < 7 ? frames * static_cast<uint32_t>(7 - d) : 0;
-        hcsErrors[d] = pduCount[d] / 2000;
-        crcErrors[d] = pduCount[d] / 1000;
-        burstSizes[d] = d < 7 ? 48u * static_cast<uint32_t>(d + 1) : 0;
+        bool used = cinr >= kDiucMinCinrDb[d];
+        // Frames that could not be decoded carry no PDUs; higher orders
+        // see more HCS and CRC failures.
+        uint32_t pdus = used ? (counts.received - errored) * 2 : 0;
+        pduCount[d] = pdus;
+        hcsErrors[d] = pdus / (20000u >> d);
+        crcErrors[d] = pdus / (5000u >> d);
+        burstSizes[d] = used ? kBurstBytes[d] : 0;
     }
-    return nullptr;
-}
-
-TavrelResult GetTx1Attn(TavrelCalHandle h, double *bbicBackoffDb, uint32_t *pgaIndex, uint32_t *paDriverIndex,
-                        uint32_t *extAttenuator)
-{
-    if (const char *error = Enter("GetTx1Attn", h))
-        return error;
-    *bbicBackoffDb = g_radio.txBackoffDb;
-    *pgaIndex = g_radio.txPgaIndex;
-    *paDriverIndex = g_radio.txPaDriverIndex;
-    *extAttenuator = g_radio.txExtAttenuator;
-    return nullptr;
-}
-
-TavrelResult SetTx1Attn(TavrelCalHandle h, double bbicBackoffDb, uint32_t pgaIndex, uint32_t paDriverIndex,
-                        uint32_t extAttenuator)
-{
-    if (const char *error = Enter("SetTx1Attn", h))
-        return error;
-    if (pgaIndex > 11 || paDriverIndex > 21 || extAttenuator > 1)
-        return "Tx1 attenuator setting out of range";
-    g_radio.txBackoffDb = bbicBackoffDb;
-    g_radio.txPgaIndex = pgaIndex;
-    g_radio.txPaDriverIndex = paDriverIndex;
-    g_radio.txExtAttenuator = extAttenuator;
-    return nullptr;
-}
-
-TavrelResult GetTx1OutputPower(TavrelCalHandle h, double *powerDbm)
-{
-    if (const char *error = Enter("GetTx1OutputPower", h))
-        return error;
-    *powerDbm = g_radio.txPowerDbm;
-    return nullptr;
-}
-
-TavrelResult SetTx1OutputPower(TavrelCalHandle h, double powerDbm)
-{
-    if (const char *error = Enter("SetTx1OutputPower", h))
-        return error;
-    if (!(powerDbm >= -40.0 && powerDbm <= 35.0))
-        return "Tx1 output power out of range (-40 to +35 dBm)";
-    g_radio.txPowerDbm = powerDbm;
-    return nullptr;
-}
-
-TavrelResult GetTxDiversitySwitch(TavrelCalHandle h, uint32_t *antennaSwitch)
-{
-    if (const char *error = Enter("GetTxDiversitySwitch", h))
-        return error;
-    *antennaSwitch = g_radio.diversitySwitch;
-    return nullptr;
-}
-
-TavrelResult SetTxDiversitySwitch(TavrelCalHandle h, uint32_t antennaSwitch)
-{
-    if (const char *error = Enter("SetTxDiversitySwitch", h))
-        return error;
-    if (antennaSwitch > 1)
-        return Textf("Invalid Tx diversity switch %u (0 or 1)", antennaSwitch);
-    g_radio.diversitySwitch = antennaSwitch;
-    return nullptr;
-}
-
-TavrelResult SetTRSwitch(TavrelCalHandle h, uint32_t state)
-{
-    if (const char *error = Enter("SetTRSwitch", h))
-        return error;
-    if (state > 1)
-        return Textf("Invalid TR switch state %u (0 or 1)", state);
-    g_radio.trSwitch = state;
-    return nullptr;
-}
-
-TavrelResult CalibrateLCTrim(TavrelCalHandle h, int32_t lcTrim[12], uint32_t *count)
-{
-    if (const char *error = Enter("CalibrateLCTrim", h))
-        return error;
-    for (int i = 0; i < 12; ++i)
-        lcTrim[i] = 40 + i * 3 + static_cast<int32_t>(RandomU32() % 3);
-    *count = 12;
-    return nullptr;
-}
-
-TavrelResult CalibrateTxSteps(TavrelCalHandle h, uint32_t centerFreqKHz, double paDrvSteps[21], double pgaSteps[11])
-{
-    if (const char *error = Enter("CalibrateTxSteps", h))
-        return error;
-    double tilt = (static_cast<double>(centerFreqKHz) - 2500000.0) / 1.0e6;
-    for (int i = 0; i < 21; ++i)
-        paDrvSteps[i] = 1.0 + 0.02 * i + 0.1 * tilt;
-    for (int i = 0; i < 11; ++i)
-        pgaSteps[i] = 2.0 - 0.03 * i + 0.1 * tilt;
-    return nullptr;
-}
-
-TavrelResult CalibrateLimitedTxSteps(TavrelCalHandle h, uint32_t centerFreqKHz, uint32_t minPaDrvIndex,
-                                     double paDrvSteps[21], double pgaSteps[11])
-{
-    if (const char *error = Enter("CalibrateLimitedTxSteps", h))
-        return error;
-    if (minPaDrvIndex > 21)
-        return Textf("Minimum PA driver index %u out of range (0 to 21)", minPaDrvIndex);
-    double tilt = (static_cast<double>(centerFreqKHz) - 2500000.0) / 1.0e6;
-    for (uint32_t i = 0; i < 21; ++i)
-        paDrvSteps[i] = i < minPaDrvIndex ? 0.0 : 1.0 + 0.02 * i + 0.1 * tilt;
-    for (int i = 0; i < 11; ++i)
-        pgaSteps[i] = 2.0 - 0.03 * i + 0.1 * tilt;
-    return nullptr;
-}
-
-TavrelResult CalibrateTxPoutFreqCorr(TavrelCalHandle h, uint32_t scanListIndex, double correctionDb,
-                                     const double cableLoss[12], double freqCorr[12], double extAttnStep[12])
-{
-    if (const char *error = Enter("CalibrateTxPoutFreqCorr", h))
-        return error;
-    if (scanListIndex > 11)
-        return Textf("Scan list index %u out of range (0 to 11)", scanListIndex);
-    for (int i = 0; i < 12; ++i) {
-        freqCorr[i] = correctionDb + 0.1 * (i - static_cast<int>(scanListIndex)) + 0.01 * cableLoss[i];
-        extAttnStep[i] = 15.0 + 0.05 * i;
-    }
-    return nullptr;
-}
-
-TavrelResult CalibrateLNASteps(TavrelCalHandle h, uint32_t scanListIndex, double rx1AmplitudeDbm,
-                               double rx2AmplitudeDbm, double pgaGainCorr[2], double lnaMidStep[2],
-                               double lnaHighStep[2], double lnaExtStep[2])
-{
-    if (const char *error = Enter("CalibrateLNASteps", h))
-        return error;
-    if (scanListIndex > 11)
-        return Textf("Scan list index %u out of range (0 to 11)", scanListIndex);
-    double amplitude[2] = {rx1AmplitudeDbm, rx2AmplitudeDbm};
-    for (int p = 0; p < 2; ++p) {
-        pgaGainCorr[p] = 0.01 * (amplitude[p] + 40.0);
-        lnaMidStep[p] = 14.0 + 0.05 * scanListIndex;
-        lnaHighStep[p] = 12.0 + 0.05 * scanListIndex;
-        lnaExtStep[p] = 15.0 - 0.02 * scanListIndex;
-    }
-    return nullptr;
-}
-
-TavrelResult CalibrateTxExtAttnStep(TavrelCalHandle h, uint32_t freqIndex, uint32_t calType, double *stepGainDb,
-                                    double *loopbackAmplitudeDb, double *backoffDb, int32_t *pgaIndex,
-                                    int32_t *paDriverIndex, int32_t *extAttnEnable)
-{
-    if (const char *error = Enter("CalibrateTxExtAttnStep", h))
-        return error;
-    if (freqIndex > 11)
-        return Textf("Scan list index %u out of range (0 to 11)", freqIndex);
-    if (calType > 1)
-        return Textf("Invalid calibration type %u (0 or 1)", calType);
-    *stepGainDb = 15.0 + 0.05 * freqIndex;
-    *loopbackAmplitudeDb = -20.0 - 0.1 * freqIndex;
-    *backoffDb = g_radio.txBackoffDb;
-    *pgaIndex = static_cast<int32_t>(g_radio.txPgaIndex);
-    *paDriverIndex = static_cast<int32_t>(g_radio.txPaDriverIndex);
-    *extAttnEnable = calType == 1 ? 1 : 0;
     return nullptr;
 }
 

@@ -1,0 +1,193 @@
+// The write key command and the block write dialogue: transcripts, the
+// patterns, and every failure path with its line, result and device state.
+#include "calsim/control_devdata.h"
+#include "devdata/devdata_write.h"
+#include "tests/devdata/devdata_test_support.h"
+#include "tests/support/console_harness.h"
+
+#include <cstring>
+
+using devdata_test::Contains;
+using devdata_test::EndsWith;
+using testing_support::Bench;
+
+namespace {
+
+std::vector<uint32_t> WordsAt(uint32_t address, uint32_t count)
+{
+    std::vector<uint8_t> image = calsim::DevDataSection(0);
+    std::vector<uint32_t> words(count);
+    std::memcpy(words.data(), image.data() + address, 4 * count);
+    return words;
+}
+
+const char kHead[] = "\nWrite Device Data Block:\n"
+                     "\nNote: Block size is the number of 32-bit unsigned integers (not bytes).\n"
+                     "    NVM mode is 0\n"
+                     "    Device Data address (hex) ?     Block size (dec)          ? ";
+
+} // namespace
+
+TEST(DevDataKey, FreshKeyOrFailure)
+{
+    Bench bench;
+    int result = 1;
+    std::string out = bench.Run(CmdRequestDevDataWriteKey, "", &result);
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(out.starts_with("\nRequest Device Data Write Key:\n    New Device Data key is ")) << out;
+    EXPECT_TRUE(EndsWith(out, "\n\nRequestDevDataWriteKey was SUCCESSFUL.\n"));
+    EXPECT_FALSE(Contains(out, "is 00000000"));
+
+    calsim::FailOperation("RequestDevDataWriteKey", "No key");
+    EXPECT_EQ(bench.Run(CmdRequestDevDataWriteKey, "", &result),
+              "\nRequest Device Data Write Key:\n    New Device Data key is 00000000\n"
+              "RequestDevDataWriteKey operation FAILED with return value 0.\n");
+    EXPECT_EQ(result, -1);
+}
+
+TEST(DevDataBlockWrite, SaveWriteVerifyRestoreTranscript)
+{
+    Bench bench;
+    std::vector<uint8_t> before = calsim::DevDataSection(0);
+    int result = 1;
+    EXPECT_EQ(bench.Run(CmdWriteDevDataBlock, "100 3 1 1 2 fffffffe 1 1\n", &result),
+              std::string(kHead) +
+                  "\n    Auto Device Data key (1=yes/0=no) ? "
+                  "\n    Restore contents (1=yes/0=no) ? "
+                  "\n    Data pattern (0=user 1=random 2=increment 3=constant) ? "
+                  "    Starting value (hex) ?     Increment      (hex) ? "
+                  "\nNumber of 32-bit words actually written = 3\n"
+                  "\n    Verify write     (1=yes/0=no) ? "
+                  "\n0 verify errors.\n"
+                  "\nRestoring original Device Data values ... \n"
+                  "\n    Number of 32-bit words actually written = 3\n"
+                  "\nWriteDevDataBlock was SUCCESSFUL.\n");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(calsim::DevDataSection(0), before);
+    EXPECT_EQ(calsim::CallCount("RequestDevDataWriteKey"), 2); // the restore has its own key
+}
+
+TEST(DevDataBlockWrite, Patterns)
+{
+    Bench bench;
+    int result = 1;
+    // Increment wraps past 0xFFFFFFFF.
+    bench.Run(CmdWriteDevDataBlock, "100 3 1 0 2 fffffffe 1 0\n", &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(WordsAt(0x100, 3), (std::vector<uint32_t>{0xFFFFFFFE, 0xFFFFFFFF, 0}));
+
+    // User values: one question per word; a bad pattern number asks again.
+    std::string out = bench.Run(CmdWriteDevDataBlock, "200 2 1 0 7 0 12345678 abc 0\n", &result);
+    EXPECT_TRUE(Contains(out, "? ERROR: Invalid selection = 7\n"
+                              "\n    Data pattern (0=user 1=random 2=increment 3=constant) ? "
+                              "    Value 1 of 2 (hex) ?     Value 2 of 2 (hex) ? \nNumber"));
+    EXPECT_EQ(WordsAt(0x200, 2), (std::vector<uint32_t>{0x12345678, 0xABC}));
+
+    bench.Run(CmdWriteDevDataBlock, "300 2 1 0 3 a5a5a5a5 0\n", &result);
+    EXPECT_EQ(WordsAt(0x300, 2), (std::vector<uint32_t>{0xA5A5A5A5, 0xA5A5A5A5}));
+
+    bench.Run(CmdWriteDevDataBlock, "400 4 1 0 1 0\n", &result);
+    for (uint32_t word : WordsAt(0x400, 4))
+        EXPECT_NE(word, 0u);
+}
+
+// N = 0: nothing allocated; increment still asks its values; the write and
+// the verify handle no data.
+TEST(DevDataBlockWrite, ZeroWords)
+{
+    Bench bench;
+    int result = 1;
+    std::string out = bench.Run(CmdWriteDevDataBlock, "100 0 1 1 2 5 1 1\n", &result);
+    EXPECT_TRUE(Contains(out, "    Starting value (hex) ?     Increment      (hex) ? "
+                              "\nNumber of 32-bit words actually written = 0\n"));
+    EXPECT_TRUE(EndsWith(out, "\n0 verify errors.\n\nRestoring original Device Data values ... \n"
+                              "\n    Number of 32-bit words actually written = 0\n"
+                              "\nWriteDevDataBlock was SUCCESSFUL.\n"));
+    EXPECT_EQ(result, 0);
+}
+
+// 3 x 0x20000000 words x 4 bytes is far beyond 32 bits: refused before the
+// key question and before any library call.
+TEST(DevDataBlockWrite, OversizedBlockRefusedBeforeTheKey)
+{
+    Bench bench;
+    int result = 1;
+    EXPECT_EQ(bench.Run(CmdWriteDevDataBlock, "0 536870912\n", &result),
+              std::string(kHead) + "\nERROR: Data block memory allocation failed\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(calsim::CallCount("RequestDevDataWriteKey"), 0);
+    EXPECT_EQ(calsim::CallCount("ReadDevDataBlock"), 0);
+    // 357913942 words: 3 x 4 x N is 2^32 + 8, just past what 32 bits count.
+    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "0 357913942\n"), "allocation failed\n"));
+}
+
+TEST(DevDataBlockWrite, FailurePaths)
+{
+    Bench bench;
+    std::vector<uint8_t> before = calsim::DevDataSection(0);
+    int result = 1;
+
+    calsim::FailOperation("ReadDevDataBlock", "Save failed", 0, 1);
+    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "100 2 1 1\n", &result),
+                         "\n    Restore contents (1=yes/0=no) ? \nREAD ERROR: Save failed\n"));
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(calsim::CallCount("WriteDevDataBlock"), 0);
+
+    // A write that stops part-way: its error, no restore.
+    calsim::FailDevDataWritePartway("WriteDevDataBlock", 4, "Flash program error");
+    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "100 2 1 1 3 0\n", &result),
+                         "? \nWRITE ERROR: Flash program error\n"));
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(WordsAt(0x100, 2)[0], 0u);
+    EXPECT_EQ(WordsAt(0x104, 1)[0], *reinterpret_cast<const uint32_t *>(before.data() + 0x104));
+
+    // The verify read fails: the new data stays, nothing restored.
+    calsim::FailOperation("ReadDevDataBlock", "Verify read failed", 1, 1);
+    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "200 1 1 1 3 77 1\n", &result),
+                         "\n    Verify write     (1=yes/0=no) ? \nREAD ERROR: Verify read failed\n"));
+    EXPECT_EQ(WordsAt(0x200, 1)[0], 0x77u);
+    EXPECT_EQ(calsim::CallCount("WriteDevDataBlock"), 2);
+
+    calsim::FailOperation("WriteDevDataBlock", "Restore refused", 1, 1);
+    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "300 1 1 1 3 77 0\n", &result),
+                         "\nRestoring original Device Data values ... \n\nWRITE ERROR: Restore refused\n"));
+    EXPECT_EQ(result, -1);
+
+    // A key of 0 goes to the library, which refuses it.
+    calsim::FailOperation("RequestDevDataWriteKey", "No key", 0, 1);
+    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "400 1 1 0 3 1\n", &result),
+                         "\nWRITE ERROR: No Device Data write key (0)\n"));
+    EXPECT_EQ(result, -1);
+}
+
+// One word reads back wrong: the count, no restore, no success line.
+TEST(DevDataBlockWrite, VerifyErrorsBlockTheRestore)
+{
+    Bench bench;
+    calsim::CorruptDevDataReads(0x104, 0x01, 1, 1); // the read-back only
+    int result = 1;
+    std::string out = bench.Run(CmdWriteDevDataBlock, "100 2 1 1 3 abcd 1\n", &result);
+    EXPECT_TRUE(EndsWith(out, "\n    Verify write     (1=yes/0=no) ? "
+                              "\n00000104: Wrote 0000ABCD - Read back 0000ABCC - Verify ERROR"
+                              "\n1 verify errors.\n"));
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(WordsAt(0x100, 2), (std::vector<uint32_t>{0xABCD, 0xABCD}));
+}
+
+TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
+{
+    Bench bench;
+    uint32_t key = RequestDevDataWriteKey(bench.handle());
+    char answers[64];
+    std::snprintf(answers, sizeof answers, "100 1 0 %x 0 3 1 0\n", key);
+    int result = 1;
+    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "    Device Data Key (hex)     ? "));
+    EXPECT_EQ(result, 0);
+    // The same key again has been used.
+    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "has been used or replaced\n"));
+    EXPECT_EQ(result, -1);
+
+    calsim::FailOperation("GetOptionByID", "Option table unavailable", 0, 1);
+    std::string out = bench.Run(CmdWriteDevDataBlock, "100 0 1 0 1 0\n", &result);
+    EXPECT_TRUE(Contains(out, "    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
+}
