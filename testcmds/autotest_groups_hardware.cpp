@@ -36,15 +36,6 @@ int StopGroup(const char *error)
     return -1;
 }
 
-void PrintTxStepTables(const double paDrv[TAVREL_TX_PADRV_STEPS], const double pga[TAVREL_TX_PGA_STEPS])
-{
-    con::Print("\n");
-    for (int i = 0; i < TAVREL_TX_PADRV_STEPS; ++i)
-        con::Print("TxPADrvStepArray[%2d] = %5.2f dB\n", i, paDrv[i]);
-    for (int i = 0; i < TAVREL_TX_PGA_STEPS; ++i)
-        con::Print("TxPGAStepArray[%2d]   = %5.2f dB\n", i, pga[i]);
-}
-
 struct Gpio {
     uint32_t state;
     uint32_t direction;
@@ -112,12 +103,14 @@ int RunLoopbackGroup(TavrelCalHandle handle)
     con::Print("Setting center frequency to 2550 kHz\n");
     if (const char *error = CalibrateTxSteps(handle, kCalFrequencyKHz, paDrvSteps, pgaSteps))
         return StopGroup(error);
+    con::Print("\n");
     PrintTxStepTables(paDrvSteps, pgaSteps);
 
     con::Print("\nCalibrate Limited TX Steps:\n");
     con::Print("Setting center frequency to 2550 kHz and min step to 9\n");
     if (const char *error = CalibrateLimitedTxSteps(handle, kCalFrequencyKHz, kMinPaDriverStep, paDrvSteps, pgaSteps))
         return StopGroup(error);
+    con::Print("\n");
     PrintTxStepTables(paDrvSteps, pgaSteps);
 
     con::Print("\nCalibrate Tx Pout frequency correction:\n");
@@ -132,10 +125,7 @@ int RunLoopbackGroup(TavrelCalHandle handle)
     if (const char *error = CalibrateTxPoutFreqCorr(handle, kPoutScanIndex, 0.0, cableLoss, freqCorr, extAttnStep))
         return StopGroup(error);
     con::Print("\n");
-    for (int i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i)
-        con::Print("TxFreqCorrArray[%2d] = %6.2f\n", i, freqCorr[i]);
-    for (int i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i)
-        con::Print("TxExtAttnStepArray[%2d] = %6.2f\n", i, extAttnStep[i]);
+    PrintTxPoutFreqCorr(freqCorr, extAttnStep);
 
     PushDeviceMode(handle, kModeAgcFreeRun, kModulation4Qam);
     con::Print("\nCalibrate LNA Steps:\n");
@@ -149,11 +139,7 @@ int RunLoopbackGroup(TavrelCalHandle handle)
                                               lnaMid, lnaHigh, lnaExt))
         return StopGroup(error);
     con::Print("\n");
-    con::Print("                      %6s %6s\n", "Rx1", "Rx2");
-    con::Print("PGA gain correction = %6.2f %6.2f dB\n", pgaGainCorr[0], pgaGainCorr[1]);
-    con::Print("LNA mid gain step   = %6.2f %6.2f dB\n", lnaMid[0], lnaMid[1]);
-    con::Print("LNA high gain step  = %6.2f %6.2f dB\n", lnaHigh[0], lnaHigh[1]);
-    con::Print("LNA ext gain step   = %6.2f %6.2f dB\n", lnaExt[0], lnaExt[1]);
+    PrintLNASteps(pgaGainCorr, lnaMid, lnaHigh, lnaExt);
     PopDeviceMode(handle);
 
     con::Print("\nCalibrate Tx external attenuator step:\n");
@@ -169,12 +155,7 @@ int RunLoopbackGroup(TavrelCalHandle handle)
                                                    &backoff, &pgaIndex, &paDriverIndex, &extAttnEnable))
         return StopGroup(error);
     con::Print("\n");
-    con::Print("Tx step gain               = %0.2f dB\n", stepGain);
-    con::Print("Loopback signal amplitude  = %0.2f dB\n", loopbackAmplitude);
-    con::Print("Backoff                    = %0.2f dB\n", backoff);
-    con::Print("PGA attenuator index       = %d\n", pgaIndex);
-    con::Print("PA driver attenuator index = %d\n", paDriverIndex);
-    con::Print("External attenuator enable = %d\n", extAttnEnable);
+    PrintTxExtAttnStep(stepGain, loopbackAmplitude, backoff, pgaIndex, paDriverIndex, extAttnEnable);
     PopDeviceMode(handle);
     return 0;
 }

@@ -2,6 +2,7 @@
 // counts, the NVM mode sequence on both interface kinds, and where a failure
 // leaves the device.
 #include "calsim/control.h"
+#include "calsim/control_devdata.h"
 #include "console/helpers.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
@@ -132,6 +133,7 @@ TEST(NvmModeTest, NonMiiWalksTheModesFromOffset0x200)
 {
     Bench bench;
     calsim::ForceDeviceMode(3, 2);
+    std::vector<uint8_t> nvm = calsim::DevDataSection(0);
     int result = 1;
     std::string out = bench.Run(CmdNvmModeTest, "0\n", &result);
     EXPECT_EQ(result, 0);
@@ -155,6 +157,11 @@ TEST(NvmModeTest, NonMiiWalksTheModesFromOffset0x200)
     EXPECT_EQ(CallsOf(kNvmCalls), ExpectedNvmCalls());
     EXPECT_EQ(NvmMode(bench), 1u); // left buffered
     ExpectDeviceMode(bench.handle(), 3, 2);
+    // The zeroes went to the buffer, not the NVM; only the last load shows them.
+    EXPECT_EQ(calsim::DevDataSection(0), nvm);
+    std::size_t part2 = out.find("PART 2");
+    EXPECT_EQ(out.substr(0, part2).find("NOT VALID"), std::string::npos);
+    EXPECT_NE(out.find("NOT VALID", part2), std::string::npos);
 }
 
 TEST(NvmModeTest, MiiUsesOffset0x1000AndNvmMode2)
