@@ -34,7 +34,7 @@ using testcmds_checks::Count;
 
 namespace {
 
-constexpr int kMaxPrompts = 8;
+constexpr int kMaxPrompts = 20;
 constexpr int kRunTimeoutMs = 15000;
 constexpr int kSleepyRunTimeoutMs = 90000;
 const char kClosing[] = "\nClosing application...\n";
