@@ -57,7 +57,7 @@ TEST(TestCommandsSession, AutomatedTestWithFaultsFromTheEnvironment)
 {
     ProgramRun run = RunSeeded(kAutomatedTestSession,
                                "SetCWOffset/1:1=CW generator busy;GetTx1OutputPower:1=Detector saturated;"
-                               "ResetRxSpectrum=Spectrum engine off",
+                               "SetGPIOPinState/3:1=GPIO bank busy;ResetRxSpectrum=Spectrum engine off",
                                kAutomatedTestTimeoutMs);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_NE(run.output.find("Write: CW offset = 6123\nERROR: CW generator busy\nRead:  CW offset = -5678 FAIL\n"),
@@ -67,7 +67,9 @@ TEST(TestCommandsSession, AutomatedTestWithFaultsFromTheEnvironment)
     EXPECT_NE(run.output.find("Setting symbol index to be captured to 1\nERROR: Spectrum engine off\n"
                               "\nPress Enter to continue\n"),
               std::string::npos);
-    EXPECT_EQ(Count(run.output, "FAIL"), 2);
+    EXPECT_NE(run.output.find("Setting GPIO 10 to 1ERROR: GPIO bank busy\n\nSetting GPIO 11 to 1\n"), std::string::npos);
+    EXPECT_NE(run.output.find("GPIO LED write 1 test: FAIL\n\n"), std::string::npos);
+    EXPECT_EQ(Count(run.output, "FAIL"), 3);
     EXPECT_TRUE(run.output.ends_with(kClosing));
 }
 
