@@ -114,19 +114,3 @@ TEST(OptionCommands, WriteErrorEndsTheCommand)
     EXPECT_EQ(out, "\nSet Option By ID:\n" + WriteList() +
                        "\nOption value = \n\nERROR: Value 7 out of range for option 5 (0 to 1)\n");
 }
-
-TEST(OptionCommands, NullHandleDoesNothing)
-{
-    Bench bench;
-    int results[2] = {0, 0};
-    std::string out = bench.RunCode(
-        [&] {
-            results[0] = CmdGetOptionByID(nullptr);
-            results[1] = CmdSetOptionByID(nullptr);
-        },
-        "-1\n");
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(results[0], -1);
-    EXPECT_EQ(results[1], -1);
-    EXPECT_EQ(calsim::CallCount("GetOptionInfo"), 0);
-}
