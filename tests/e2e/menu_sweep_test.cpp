@@ -4,6 +4,12 @@
 // runs each answer file under a time limit, so a crash, a hang or a loop on
 // a closed input fails the case.
 //
+// The long word is 1,000 letters x: a number in no base that a prompt reads,
+// so it tries the length of a word at every kind of prompt (text fields,
+// numbers, menu choices, pauses). A huge number is an operator's explicit
+// request (4294967295 words for the write test runs that many writes) and is
+// not part of the sweep.
+//
 // Every prompt is answered "1" (one line per answer, so an answer also
 // serves a pause). An item's prompt count is found on the way: the smallest
 // number of answers after which the group menu is shown again. Items that
