@@ -1,0 +1,32 @@
+// The automated test's groups and the conventions they share. Each group
+// takes the interface handle and returns 0, or -1 where it stops early; the
+// driver ignores the result. Library errors are printed and the group goes
+// on, unless the group says otherwise.
+#ifndef TUNEPROBE_AUTOMATED_TEST_H
+#define TUNEPROBE_AUTOMATED_TEST_H
+
+#include "console/calapi.h"
+
+int RunConfigurationGroup(TavrelCalHandle handle);
+int RunRxGroup(TavrelCalHandle handle);
+int RunTxGroup(TavrelCalHandle handle);
+int RunLoopbackGroup(TavrelCalHandle handle);
+int RunOtherCommandsGroup(TavrelCalHandle handle);
+int RunDevDataManagementGroup(TavrelCalHandle handle);
+int RunDevDataReadGroup(TavrelCalHandle handle);
+
+// "\nPress Enter to continue", one line of input, "\n".
+void PauseForEnter();
+
+// A line break, then "------------- Testing <title>".
+void PrintSectionHeader(const char *title);
+
+// "ERROR: <text>" when the library returned an error text.
+void PrintIfError(const char *error);
+
+const char *Verdict(bool pass);
+
+// Pause after a write before reading the setting back.
+constexpr uint32_t kSettleMs = 500;
+
+#endif

@@ -1,0 +1,240 @@
+// Automated test groups for configuration, Rx and Tx: each setting is
+// written, given time to settle, read back and judged; the original
+// setting is put back where the script says so.
+#include "commands/config_commands.h"
+#include "commands/rx_commands.h"
+#include "console/console_io.h"
+#include "console/helpers.h"
+#include "testcmds/automated_test.h"
+#include "testcmds/device_mode_stack.h"
+
+namespace {
+
+constexpr uint32_t kLastDutMode = 5;
+
+struct Band {
+    uint32_t frequency;
+    uint32_t bandwidth;
+};
+
+// Writes the band, re-syncs, waits and judges the read-back; returns the
+// values read (left as they were when the read fails).
+void CheckBand(TavrelCalHandle handle, Band wanted, Band &read)
+{
+    PrintIfError(SetBandConfig(handle, wanted.frequency, wanted.bandwidth));
+    ForceReSync(handle); // the result does not matter: the read-back judges
+    SleepMs(kSettleMs);
+    PrintIfError(GetBandConfig(handle, &read.frequency, &read.bandwidth));
+    con::Print("Read:  Freq = %7u - BW = %5u ", read.frequency, read.bandwidth);
+    con::Print("%s\n", Verdict(read.frequency == wanted.frequency && read.bandwidth == wanted.bandwidth));
+}
+
+void CheckCwOffset(TavrelCalHandle handle, int32_t wanted, int32_t &read)
+{
+    PrintIfError(SetCWOffset(handle, wanted));
+    SleepMs(kSettleMs);
+    PrintIfError(GetCWOffset(handle, &read));
+    con::Print("Read:  CW offset = %d ", read);
+    con::Print("%s\n", Verdict(read == wanted));
+}
+
+void PrintDeviceMode(TavrelCalHandle handle)
+{
+    uint32_t mode = 0;
+    uint32_t modulation = 0;
+    GetDeviceMode(handle, &mode, &modulation); // shown as read, not examined
+    con::Print("Device mode     = %u\n", mode);
+    con::Print("Modulation type = %u\n", modulation);
+}
+
+struct RxGain {
+    uint32_t extLna;
+    uint32_t lnaGain;
+    uint32_t mixerGain;
+    uint32_t pgaIndex;
+    double total;
+};
+
+const char *ReadRxGain(TavrelCalHandle handle, uint32_t path, RxGain &gain)
+{
+    int32_t pga = static_cast<int32_t>(gain.pgaIndex);
+    const char *error = GetRxGainState(handle, path, &gain.extLna, &gain.lnaGain, &gain.mixerGain, &pga, &gain.total);
+    gain.pgaIndex = static_cast<uint32_t>(pga);
+    return error;
+}
+
+// Every field moved to another valid setting, so the read-back shows a change.
+RxGain NextRxGain(const RxGain &read)
+{
+    RxGain next = read;
+    next.extLna = 1 - read.extLna;
+    next.lnaGain = (read.lnaGain + 1) % 3;
+    next.mixerGain = 1 - read.mixerGain;
+    next.pgaIndex = (read.pgaIndex + 5) & 31;
+    return next;
+}
+
+bool SameRxGain(const RxGain &a, const RxGain &b)
+{
+    return a.extLna == b.extLna && a.lnaGain == b.lnaGain && a.mixerGain == b.mixerGain && a.pgaIndex == b.pgaIndex;
+}
+
+struct TxAttn {
+    double backoff;
+    uint32_t pga;
+    uint32_t driver;
+    uint32_t extAtt;
+};
+
+void CheckTxAttn(TavrelCalHandle handle, const TxAttn &wanted, bool settle, TxAttn &read)
+{
+    PrintIfError(SetTx1Attn(handle, wanted.backoff, wanted.pga, wanted.driver, wanted.extAtt));
+    con::Print("Wrote: Backoff=%5.2f PGA=%2u Driver=%2u ExtAtt=%u\n", wanted.backoff, wanted.pga, wanted.driver,
+               wanted.extAtt);
+    if (settle)
+        SleepMs(kSettleMs);
+    PrintIfError(GetTx1Attn(handle, &read.backoff, &read.pga, &read.driver, &read.extAtt));
+    con::Print("Read:  Backoff=%5.2f PGA=%2u Driver=%2u ExtAtt=%u ", read.backoff, read.pga, read.driver, read.extAtt);
+    bool same = read.backoff == wanted.backoff && read.pga == wanted.pga && read.driver == wanted.driver &&
+                read.extAtt == wanted.extAtt;
+    con::Print("%s\n", Verdict(same));
+}
+
+} // namespace
+
+int RunConfigurationGroup(TavrelCalHandle handle)
+{
+    con::Print("\n");
+    PrintSectionHeader("CONFIGURATION COMMAND GROUP");
+    PrintSectionHeader("Get/SetDeviceMode");
+    for (uint32_t mode = 0; mode <= kLastDutMode; ++mode) {
+        con::Print("\n");
+        PushDeviceMode(handle, mode, kModulation16Qam);
+        CmdGetDeviceMode(handle);
+        PopDeviceMode(handle);
+    }
+    // Not popped here: the rest of the script runs one level deeper, and the
+    // driver's last pop re-applies this pair.
+    PushDeviceMode(handle, kModeAgcFreeRun, kModulation16Qam);
+
+    PrintSectionHeader("GetBandConfig and SetBandConfig");
+    Band saved = {0, 0};
+    PrintIfError(GetBandConfig(handle, &saved.frequency, &saved.bandwidth));
+    con::Print("Read:  Freq = %7u - BW = %5u\n", saved.frequency, saved.bandwidth);
+    Band read = {0, 0};
+    con::Print("Write: Freq = 2500000 - BW = 10000\n");
+    CheckBand(handle, Band{2500000, 10000}, read);
+    con::Print("Write: Freq = 2533500 - BW =  5000\n");
+    CheckBand(handle, Band{2533500, 5000}, read);
+    con::Print("Write: Freq = %7u - BW = %5u\n", saved.frequency, saved.bandwidth);
+    CheckBand(handle, saved, read);
+
+    PrintSectionHeader("GetCWOffset and SetCWOffset");
+    int32_t savedOffset = 0;
+    PrintIfError(GetCWOffset(handle, &savedOffset));
+    con::Print("Read:  CW offset = %d\n", savedOffset);
+    int32_t offset = 0;
+    con::Print("Write: CW offset = -5678\n");
+    CheckCwOffset(handle, -5678, offset);
+    con::Print("Write: CW offset = 6123\n");
+    CheckCwOffset(handle, 6123, offset);
+    con::Print("Write: CW offset = %d\n", savedOffset);
+    CheckCwOffset(handle, savedOffset, offset);
+    return 0;
+}
+
+int RunRxGroup(TavrelCalHandle handle)
+{
+    con::Print("\n");
+    PrintSectionHeader("GetRxAntConfig and SetRxAntConfig");
+    CmdGetRxAntConfig(handle);
+    con::Print("Setting to 0\n");
+    PrintIfError(SetRxAntConfig(handle, 0));
+    CmdGetRxAntConfig(handle);
+    con::Print("Setting to 2\n");
+    PrintIfError(SetRxAntConfig(handle, 2));
+    CmdGetRxAntConfig(handle);
+    CmdIsSync(handle);
+    CmdForceReSync(handle);
+
+    PrintSectionHeader("GetRxGainState and SetRxGainState");
+    PrintDeviceMode(handle);
+    SetDeviceMode(handle, kModeCalibration, kModulation4Qam); // outside the stack, on purpose
+    con::Print("Set dev mode = %u\n", kModeCalibration);
+    con::Print("Set mod type = %u\n", kModulation4Qam);
+    PrintDeviceMode(handle);
+
+    RxGain read = {0, 0, 0, 0, 0.0};
+    RxGain readBack = {0, 0, 0, 0, 0.0};
+    for (uint32_t path = 0; path <= 1; ++path) {
+        PrintIfError(ReadRxGain(handle, path, read));
+        con::Print("Read  path %u: Ext LNA=%u - LNA=%u - Mixer=%u - PGA=%2u - Total=%g\n", path, read.extLna,
+                   read.lnaGain, read.mixerGain, read.pgaIndex, read.total);
+        RxGain wrote = NextRxGain(read);
+        con::Print("Wrote path %u: Ext LNA=%u - LNA=%u - Mixer=%u - PGA=%2u\n", path, wrote.extLna, wrote.lnaGain,
+                   wrote.mixerGain, wrote.pgaIndex);
+        PrintIfError(SetRxGainState(handle, path, wrote.extLna, wrote.lnaGain, wrote.mixerGain,
+                                    static_cast<int32_t>(wrote.pgaIndex)));
+        PrintIfError(ReadRxGain(handle, path, readBack));
+        con::Print("Read  path %u: Ext LNA=%u - LNA=%u - Mixer=%u - PGA=%2u - Total=%g -- ", path, readBack.extLna,
+                   readBack.lnaGain, readBack.mixerGain, readBack.pgaIndex, readBack.total);
+        con::Print("%s\n\n", Verdict(SameRxGain(wrote, readBack)));
+    }
+
+    PrintSectionHeader("GetRSSIReport, GetCINR, and related commands");
+    CmdGetRSSIReport(handle);
+    PushDeviceMode(handle, kModeNormal, kModulation4Qam);
+    CmdGetCINR(handle);
+    CmdGetPerAntCINR(handle);
+    PopDeviceMode(handle);
+    PushDeviceMode(handle, kModeAgcFreeRun, kModulation4Qam);
+    CmdGetPerAntThermalNoise(handle);
+    PopDeviceMode(handle);
+
+    PrintSectionHeader("GetFrameErrorStatistics and ResetFrameErrorStatistics");
+    CmdGetFrameErrorStatistics(handle);
+    CmdResetFrameErrorStatistics(handle);
+    CmdGetFrameErrorStatistics(handle);
+    return 0;
+}
+
+int RunTxGroup(TavrelCalHandle handle)
+{
+    con::Print("\n");
+    PrintSectionHeader("TX COMMAND GROUP");
+    PrintSectionHeader("GetTx1Attn and SetTx1Attn");
+    TxAttn read = {0.0, 0, 0, 0};
+    PrintIfError(GetTx1Attn(handle, &read.backoff, &read.pga, &read.driver, &read.extAtt));
+    con::Print("Read:  Backoff=%5.2f PGA=%2u Driver=%2u ExtAtt=%u\n", read.backoff, read.pga, read.driver,
+               read.extAtt);
+    CheckTxAttn(handle, TxAttn{-2.0, 9, 4, 1}, true, read);
+    CheckTxAttn(handle, TxAttn{5.0, 4, 13, 0}, false, read); // left at these values
+
+    PrintSectionHeader("GetTx1OutputPower and SetTx1OutputPower");
+    static const struct {
+        double dbm;
+        const char *text;
+    } kPowers[] = {
+        {20.0, "Setting power to +20 dBm ..."},
+        {-20.0, "Setting power to -20 dBm ..."},
+        {10.0, "Setting power to +10 dBm ..."},
+    };
+    double power = 0.0;
+    for (const auto &p : kPowers) {
+        con::Print("%s", p.text);
+        PrintIfError(SetTx1OutputPower(handle, p.dbm));
+        PrintIfError(GetTx1OutputPower(handle, &power));
+        con::Print("Read %3g dBm  %s\n", power, Verdict(power == p.dbm)); // exact: -19.99 is not -20
+    }
+
+    PrintSectionHeader("GetTxDiversitySwitch and SetTxDiversitySwitch");
+    static const uint32_t kSwitches[] = {0, 1, 0};
+    uint32_t antennaSwitch = 0;
+    for (uint32_t value : kSwitches) {
+        con::Print("%s", value == 0 ? "Setting switch to 0 (antenna 1) ..." : "Setting switch to 1 (antenna 2) ...");
+        PrintIfError(SetTxDiversitySwitch(handle, value));
+        PrintIfError(GetTxDiversitySwitch(handle, &antennaSwitch));
+        con::Print("Read %d  %s\n", static_cast<int32_t>(antennaSwitch), Verdict(antennaSwitch == value));
+    }
+    return 0;
+}
