@@ -180,64 +180,58 @@ bool ParseDouble(const std::string &word, double &value)
     return true;
 }
 
+// Prints the prompt and reads words until parse accepts one, with the notice
+// in between.
+template <typename T, typename Parse> T AskUntilNumber(const char *fmt, va_list ap, Parse parse)
+{
+    std::string prompt = VFormat(fmt, ap);
+    for (;;) {
+        PrintText(prompt);
+        T value{};
+        if (parse(ReadWord(), value))
+            return value;
+        Print(kNotNumber);
+    }
+}
+
 uint32_t AskUnsigned(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::string prompt = VFormat(fmt, ap);
+    uint32_t v = AskUntilNumber<uint32_t>(fmt, ap, [](const std::string &w, uint32_t &x) {
+        return ParseUnsigned(w, 10, x);
+    });
     va_end(ap);
-    for (;;) {
-        PrintText(prompt);
-        uint32_t v = 0;
-        if (ParseUnsigned(ReadWord(), 10, v))
-            return v;
-        Print(kNotNumber);
-    }
+    return v;
 }
 
 uint32_t AskHex(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::string prompt = VFormat(fmt, ap);
+    uint32_t v = AskUntilNumber<uint32_t>(fmt, ap, [](const std::string &w, uint32_t &x) {
+        return ParseUnsigned(w, 16, x);
+    });
     va_end(ap);
-    for (;;) {
-        PrintText(prompt);
-        uint32_t v = 0;
-        if (ParseUnsigned(ReadWord(), 16, v))
-            return v;
-        Print(kNotNumber);
-    }
+    return v;
 }
 
 int32_t AskSigned(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::string prompt = VFormat(fmt, ap);
+    int32_t v = AskUntilNumber<int32_t>(fmt, ap, ParseSigned);
     va_end(ap);
-    for (;;) {
-        PrintText(prompt);
-        int32_t v = 0;
-        if (ParseSigned(ReadWord(), v))
-            return v;
-        Print(kNotNumber);
-    }
+    return v;
 }
 
 double AskDouble(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    std::string prompt = VFormat(fmt, ap);
+    double v = AskUntilNumber<double>(fmt, ap, ParseDouble);
     va_end(ap);
-    for (;;) {
-        PrintText(prompt);
-        double v = 0;
-        if (ParseDouble(ReadWord(), v))
-            return v;
-        Print(kNotNumber);
-    }
+    return v;
 }
 
 std::string AskText(std::size_t maxLength, const char *fmt, ...)
