@@ -1,0 +1,50 @@
+#include "link.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace ferry {
+
+Link::~Link() {
+  // Derived links stop their threads before their members go away; this
+  // catches any that did not.
+  stop_threads();
+}
+
+bool Link::reusable_for(uint8_t, const std::string&, uint32_t) const { return false; }
+
+void Link::clear_flags() {
+  stop_.store(false);
+  terminate_.store(false);
+}
+
+void Link::request_stop() {
+  stop_.store(true);
+  terminate_.store(true);
+  callback_.store(nullptr);
+  wake_.raise();
+  wake_threads();
+}
+
+void Link::join_threads() {
+  for (std::thread& t : threads_) {
+    if (t.joinable()) t.join();
+  }
+  threads_.clear();
+}
+
+bool Link::on_own_thread() const {
+  for (const std::thread& t : threads_) {
+    if (t.get_id() == std::this_thread::get_id()) return true;
+  }
+  return false;
+}
+
+void raise_thread_priority() {
+  // Failure (an unprivileged process) leaves the thread at normal priority.
+  pid_t tid = ::gettid();
+  int now = ::getpriority(PRIO_PROCESS, id_t(tid));
+  [[maybe_unused]] int r = ::setpriority(PRIO_PROCESS, id_t(tid), now - 1);
+}
+
+}  // namespace ferry
