@@ -261,8 +261,9 @@ void DockSim::loop() {
       fds[count++] = {fd.get(), events, 0};
     };
     add(control_, POLLIN);
-    add(listen_command_, listen_command_.valid() ? POLLIN : 0);
-    add(listen_notify_, listen_notify_hold_only_ ? 0 : POLLIN);
+    add(listen_command_, POLLIN);
+    // A socket that is only bound reports a hang-up at once: leave it out.
+    fds[count++] = {listen_notify_hold_only_ ? -1 : listen_notify_.get(), POLLIN, 0};
     add(command_.fd, short(POLLIN | (command_.out.empty() ? 0 : POLLOUT)));
     add(notify_.fd, short(POLLIN | (notify_.out.empty() ? 0 : POLLOUT)));
     int timeout = -1;
@@ -317,6 +318,7 @@ void DockSim::accept_on(int listener, Conn& conn) {
 
 void DockSim::read_from(Conn& conn, bool parse) {
   uint8_t buffer[65536];
+  bool ended = false;
   for (;;) {
     ssize_t r = ::read(conn.fd.get(), buffer, sizeof buffer);
     if (r > 0) {
@@ -324,13 +326,16 @@ void DockSim::read_from(Conn& conn, bool parse) {
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    // The peer closed or the connection failed. A serial line stays: the
-    // next host simply opens it again.
-    if (!serial_) end_conn(conn);
-    return;
+    // Otherwise nothing more for now, or the peer closed or failed. A
+    // serial line stays: the next host simply opens it again.
+    ended = !serial_ && !(r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+    break;
   }
-  if (!parse) return;
+  if (parse) parse_packets(conn);
+  if (ended) end_conn(conn);
+}
+
+void DockSim::parse_packets(Conn& conn) {
 
   size_t pos = 0;
   std::vector<uint8_t>& in = conn.in;

@@ -96,6 +96,7 @@ class DockSim {
   Conn& channel_conn(Channel channel);
   void accept_on(int listener, Conn& conn);
   void read_from(Conn& conn, bool parse);
+  void parse_packets(Conn& conn);
   void flush(Conn& conn);
   void end_conn(Conn& conn);
   void handle_packet(Conn& conn, const std::vector<uint8_t>& packet);

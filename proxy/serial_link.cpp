@@ -75,8 +75,9 @@ void SerialLink::dispatch_loop() {
 
 void SerialLink::dispatch(const QueuedPacket& packet) {
   const std::vector<uint8_t>& bytes = packet.bytes;
-  if (bytes.size() < kTlvHeaderSize) return;
-  size_t n = get_u16(bytes.data() + 2);
+  if (bytes.size() < 2) return;
+  // A packet too short for its payload length is still a reply, with no payload.
+  size_t n = bytes.size() >= kTlvHeaderSize ? get_u16(bytes.data() + 2) : 0;
   switch (get_u16(bytes.data())) {
     case kCmdReadMemory: {
       // Kept apart from the packets that follow until a read takes it; a
