@@ -41,6 +41,20 @@ void release_link(Library& lib) {
   lib.link.reset();
 }
 
+namespace {
+
+// The library is never unloaded before the process ends (it is linked so),
+// so this runs at exit. A link still open is let go of without the close
+// request: its threads are asked to end and given a moment, but a thread
+// held up in the host's callback does not hold up the exit.
+__attribute__((destructor)) void release_at_exit() {
+  Library& lib = library();
+  if (!lib.link || lib.link->on_own_thread()) return;
+  if (lib.link->stop_threads_within(Millis(500))) lib.link.reset();
+}
+
+}  // namespace
+
 void notify_link_failure(Library& lib) {
   FerryCallback callback = lib.callback.load();
   if (callback == nullptr) return;

@@ -33,6 +33,37 @@ void Link::join_threads() {
   threads_.clear();
 }
 
+void Link::spawn(std::function<void()> body) {
+  {
+    std::lock_guard<std::mutex> lock(running_mutex_);
+    ++running_;
+  }
+  threads_.emplace_back([this, body = std::move(body)] {
+    body();
+    {
+      std::lock_guard<std::mutex> lock(running_mutex_);
+      --running_;
+    }
+    running_changed_.notify_all();
+  });
+}
+
+bool Link::stop_threads_within(Millis limit) {
+  request_stop();
+  bool ended;
+  {
+    std::unique_lock<std::mutex> lock(running_mutex_);
+    ended = running_changed_.wait_for(lock, limit, [this] { return running_ == 0; });
+  }
+  if (ended) {
+    join_threads();
+    return true;
+  }
+  for (std::thread& t : threads_) t.detach();
+  threads_.clear();
+  return false;
+}
+
 bool Link::on_own_thread() const {
   for (const std::thread& t : threads_) {
     if (t.get_id() == std::this_thread::get_id()) return true;

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,16 +66,28 @@ class Link {
     request_stop();
     join_threads();
   }
+  // Waits at most `limit` for the threads to end, then joins those that
+  // did and lets go of the rest. For the end of the process only, where a
+  // thread stuck in the host's callback must not hold up the exit. True
+  // when all ended.
+  bool stop_threads_within(Millis limit);
   bool on_own_thread() const;
 
  protected:
   virtual void wake_threads() {}
+  // Starts a thread of the link running `body`.
+  void spawn(std::function<void()> body);
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> terminate_{false};
   std::atomic<FerryCallback>& callback_;
   WakeSignal wake_;
   std::vector<std::thread> threads_;
+
+ private:
+  std::mutex running_mutex_;
+  std::condition_variable running_changed_;
+  int running_ = 0;
 };
 
 // Raises the calling thread's priority above normal where permitted.

@@ -38,8 +38,8 @@ Reply SerialLink::read_reply(uint8_t* buffer, size_t capacity) {
 
 void SerialLink::start_threads() {
   if (!threads_.empty()) return;
-  threads_.emplace_back([this] { reader_loop(); });
-  threads_.emplace_back([this] { dispatch_loop(); });
+  spawn([this] { reader_loop(); });
+  spawn([this] { dispatch_loop(); });
 }
 
 bool SerialLink::await_open_ack(uint8_t*, size_t) { return device_open_.wait_for(kOpenAckTimeout); }

@@ -96,7 +96,7 @@ Reply TcpLink::read_reply(uint8_t* buffer, size_t capacity) {
 
 void TcpLink::start_threads() {
   if (!threads_.empty()) return;
-  threads_.emplace_back([this] { receive_loop(); });
+  spawn([this] { receive_loop(); });
 }
 
 bool TcpLink::await_open_ack(uint8_t* reply_area, size_t capacity) {
