@@ -264,8 +264,14 @@ void DockSim::loop() {
     add(listen_command_, POLLIN);
     // A socket that is only bound reports a hang-up at once: leave it out.
     fds[count++] = {listen_notify_hold_only_ ? -1 : listen_notify_.get(), POLLIN, 0};
-    add(command_.fd, short(POLLIN | (command_.out.empty() ? 0 : POLLOUT)));
-    add(notify_.fd, short(POLLIN | (notify_.out.empty() ? 0 : POLLOUT)));
+    // A burst in progress is topped up whenever its connection can take more.
+    Conn& burst_target = channel_conn(Channel::Notify);
+    auto events = [&](const Conn& conn) {
+      bool more = !conn.out.empty() || (burst_left_ > 0 && &conn == &burst_target);
+      return short(POLLIN | (more ? POLLOUT : 0));
+    };
+    add(command_.fd, events(command_));
+    add(notify_.fd, events(notify_));
     int timeout = -1;
     if (options_.rate_hz > 0) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(next_tick_ -
