@@ -98,20 +98,6 @@ void message_stream(int fd) {
   }
 }
 
-UniqueFd listen_loopback(uint16_t port) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  int one = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.get(), 4) != 0) {
-    return UniqueFd();
-  }
-  return fd;
-}
-
 // Serves the command port with raw_target and the notification port
 // (base + 10) with message_stream, one connection after another. The
 // stream starts on start_stream(): a data message that finds no callback
@@ -119,9 +105,9 @@ UniqueFd listen_loopback(uint16_t port) {
 class TcpTarget {
  public:
   TcpTarget() {
-    for (uint16_t base = 33000; base > 21000 && !command_.valid(); base -= 97) {
-      command_ = listen_loopback(base);
-      notify_ = listen_loopback(uint16_t(base + 10));
+    for (uint16_t base = 31000; base > 21000 && !command_.valid(); base -= 97) {
+      command_ = docksim::bind_loopback(base, true);
+      notify_ = docksim::bind_loopback(uint16_t(base + 10), true);
       if (!notify_.valid()) command_.reset();
       port_ = base;
     }

@@ -31,20 +31,6 @@ constexpr uint32_t kMaxReadCount = 65536;     // largest remote read answered
 constexpr uint32_t kMaxInboundLength = 1 << 20;
 constexpr size_t kMaxRecorded = 100000;
 
-UniqueFd bind_loopback(uint16_t port, bool do_listen) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.valid()) return fd;
-  int one = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return UniqueFd();
-  if (do_listen && ::listen(fd.get(), 4) != 0) return UniqueFd();
-  return fd;
-}
-
 void make_raw(int fd) {
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) return;
@@ -70,6 +56,20 @@ std::vector<uint8_t> sample_message(size_t size, uint32_t seed) {
 }
 
 }  // namespace
+
+UniqueFd bind_loopback(uint16_t port, bool do_listen) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.valid()) return fd;
+  int one = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return UniqueFd();
+  if (do_listen && ::listen(fd.get(), 4) != 0) return UniqueFd();
+  return fd;
+}
 
 bool parse_hostile(const std::string& name, Hostile& mode) {
   static const std::pair<const char*, Hostile> kNames[] = {

@@ -34,6 +34,10 @@ enum class Hostile {
 
 bool parse_hostile(const std::string& name, Hostile& mode);
 
+// A socket bound to 127.0.0.1:port, listening when asked; invalid when the
+// port is taken.
+ferry::UniqueFd bind_loopback(uint16_t port, bool do_listen);
+
 struct Options {
   Hostile hostile = Hostile::None;
   bool listen_notify = true;   // TCP: accept the notification connection
