@@ -110,7 +110,11 @@ TEST_F(SerialTest, DataMessageWithoutCallbackIsDroppedAndLaterOnesDelivered) {
   ASSERT_EQ(open(), 1);
   sim_->send_data_message({1});
   sim_->send_data_message({2});
-  std::this_thread::sleep_for(200ms);
+  // The reply comes down the same line after them, so once it is back the
+  // two messages have been dispatched.
+  uint8_t word[4];
+  ASSERT_EQ(rdmremote(0, word, 4), 0);
+  ASSERT_EQ(word[0], docksim::DockSim::initial_byte(0));
   ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::callback), 0);
   sim_->send_data_message({3});
   ASSERT_TRUE(callback_log().wait_for(1));
