@@ -1,0 +1,138 @@
+// The seven exported functions.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "ferrylink.h"
+#include "library.h"
+#include "serial_link.h"
+#include "tcp_link.h"
+
+using namespace ferry;
+
+namespace {
+
+// The used part of the record's text: at most 63 characters, terminated.
+bool record_text(const FerryOpenRecord& record, std::string& text) {
+  const void* end = std::memchr(record.text, 0, FERRYLINK_TEXT_MAX + 1);
+  if (end == nullptr) return false;
+  text.assign(record.text, static_cast<const char*>(end));
+  return true;
+}
+
+// Makes the link that the record asks for, reusing a live TCP link to the
+// same peer so that a second open repeats only the handshake.
+bool make_link(Library& lib, const std::string& text, uint32_t number) {
+  if (lib.transport == FERRYLINK_TRANSPORT_TCP) {
+    if (lib.link && lib.link->reusable_for(lib.transport, text, number)) return true;
+    release_link(lib);
+    auto tcp = std::make_unique<TcpLink>(lib.callback);
+    if (!tcp->connect(text, number)) return false;
+    lib.link = std::move(tcp);
+    return true;
+  }
+  release_link(lib);
+  auto serial = std::make_unique<SerialLink>(lib.callback);
+  if (serial->open(text, number) != 1) return false;
+  lib.link = std::move(serial);
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t OpenCommunicatonPort(const FerryOpenRecord* record) {
+  Library& lib = library();
+  if (record == nullptr || (lib.link && lib.link->on_own_thread())) return -1;
+  lib.transport = record->transport;
+  std::string text;
+  bool known = lib.transport == FERRYLINK_TRANSPORT_TCP || lib.transport == FERRYLINK_TRANSPORT_SERIAL;
+  if (!known || !record_text(*record, text) || !make_link(lib, text, record->number)) {
+    lib.open.store(false);
+    release_link(lib);
+    return -1;
+  }
+  lib.open.store(false);
+  if (!run_handshake(lib)) {
+    release_link(lib);
+    return -1;
+  }
+  lib.open.store(true);
+  return 1;
+}
+
+void CloseCommunicationPort(void) {
+  Library& lib = library();
+  lib.callback.store(nullptr);
+  if (lib.open.load()) send_request(lib, kCmdClose, nullptr, 0);
+  // Also frees a link that a failed send left behind.
+  release_link(lib);
+  lib.open.store(false);
+}
+
+int32_t SendDataMessage(const void* data, int32_t length, int32_t command_type) {
+  Library& lib = library();
+  if (!lib.open.load()) return -1;
+  if (length < 0 || size_t(length) > kMaxRequestPayload || (length > 0 && data == nullptr)) {
+    return -1;
+  }
+  int32_t sent = send_request(lib, uint16_t(command_type), data, size_t(length));
+  if (sent > 0) return size_t(sent) == size_t(length) + kPacketOverhead ? 0 : -1;
+  lib.open.store(false);
+  lib.link->raise_stop();
+  notify_link_failure(lib);
+  return -1;
+}
+
+int32_t ReadDataMessage(void* buffer, int32_t capacity) {
+  Library& lib = library();
+  if (buffer == nullptr || capacity <= 0) return kBadArgument;
+  if (!lib.link) return kNotConnected;
+  return lib.link->read_reply(static_cast<uint8_t*>(buffer), size_t(capacity)).code;
+}
+
+int32_t RegisterCallbackForProxy(FerryCallback callback) {
+  Library& lib = library();
+  if (!lib.open.load()) return -1;
+  lib.callback.store(callback);
+  return 0;
+}
+
+int32_t rdmremote(uint32_t address, void* destination, uint32_t count) {
+  Library& lib = library();
+  if (!lib.open.load()) return -1;
+  // A reply carries at most kMaxRequestPayload bytes in the request buffer.
+  if (count > kMaxRequestPayload || (count > 0 && destination == nullptr)) return -1;
+  uint8_t payload[8];
+  put_u32(payload, address);
+  put_u32(payload + 4, count);
+  auto* out = static_cast<uint8_t*>(destination);
+  if (count > 0) std::memset(out, 0, count);
+  // Nothing was asked when nothing went out, so no reply is awaited.
+  if (send_request(lib, kCmdReadMemory, payload, sizeof payload) <= 0) return 0;
+
+  lib.request.fill(0);
+  uint8_t* tlv = lib.request.data() + kHeaderSize;
+  Reply reply = lib.link->read_reply(tlv, count + kTlvHeaderSize + 1);
+  size_t carried = carried_payload(tlv, reply.carried);
+  size_t take = carried < count ? carried : count;
+  if (take > 0) std::memcpy(out, tlv + kTlvHeaderSize, take);
+  return 0;
+}
+
+int32_t wrmremote(uint32_t address, const uint32_t* value) {
+  Library& lib = library();
+  if (!lib.open.load()) return -1;
+  if (value == nullptr) return -1;
+  // Built in a buffer of its own: the request buffer may hold a reply.
+  uint8_t payload[8];
+  put_u32(payload, address);
+  put_u32(payload + 4, *value);
+  uint8_t packet[8 + kPacketOverhead];
+  size_t size = encode_packet(packet, kCmdWriteMemory, payload, sizeof payload);
+  lib.link->send_packet(packet, size);
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,108 @@
+#include "fd_io.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace ferry {
+
+int Deadline::poll_timeout() const {
+  if (!bounded_) return -1;
+  auto left = at_ - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  auto ms = std::chrono::ceil<Millis>(left).count();
+  return ms > INT_MAX ? INT_MAX : int(ms);
+}
+
+WakeSignal::WakeSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+void WakeSignal::raise() {
+  uint64_t one = 1;
+  // The counter only needs to be non-zero; a failed write means it already is.
+  [[maybe_unused]] ssize_t r = ::write(fd_.get(), &one, sizeof one);
+}
+
+void wait_for_wake(int wake_fd) {
+  pollfd p{wake_fd, POLLIN, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+bool set_nonblocking(int fd) {
+  int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+FdReader::FdReader(int fd, int wake_fd)
+    : fd_(fd), wake_fd_(wake_fd), buffer_(std::make_unique<uint8_t[]>(kBufferSize)) {}
+
+ReadStatus FdReader::fill(const Deadline& deadline) {
+  begin_ = end_ = 0;
+  for (;;) {
+    ssize_t r = ::read(fd_, buffer_.get(), kBufferSize);
+    if (r > 0) {
+      end_ = size_t(r);
+      return ReadStatus::Complete;
+    }
+    if (r == 0) return ReadStatus::Closed;
+    if (errno == EINTR) continue;
+    if (errno == EIO) return ReadStatus::Closed;  // a serial line whose far end went away
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadStatus::Failed;
+
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    nfds_t count = wake_fd_ >= 0 ? 2 : 1;
+    int p = ::poll(fds, count, deadline.poll_timeout());
+    if (p < 0) {
+      if (errno == EINTR) continue;
+      return ReadStatus::Failed;
+    }
+    if (p == 0) return ReadStatus::TimedOut;
+    if (count == 2 && fds[1].revents != 0) return ReadStatus::Woken;
+    // Readable, hung up or in error: the next read tells which.
+  }
+}
+
+ReadStatus FdReader::read(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got) {
+  got = 0;
+  while (got < n) {
+    if (begin_ == end_) {
+      ReadStatus st = fill(deadline);
+      if (st != ReadStatus::Complete) return st;
+    }
+    size_t take = std::min(n - got, end_ - begin_);
+    if (dst != nullptr) std::memcpy(dst + got, buffer_.get() + begin_, take);
+    begin_ += take;
+    got += take;
+  }
+  return ReadStatus::Complete;
+}
+
+WriteResult write_fully(int fd, const uint8_t* data, size_t n, bool is_socket, Millis stall) {
+  size_t sent = 0;
+  Deadline deadline = Deadline::after(stall);
+  while (sent < n) {
+    ssize_t r = is_socket ? ::send(fd, data + sent, n - sent, MSG_NOSIGNAL)
+                          : ::write(fd, data + sent, n - sent);
+    if (r > 0) {
+      sent += size_t(r);
+      deadline = Deadline::after(stall);  // progress renews the budget
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {sent, true};
+
+    pollfd p{fd, POLLOUT, 0};
+    int pr = ::poll(&p, 1, deadline.poll_timeout());
+    if (pr == 0) return {sent, false};
+    if (pr < 0 && errno != EINTR) return {sent, true};
+  }
+  return {sent, false};
+}
+
+}  // namespace ferry

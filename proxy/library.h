@@ -1,0 +1,42 @@
+// Process-wide state of the proxy: at most one link, the open flag, the
+// registered callback and the request buffer that the exports share.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+
+#include "ferrylink.h"
+#include "link.h"
+#include "wire.h"
+
+namespace ferry {
+
+struct Library {
+  std::atomic<bool> open{false};
+  std::atomic<FerryCallback> callback{nullptr};
+  uint8_t transport = 0;
+  std::array<uint8_t, kRequestBufferSize> request{};
+  std::unique_ptr<Link> link;
+};
+
+// The one instance. It is never destroyed, so unloading the library or
+// ending the process never waits on a link or runs its teardown twice.
+Library& library();
+
+// Builds a request in the request buffer and puts it on the link: the
+// bytes sent, or 0 or a negative code. n must not exceed kMaxRequestPayload.
+int32_t send_request(Library& lib, uint16_t type, const void* payload, size_t n);
+
+// Sends the device open and waits for the target's acknowledgement.
+bool run_handshake(Library& lib);
+
+// Stops the link's threads, ends its connections and frees it. Called from
+// one of the link's own threads (a callback that closes the port) it only
+// asks them to end; the next open or close frees the link.
+void release_link(Library& lib);
+
+// Gives the callback the link-failure notification (type 12, subtype 2).
+void notify_link_failure(Library& lib);
+
+}  // namespace ferry

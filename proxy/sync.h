@@ -1,0 +1,83 @@
+// Hand-over between the serial reader, the dispatcher and the callers.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+namespace ferry {
+
+// Auto-reset event: a set that nobody waits for stays set until the next
+// wait takes it.
+class Event {
+ public:
+  void set() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      signalled_ = true;
+    }
+    cv_.notify_one();
+  }
+  bool wait_for(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!cv_.wait_for(lock, timeout, [this] { return signalled_; })) return false;
+    signalled_ = false;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool signalled_ = false;
+};
+
+// Bounded queue: the producer waits while it is full, so a fast line never
+// grows memory without limit, and no item is overwritten before it is taken.
+template <typename T>
+class BlockingQueue {
+ public:
+  explicit BlockingQueue(size_t limit) : limit_(limit) {}
+
+  bool push(T&& item) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    not_full_.wait(lock, [this] { return closed_ || items_.size() < limit_; });
+    if (closed_) return false;
+    items_.push_back(std::move(item));
+    lock.unlock();
+    not_empty_.notify_one();
+    return true;
+  }
+
+  std::optional<T> pop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    not_empty_.wait(lock, [this] { return closed_ || !items_.empty(); });
+    if (closed_) return std::nullopt;
+    T item = std::move(items_.front());
+    items_.pop_front();
+    lock.unlock();
+    not_full_.notify_one();
+    return item;
+  }
+
+  void close() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closed_ = true;
+    }
+    not_full_.notify_all();
+    not_empty_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable not_full_;
+  std::condition_variable not_empty_;
+  std::deque<T> items_;
+  size_t limit_;
+  bool closed_ = false;
+};
+
+}  // namespace ferry

@@ -1,0 +1,22 @@
+/* The public header compiles as C and the exports link from C. */
+#include <stdio.h>
+
+#include "ferrylink.h"
+
+static int32_t on_message(int32_t reserved, const uint8_t *payload, int32_t length) {
+  (void)reserved;
+  (void)payload;
+  (void)length;
+  return 0;
+}
+
+int main(void) {
+  FerryOpenRecord record = {0};
+  if (sizeof record != 133) return 1;
+  if (RegisterCallbackForProxy(on_message) != -1) return 2; /* the port is not open */
+  CloseCommunicationPort();
+  record.transport = 3;
+  if (OpenCommunicatonPort(&record) != -1) return 3;
+  puts("ok");
+  return 0;
+}
