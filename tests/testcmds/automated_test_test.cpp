@@ -1,20 +1,23 @@
-// Automated test: the whole transcript on the deterministic simulator, the
-// stack depths from one run to the next, and each group with injected
-// faults (error lines, FAIL verdicts, groups that stop early).
+// Automated test: the whole transcript on the deterministic simulator (and
+// every check passing whatever the seed), the stack depths from one run to
+// the next, and each group with injected faults (error lines, FAIL verdicts,
+// groups that stop early).
 #include "calsim/control.h"
 #include "calsim/control_radio.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 #include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
-using testcmds_checks::Contains;
-using testcmds_checks::Count;
 using testcmds_checks::ExpectDeviceMode;
 using testing_support::Bench;
+using testing_support::Contains;
+using testing_support::Count;
+using testing_support::EndsWith;
 
 namespace {
 
@@ -54,7 +57,7 @@ TEST(AutomatedTest, DepthCarriesOverFromOneRunToTheNext)
     bench.Run(CmdAutomatedTest, kAutomatedTestAnswers);
     std::string out = bench.Run(CmdAutomatedTest, kAutomatedTestAnswers);
     EXPECT_TRUE(out.starts_with("Push[ 2] - set device mode: mode = 4 modulation = 1\n"));
-    EXPECT_TRUE(out.ends_with("\nPress Enter to continue\nPop [ 2] - set device mode: mode = 4 modulation = 1\n"));
+    EXPECT_TRUE(EndsWith(out, "\nPress Enter to continue\nPop [ 2] - set device mode: mode = 4 modulation = 1\n"));
     EXPECT_EQ(Count(out, "Push[ 3] - set device mode: mode = "), 7); // the configuration group's pushes
     EXPECT_EQ(DeviceModeStackDepth(), 2u);
     ExpectDeviceMode(bench.handle(), 4, 1);
@@ -78,7 +81,7 @@ TEST(AutomatedTest, ConfigurationGroupReportsFaultsAndJudgesWhatWasRead)
                               "ERROR: CW generator off\n"
                               "Read:  CW offset = 0 FAIL\n"));
     // The restore writes 0, which the unread variable happens to hold.
-    EXPECT_TRUE(out.ends_with("Write: CW offset = 0\nERROR: CW generator off\nRead:  CW offset = 0 PASS\n"));
+    EXPECT_TRUE(EndsWith(out, "Write: CW offset = 0\nERROR: CW generator off\nRead:  CW offset = 0 PASS\n"));
 }
 
 TEST(AutomatedTest, RxGroupWrapsTheGainFieldsAndFailsARefusedWrite)
@@ -122,7 +125,7 @@ TEST(AutomatedTest, LoopbackFailureEndsTheGroupAndLeavesItsPushes)
     int result = 0;
     std::string out = RunGroup(bench, RunLoopbackGroup, &result);
     EXPECT_EQ(result, -1);
-    EXPECT_TRUE(out.ends_with("Setting center frequency to 2550 kHz\n\nERROR: Loopback path open\n"));
+    EXPECT_TRUE(EndsWith(out, "Setting center frequency to 2550 kHz\n\nERROR: Loopback path open\n"));
     EXPECT_EQ(DeviceModeStackDepth(), 1u);
     ExpectDeviceMode(bench.handle(), 5, 0);
 
@@ -130,7 +133,7 @@ TEST(AutomatedTest, LoopbackFailureEndsTheGroupAndLeavesItsPushes)
     calsim::FailOperation("CalibrateLNASteps", "No signal at Rx2", 0, 1);
     out = RunGroup(bench, RunLoopbackGroup, &result);
     EXPECT_EQ(result, -1);
-    EXPECT_TRUE(out.ends_with("antennas set to -40 dBm\n\nERROR: No signal at Rx2\n"));
+    EXPECT_TRUE(EndsWith(out, "antennas set to -40 dBm\n\nERROR: No signal at Rx2\n"));
     EXPECT_EQ(DeviceModeStackDepth(), 2u);
     ExpectDeviceMode(bench.handle(), 4, 0);
 }
@@ -152,7 +155,7 @@ TEST(AutomatedTest, OtherGroupSkipsInputPinsAndReportsFaults)
     EXPECT_TRUE(Contains(out, "GPIO LED write 1 test: FAIL\n\n")); // pin 10 reads its input level, 0
     EXPECT_TRUE(Contains(out, "Setting GPIO 11 to 0ERROR: "));
     EXPECT_TRUE(Contains(out, "ERROR: Serial bus NAK\nWrote 0xffff to Reg 30 - Read back 0000 - FAIL\n"));
-    EXPECT_TRUE(out.ends_with("Setting symbol index to be captured to 1\nERROR: Spectrum engine off\n"));
+    EXPECT_TRUE(EndsWith(out, "Setting symbol index to be captured to 1\nERROR: Spectrum engine off\n"));
     EXPECT_FALSE(Contains(out, "Get Version Information Command"));
 }
 
