@@ -17,14 +17,9 @@
 
 using testing_support::Bench;
 using testing_support::EndsWith;
+using testing_support::RunSession;
 
 namespace {
-
-struct Step {
-    void (*setup)(); // device state forced before the handler runs, or null
-    CommandHandler handler;
-    const char *answers;
-};
 
 void OddPduStatistics()
 {
@@ -42,7 +37,7 @@ void OddPduStatistics()
 
 const char kLosses[] = "20 20 20 20 20 20 20 20 20 20 20 20\n";
 
-const Step kSession[] = {
+const testing_support::SessionStep kSession[] = {
     // Rx: every antenna configuration name, unknown values (all ones too).
     {nullptr, CmdIsSync, ""},
     {nullptr, CmdForceReSync, ""},
@@ -148,18 +143,7 @@ const Step kSession[] = {
 TEST(RadioCommands, SessionThroughEveryHandlerMatchesTheRecording)
 {
     Bench bench;
-    std::string session;
-    for (const Step &step : kSession) {
-        if (step.setup)
-            step.setup();
-        int result = 1;
-        bool ended = true;
-        std::string out = bench.Run(step.handler, step.answers, &result, &ended);
-        EXPECT_FALSE(ended) << out;
-        EXPECT_EQ(result, out.find("\nERROR: ") == std::string::npos ? 0 : -1) << out;
-        session += out;
-    }
-    EXPECT_EQ(session, testing_support::ReadDataFile("radio_session.txt"));
+    EXPECT_EQ(RunSession(bench, kSession), testing_support::ReadDataFile("radio_session.txt"));
 }
 
 TEST(RadioCommands, SpectrumLongerThanTheTableListsItsFirst2048Values)

@@ -4,10 +4,11 @@
 #include "devdata/devdata_write.h"
 #include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 
-using devdata_test::Contains;
-using devdata_test::EndsWith;
 using testing_support::Bench;
+using testing_support::Contains;
+using testing_support::EndsWith;
 
 namespace {
 
