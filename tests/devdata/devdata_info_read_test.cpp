@@ -24,6 +24,7 @@ const testing_support::SessionStep kSession[] = {
     {[] { calsim::ForceDevDataBlockCount(0); }, CmdGetDevDataChecksumsArray, ""},
     {[] { calsim::SetDevDataInfo(5, -1, 3); }, CmdGetDevDataInfo, ""},
     {[] { calsim::SetDevDataInfo(0, 8192, 0); }, CmdGetDevDataInfo, ""},
+    {[] { calsim::SetDevDataInfo(1, 65536, 1); }, CmdGetDevDataInfo, ""},
     {nullptr, CmdGetFlash2xDevDataInfo, ""}, // not a Flash 2.x map
     {[] {
          calsim::SetDevDataInfo(1, 32768, 2);

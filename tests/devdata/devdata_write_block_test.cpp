@@ -128,7 +128,7 @@ TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
     char answers[64];
     std::snprintf(answers, sizeof answers, "100 1 0 %x 0 3 1 0\n", key);
     int result = 1;
-    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "    Device Data Key (hex)     ? "));
+    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "(1=yes/0=no) ?     Device Data Key (hex)     ? \n"));
     EXPECT_EQ(result, 0);
     // The same key again has been used.
     EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "has been used or replaced\n"));
@@ -136,5 +136,5 @@ TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
 
     calsim::FailOperation("GetOptionByID", "Option table unavailable", 0, 1);
     std::string out = bench.Run(CmdWriteDevDataBlock, "100 0 1 0 1 0\n", &result);
-    EXPECT_TRUE(Contains(out, "    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
+    EXPECT_TRUE(Contains(out, "(not bytes).\n    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
 }

@@ -86,7 +86,7 @@ TEST(DevDataRegionWrite, VerifyErrorsAreRestoredOverAndFail)
     calsim::CorruptDevDataReads(kRegion4 + 12, 0x40, 1, 1); // the read-back only
     int result = 1;
     std::string out = bench.Run(CmdWriteDevDataRegionByID, "4 1 10 1 1\n", &result);
-    EXPECT_TRUE(EndsWith(out, "\n0000000C: Wrote 00 - Read back 40 - Verify ERROR"
+    EXPECT_TRUE(EndsWith(out, "= 16 bytes\n\n0000000C: Wrote 00 - Read back 40 - Verify ERROR"
                               "\n\n1 verify errors.\n"
                               "\n    Restore contents (1=yes/0=no) ? "
                               "\nRestoring original Device Data values ... \n"

@@ -79,7 +79,7 @@ TEST(TuneprobeStartup, InterfaceThatCannotBeOpened)
         {"1 proxy.local 2800\nx\n", "CALSIM_SEED=1", // no name look-up: not an address
          "   Using proxy.local:2800\n\nERROR: Unable to open a Host Proxy Cal API interface\n\nPress ENTER to exit ..."},
         {"0\n", "CALSIM_FAULTS=GetCalInterface", // a null handle from the library
-         "\nERROR: Unable to open a Local Cal API interface\n\nPress ENTER to exit ..."},
+         "INTERFACE TYPE : \nERROR: Unable to open a Local Cal API interface\n\nPress ENTER to exit ..."},
     };
     for (const Case &c : cases) {
         ProgramRun run = RunTuneprobe(c.input, {c.env});
