@@ -67,14 +67,19 @@ TEST(AutomatedTest, ConfigurationGroupReportsFaultsAndJudgesWhatWasRead)
 {
     Bench bench;
     ResetDeviceModeStack();
-    calsim::FailOperation("SetBandConfig", "Synthesizer unlocked", 0, 1);
+    // From 2533500/10000 the second write differs in the bandwidth alone.
+    ASSERT_EQ(SetBandConfig(bench.handle(), 2533500, 10000), nullptr);
+    calsim::FailOperation("SetBandConfig", "Synthesizer unlocked", 0, 2);
     calsim::FailOperation("GetCWOffset", "CW generator off");
     std::string out = RunGroup(bench, RunConfigurationGroup);
     EXPECT_TRUE(Contains(out, "Write: Freq = 2500000 - BW = 10000\n"
                               "ERROR: Synthesizer unlocked\n"
-                              "Read:  Freq = 2593000 - BW = 10000 FAIL\n"
+                              "Read:  Freq = 2533500 - BW = 10000 FAIL\n"
                               "Write: Freq = 2533500 - BW =  5000\n"
-                              "Read:  Freq = 2533500 - BW =  5000 PASS\n"));
+                              "ERROR: Synthesizer unlocked\n"
+                              "Read:  Freq = 2533500 - BW = 10000 FAIL\n"
+                              "Write: Freq = 2533500 - BW = 10000\n"
+                              "Read:  Freq = 2533500 - BW = 10000 PASS\n"));
     EXPECT_TRUE(Contains(out, "ERROR: CW generator off\n"
                               "Read:  CW offset = 0\n"
                               "Write: CW offset = -5678\n"
