@@ -3,20 +3,14 @@
 #include "calsim/control.h"
 #include "console/startup.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 
 #include <gtest/gtest.h>
 
 using testing_support::Bench;
+using testing_support::Count;
 
 namespace {
-
-std::size_t Count(const std::string &text, const std::string &piece)
-{
-    std::size_t n = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-        ++n;
-    return n;
-}
 
 const char kTypeList[] = "\n\nSelect Interface Type\n\n     0. Local\n     1. Ethernet proxy connection to target"
                          "\n     2. Serial proxy connection to target\n\n    -1. Exit\n\nINTERFACE TYPE : ";
@@ -45,7 +39,7 @@ TEST(ConnectWithRetry, SucceedsAfterFailuresAndRefusesANullHandle)
     int result = -1;
     std::string out = bench.RunCode([&] { result = ConnectWithRetry(bench.handle()); });
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(Count(out, "Failed because: Busy"), 2u);
+    EXPECT_EQ(Count(out, "Failed because: Busy"), 2);
     EXPECT_TRUE(out.ends_with("\nTrying to open handle to Device...Success!!\n"));
 
     out = bench.RunCode([&] { result = ConnectWithRetry(nullptr); });
@@ -65,9 +59,8 @@ TEST(SelectInterface, DefaultsForEthernetAndSerial)
     EXPECT_TRUE(calsim::IsConnected());
 
     out = bench.RunCode([&] { handle = SelectInterface(); }, "2 .x\n");
-    EXPECT_NE(out.find("Enter . for default values (COM1:115200)\n  Serial port name ? "
-                       "   Using COM1:115200\n"),
-              std::string::npos);
+    EXPECT_EQ(out, std::string(kTypeList) + "Enter . for default values (COM1:115200)\n  Serial port name ? "
+                                            "   Using COM1:115200\n\nTrying to open handle to Device...Success!!\n");
     EXPECT_NE(handle, nullptr);
 }
 
@@ -78,13 +71,11 @@ TEST(SelectInterface, TypedValuesInvalidTypesAndOverlongNames)
     std::string out = bench.RunCode([&] { handle = SelectInterface(); },
                                     "7 abc 2 /dev/ttyUSB0-too-long /dev/ttyUSB0 9600\n");
     // 7 lists the types again; "abc" asks the type question alone again.
-    EXPECT_EQ(Count(out, "\n\nSelect Interface Type\n"), 2u);
-    EXPECT_EQ(Count(out, "Please enter a number.\n\n\nINTERFACE TYPE : "), 1u);
-    EXPECT_EQ(Count(out, "\nInvalid interface type. Please try again ..."), 1u);
-    EXPECT_EQ(Count(out, "Please enter a number.\n"), 1u);
-    EXPECT_EQ(Count(out, "That is too long (at most 15 characters). Please try again.\n  Serial port name ? "), 1u);
-    EXPECT_NE(out.find("  Baud rate        ? "), std::string::npos);
-    EXPECT_NE(out.find("   Using /dev/ttyUSB0:9600\n"), std::string::npos);
+    EXPECT_EQ(out, std::string(kTypeList) + "\nInvalid interface type. Please try again ..." + kTypeList +
+                       "Please enter a number.\n\n\nINTERFACE TYPE : Enter . for default values (COM1:115200)\n"
+                       "  Serial port name ? That is too long (at most 15 characters). Please try again.\n"
+                       "  Serial port name ?   Baud rate        ?    Using /dev/ttyUSB0:9600\n"
+                       "\nTrying to open handle to Device...Success!!\n");
     EXPECT_NE(handle, nullptr);
 
     out = bench.RunCode([&] { handle = SelectInterface(); }, "1 10.1.2.3 3000\n");

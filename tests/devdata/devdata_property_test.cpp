@@ -4,6 +4,7 @@
 #include "devdata/devdata_write.h"
 #include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 
 #include <random>
 
@@ -87,8 +88,8 @@ TEST(DevDataProperty, RestoredDialoguesLeaveTheMemoryAsItWas)
         int result = 1;
         std::string out = bench.Run(handler, answers, &result);
         ASSERT_EQ(result, 0) << "round " << round << " answers " << answers << out;
-        ASSERT_TRUE(devdata_test::Contains(out, "\n0 verify errors.\n")) << out;
-        ASSERT_TRUE(devdata_test::Contains(out, "\nRestoring original Device Data values ... \n")) << out;
+        ASSERT_TRUE(testing_support::Contains(out, "\n0 verify errors.\n")) << out;
+        ASSERT_TRUE(testing_support::Contains(out, "\nRestoring original Device Data values ... \n")) << out;
         ASSERT_TRUE(Snapshot() == before) << "round " << round << " answers " << answers;
     }
 }

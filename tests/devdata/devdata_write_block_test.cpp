@@ -4,12 +4,13 @@
 #include "devdata/devdata_write.h"
 #include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 
 #include <cstring>
 
-using devdata_test::Contains;
-using devdata_test::EndsWith;
 using testing_support::Bench;
+using testing_support::Contains;
+using testing_support::EndsWith;
 
 namespace {
 
@@ -106,60 +107,6 @@ TEST(DevDataBlockWrite, ZeroWords)
     EXPECT_EQ(result, 0);
 }
 
-// 3 x 0x20000000 words x 4 bytes is far beyond 32 bits: refused before the
-// key question and before any library call.
-TEST(DevDataBlockWrite, OversizedBlockRefusedBeforeTheKey)
-{
-    Bench bench;
-    int result = 1;
-    EXPECT_EQ(bench.Run(CmdWriteDevDataBlock, "0 536870912\n", &result),
-              std::string(kHead) + "\nERROR: Data block memory allocation failed\n");
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(calsim::CallCount("RequestDevDataWriteKey"), 0);
-    EXPECT_EQ(calsim::CallCount("ReadDevDataBlock"), 0);
-    // 357913942 words: 3 x 4 x N is 2^32 + 8, just past what 32 bits count.
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "0 357913942\n"), "allocation failed\n"));
-}
-
-TEST(DevDataBlockWrite, FailurePaths)
-{
-    Bench bench;
-    std::vector<uint8_t> before = calsim::DevDataSection(0);
-    int result = 1;
-
-    calsim::FailOperation("ReadDevDataBlock", "Save failed", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "100 2 1 1\n", &result),
-                         "\n    Restore contents (1=yes/0=no) ? \nREAD ERROR: Save failed\n"));
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(calsim::CallCount("WriteDevDataBlock"), 0);
-
-    // A write that stops part-way: its error, no restore.
-    calsim::FailDevDataWritePartway("WriteDevDataBlock", 4, "Flash program error");
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "100 2 1 1 3 0\n", &result),
-                         "? \nWRITE ERROR: Flash program error\n"));
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(WordsAt(0x100, 2)[0], 0u);
-    EXPECT_EQ(WordsAt(0x104, 1)[0], *reinterpret_cast<const uint32_t *>(before.data() + 0x104));
-
-    // The verify read fails: the new data stays, nothing restored.
-    calsim::FailOperation("ReadDevDataBlock", "Verify read failed", 1, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "200 1 1 1 3 77 1\n", &result),
-                         "\n    Verify write     (1=yes/0=no) ? \nREAD ERROR: Verify read failed\n"));
-    EXPECT_EQ(WordsAt(0x200, 1)[0], 0x77u);
-    EXPECT_EQ(calsim::CallCount("WriteDevDataBlock"), 2);
-
-    calsim::FailOperation("WriteDevDataBlock", "Restore refused", 1, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "300 1 1 1 3 77 0\n", &result),
-                         "\nRestoring original Device Data values ... \n\nWRITE ERROR: Restore refused\n"));
-    EXPECT_EQ(result, -1);
-
-    // A key of 0 goes to the library, which refuses it.
-    calsim::FailOperation("RequestDevDataWriteKey", "No key", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBlock, "400 1 1 0 3 1\n", &result),
-                         "\nWRITE ERROR: No Device Data write key (0)\n"));
-    EXPECT_EQ(result, -1);
-}
-
 // One word reads back wrong: the count, no restore, no success line.
 TEST(DevDataBlockWrite, VerifyErrorsBlockTheRestore)
 {
@@ -181,7 +128,7 @@ TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
     char answers[64];
     std::snprintf(answers, sizeof answers, "100 1 0 %x 0 3 1 0\n", key);
     int result = 1;
-    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "    Device Data Key (hex)     ? "));
+    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "(1=yes/0=no) ?     Device Data Key (hex)     ? \n"));
     EXPECT_EQ(result, 0);
     // The same key again has been used.
     EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "has been used or replaced\n"));
@@ -189,5 +136,5 @@ TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
 
     calsim::FailOperation("GetOptionByID", "Option table unavailable", 0, 1);
     std::string out = bench.Run(CmdWriteDevDataBlock, "100 0 1 0 1 0\n", &result);
-    EXPECT_TRUE(Contains(out, "    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
+    EXPECT_TRUE(Contains(out, "(not bytes).\n    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
 }

@@ -4,10 +4,11 @@
 #include "devdata/devdata_write.h"
 #include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 
-using devdata_test::Contains;
-using devdata_test::EndsWith;
 using testing_support::Bench;
+using testing_support::Contains;
+using testing_support::EndsWith;
 
 namespace {
 
@@ -93,34 +94,6 @@ TEST(DevDataByteWrite, VerifyErrorsWarnAndBlockTheRestore)
     EXPECT_EQ(devdata_test::SectionBytes(0, 0x50, 2), (std::vector<uint8_t>{0x11, 0x11}));
 }
 
-TEST(DevDataByteWrite, FailurePaths)
-{
-    Bench bench;
-    int result = 1;
-    // 3 x 0x55555556 bytes exceeds 32 bits: refused before the key question.
-    EXPECT_EQ(bench.Run(CmdWriteDevDataBytes, "0 1431655766\n", &result),
-              std::string(kBytesHead) + "\nERROR: Data block memory allocation failed\n");
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(calsim::CallCount("RequestDevDataWriteKey"), 0);
-
-    calsim::FailOperation("ReadDevDataBytes", "Save failed", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBytes, "0 4 1 1\n", &result), "? \nREAD ERROR: Save failed\n"));
-
-    calsim::FailOperation("WriteDevDataBytes", "Write refused", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBytes, "0 4 1 0 3 1\n", &result),
-                         "? \nWRITE ERROR: Write refused\n"));
-
-    // The read-back count is printed before its failure is looked at.
-    calsim::FailOperation("ReadDevDataBytes", "Verify read failed", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBytes, "0 4 1 0 3 1 1\n", &result),
-                         "\nRead 4 bytes from dev data memory\n\nREAD ERROR: Verify read failed\n"));
-
-    calsim::FailOperation("WriteDevDataBytes", "Restore refused", 1, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteDevDataBytes, "0 4 1 1 3 1 0\n", &result),
-                         "\nRestoring original Device Data values ... \n\nWRITE ERROR: Restore refused\n"));
-    EXPECT_EQ(result, -1);
-}
-
 // The example of the Flash 2.x write: every byte of the 64 KB image checked.
 TEST(DevDataFlash2xWrite, WriteModeOneErasesTheGapAndLaysTheHeader)
 {
@@ -187,47 +160,9 @@ TEST(DevDataFlash2xWrite, WrongSizeAndMagicWordsAreReported)
     calsim::CorruptDevDataReads(kHeader + 2, 0x20, 2);
     calsim::CorruptDevDataReads(0xFFFF, 0xFF, 2);
     std::string out = bench.Run(CmdWriteFlash2xBytesWithHeader, "0 4 1 4 3 1 0 3 5 1\n");
-    EXPECT_TRUE(Contains(out, "Header DSDImageSize verify error:        Read back 00003000 - Expected 00001000\n"));
-    EXPECT_TRUE(Contains(out, "Header DSDImageMagicNumber verify error: Read back A7C30DA2 - Expected A7C30D5D\n"));
-    EXPECT_TRUE(EndsWith(out, "\n\n8 verify errors.\n"));
+    EXPECT_TRUE(EndsWith(out, "\nRead 65536 bytes from dev data memory\n"
+                              "Header DSDImageSize verify error:        Read back 00003000 - Expected 00001000\n"
+                              "Header DSDImageMagicNumber verify error: Read back A7C30DA2 - Expected A7C30D5D\n"
+                              "\n\n8 verify errors.\n"));
 }
 
-// Blocks outside the 64 KB image are refused before anything reaches the
-// device.
-TEST(DevDataFlash2xWrite, BlocksThatDoNotFitTheImageAreRefused)
-{
-    Bench bench;
-    std::vector<uint8_t> before = calsim::DevDataSection(0);
-    int result = 1;
-    EXPECT_EQ(bench.Run(CmdWriteFlash2xBytesWithHeader, "fff0 17 1 4 3\n", &result),
-              std::string(kFlashHead) +
-                  "\nERROR: A block of 17 bytes at offset 0xFFF0 does not fit the 64 KB Flash 2.x image\n");
-    EXPECT_EQ(result, -1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "0 65537 1 4 3\n"), "does not fit the 64 KB Flash 2.x image\n"));
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "ffffffff 2 1 4 3\n"), "image\n"));
-    EXPECT_EQ(calsim::CallCount("RequestDevDataWriteKey"), 0);
-    EXPECT_EQ(calsim::CallCount("ReadDevDataBytes"), 0);
-    EXPECT_EQ(calsim::DevDataSection(0), before);
-}
-
-TEST(DevDataFlash2xWrite, FailuresOfTheSaveTheWriteAndTheRestore)
-{
-    Bench bench;
-    int result = 1;
-    calsim::FailOperation("ReadDevDataBytes", "Image read failed", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "0 4 1 4 3 1 0\n", &result),
-                         "\n    Restore contents (1=yes/0=no) ? \nREAD ERROR: Image read failed\n"));
-    EXPECT_EQ(result, -1);
-
-    // A write that stops part-way leaves no header behind.
-    calsim::FailDevDataWritePartway("WriteFlash2xBytesWithHeader", 2, "Program error");
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "0 4 1 4 3 1 0 3 0\n", &result),
-                         "\nWRITE ERROR: Program error\n"));
-    EXPECT_EQ(devdata_test::SectionBytes(0, kHeader, 4), (std::vector<uint8_t>{0, 0, 0x80, 0})); // the old 32 KB size
-
-    // The restore goes through the plain byte write, over the whole image.
-    calsim::FailOperation("WriteDevDataBytes", "Restore refused", 0, 1);
-    EXPECT_TRUE(EndsWith(bench.Run(CmdWriteFlash2xBytesWithHeader, "0 4 1 4 3 1 1 3 0 0\n", &result),
-                         "\nRestoring original Device Data values ... \n\nWRITE ERROR: Restore refused\n"));
-    EXPECT_EQ(calsim::CallCount("WriteFlash2xBytesWithHeader"), 2);
-}

@@ -25,7 +25,7 @@
 #include "console/menu.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
-#include "tests/testcmds/testcmds_checks.h"
+#include "tests/support/text_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@
 using testing_support::ProgramRun;
 using testing_support::RunProgram;
 using testing_support::TuneprobePath;
-using testcmds_checks::Count;
+using testing_support::Count;
 
 namespace {
 

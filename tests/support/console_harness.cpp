@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -72,6 +73,22 @@ std::string Bench::Run(CommandHandler handler, const std::string &input, int *re
                 *result = r;
         },
         input, ended);
+}
+
+std::string RunSession(Bench &bench, std::span<const SessionStep> steps)
+{
+    std::string session;
+    for (const SessionStep &step : steps) {
+        if (step.setup)
+            step.setup();
+        int result = 1;
+        bool ended = true;
+        std::string out = bench.Run(step.handler, step.answers, &result, &ended);
+        EXPECT_FALSE(ended) << out;
+        EXPECT_EQ(result, out.find("ERROR: ") == std::string::npos ? 0 : -1) << out;
+        session += out;
+    }
+    return session;
 }
 
 std::string ReadDataFile(const std::string &name)

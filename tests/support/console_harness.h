@@ -8,6 +8,7 @@
 #include "console/handler.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,19 @@ template <typename F> std::string Bench::RunCode(F &&code, const std::string &in
         *ended = stopped;
     return End();
 }
+
+// One step of a recorded session: device state forced first (or null), then
+// a handler with its answers.
+struct SessionStep {
+    void (*setup)();
+    CommandHandler handler;
+    const char *answers;
+};
+
+// Runs the steps one after another on bench and returns the whole output.
+// Each step must have all the answers it asks for, and fail (-1) exactly
+// when it prints an error line.
+std::string RunSession(Bench &bench, std::span<const SessionStep> steps);
 
 // Reads a file of the tests' data folder (expected transcripts).
 std::string ReadDataFile(const std::string &name);

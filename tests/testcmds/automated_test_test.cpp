@@ -1,20 +1,23 @@
-// Automated test: the whole transcript on the deterministic simulator, the
-// stack depths from one run to the next, and each group with injected
-// faults (error lines, FAIL verdicts, groups that stop early).
+// Automated test: the whole transcript on the deterministic simulator (and
+// every check passing whatever the seed), the stack depths from one run to
+// the next, and each group with injected faults (error lines, FAIL verdicts,
+// groups that stop early).
 #include "calsim/control.h"
 #include "calsim/control_radio.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
+#include "tests/support/text_checks.h"
 #include "tests/testcmds/testcmds_checks.h"
 
 #include <gtest/gtest.h>
 
-using testcmds_checks::Contains;
-using testcmds_checks::Count;
 using testcmds_checks::ExpectDeviceMode;
 using testing_support::Bench;
+using testing_support::Contains;
+using testing_support::Count;
+using testing_support::EndsWith;
 
 namespace {
 
@@ -54,7 +57,7 @@ TEST(AutomatedTest, DepthCarriesOverFromOneRunToTheNext)
     bench.Run(CmdAutomatedTest, kAutomatedTestAnswers);
     std::string out = bench.Run(CmdAutomatedTest, kAutomatedTestAnswers);
     EXPECT_TRUE(out.starts_with("Push[ 2] - set device mode: mode = 4 modulation = 1\n"));
-    EXPECT_TRUE(out.ends_with("\nPress Enter to continue\nPop [ 2] - set device mode: mode = 4 modulation = 1\n"));
+    EXPECT_TRUE(EndsWith(out, "\nPress Enter to continue\nPop [ 2] - set device mode: mode = 4 modulation = 1\n"));
     EXPECT_EQ(Count(out, "Push[ 3] - set device mode: mode = "), 7); // the configuration group's pushes
     EXPECT_EQ(DeviceModeStackDepth(), 2u);
     ExpectDeviceMode(bench.handle(), 4, 1);
@@ -64,21 +67,26 @@ TEST(AutomatedTest, ConfigurationGroupReportsFaultsAndJudgesWhatWasRead)
 {
     Bench bench;
     ResetDeviceModeStack();
-    calsim::FailOperation("SetBandConfig", "Synthesizer unlocked", 0, 1);
+    // From 2533500/10000 the second write differs in the bandwidth alone.
+    ASSERT_EQ(SetBandConfig(bench.handle(), 2533500, 10000), nullptr);
+    calsim::FailOperation("SetBandConfig", "Synthesizer unlocked", 0, 2);
     calsim::FailOperation("GetCWOffset", "CW generator off");
     std::string out = RunGroup(bench, RunConfigurationGroup);
     EXPECT_TRUE(Contains(out, "Write: Freq = 2500000 - BW = 10000\n"
                               "ERROR: Synthesizer unlocked\n"
-                              "Read:  Freq = 2593000 - BW = 10000 FAIL\n"
+                              "Read:  Freq = 2533500 - BW = 10000 FAIL\n"
                               "Write: Freq = 2533500 - BW =  5000\n"
-                              "Read:  Freq = 2533500 - BW =  5000 PASS\n"));
+                              "ERROR: Synthesizer unlocked\n"
+                              "Read:  Freq = 2533500 - BW = 10000 FAIL\n"
+                              "Write: Freq = 2533500 - BW = 10000\n"
+                              "Read:  Freq = 2533500 - BW = 10000 PASS\n"));
     EXPECT_TRUE(Contains(out, "ERROR: CW generator off\n"
                               "Read:  CW offset = 0\n"
                               "Write: CW offset = -5678\n"
                               "ERROR: CW generator off\n"
                               "Read:  CW offset = 0 FAIL\n"));
     // The restore writes 0, which the unread variable happens to hold.
-    EXPECT_TRUE(out.ends_with("Write: CW offset = 0\nERROR: CW generator off\nRead:  CW offset = 0 PASS\n"));
+    EXPECT_TRUE(EndsWith(out, "Write: CW offset = 0\nERROR: CW generator off\nRead:  CW offset = 0 PASS\n"));
 }
 
 TEST(AutomatedTest, RxGroupWrapsTheGainFieldsAndFailsARefusedWrite)
@@ -122,7 +130,7 @@ TEST(AutomatedTest, LoopbackFailureEndsTheGroupAndLeavesItsPushes)
     int result = 0;
     std::string out = RunGroup(bench, RunLoopbackGroup, &result);
     EXPECT_EQ(result, -1);
-    EXPECT_TRUE(out.ends_with("Setting center frequency to 2550 kHz\n\nERROR: Loopback path open\n"));
+    EXPECT_TRUE(EndsWith(out, "Setting center frequency to 2550 kHz\n\nERROR: Loopback path open\n"));
     EXPECT_EQ(DeviceModeStackDepth(), 1u);
     ExpectDeviceMode(bench.handle(), 5, 0);
 
@@ -130,7 +138,7 @@ TEST(AutomatedTest, LoopbackFailureEndsTheGroupAndLeavesItsPushes)
     calsim::FailOperation("CalibrateLNASteps", "No signal at Rx2", 0, 1);
     out = RunGroup(bench, RunLoopbackGroup, &result);
     EXPECT_EQ(result, -1);
-    EXPECT_TRUE(out.ends_with("antennas set to -40 dBm\n\nERROR: No signal at Rx2\n"));
+    EXPECT_TRUE(EndsWith(out, "antennas set to -40 dBm\n\nERROR: No signal at Rx2\n"));
     EXPECT_EQ(DeviceModeStackDepth(), 2u);
     ExpectDeviceMode(bench.handle(), 4, 0);
 }
@@ -152,7 +160,7 @@ TEST(AutomatedTest, OtherGroupSkipsInputPinsAndReportsFaults)
     EXPECT_TRUE(Contains(out, "GPIO LED write 1 test: FAIL\n\n")); // pin 10 reads its input level, 0
     EXPECT_TRUE(Contains(out, "Setting GPIO 11 to 0ERROR: "));
     EXPECT_TRUE(Contains(out, "ERROR: Serial bus NAK\nWrote 0xffff to Reg 30 - Read back 0000 - FAIL\n"));
-    EXPECT_TRUE(out.ends_with("Setting symbol index to be captured to 1\nERROR: Spectrum engine off\n"));
+    EXPECT_TRUE(EndsWith(out, "Setting symbol index to be captured to 1\nERROR: Spectrum engine off\n"));
     EXPECT_FALSE(Contains(out, "Get Version Information Command"));
 }
 
@@ -169,4 +177,20 @@ TEST(AutomatedTest, DevDataReadErrorsArePrintedAndTheDumpsFollow)
     // The failed size query leaves the size at 0: nothing to read or show.
     EXPECT_TRUE(Contains(out, "\nRegion ID = 1 - Region size = 0 bytes\nRead 0 bytes\n\n\nRegion ID = 2"));
     EXPECT_TRUE(Contains(out, "ERROR: Region locked\nRead 0 bytes\nPrinting only the first 256 bytes\n\n0000: 00 00 "));
+}
+
+// The simulated device passes every check of the automated test, whatever
+// the seed of its measurements and keys.
+TEST(AutomatedTest, EveryCheckPassesWhateverTheSeed)
+{
+    for (uint32_t seed : {2u, 3u, 77u, 2024u}) {
+        Bench bench(seed);
+        ResetDeviceModeStack();
+        int result = 1;
+        std::string out = bench.Run(CmdAutomatedTest, kAutomatedTestAnswers, &result);
+        EXPECT_EQ(result, 0) << seed;
+        EXPECT_EQ(Count(out, "PASS"), 22) << seed;
+        EXPECT_EQ(Count(out, "FAIL"), 0) << seed;
+        EXPECT_EQ(Count(out, "ERROR"), 3) << seed; // the refused GPIO writes without permission
+    }
 }

@@ -120,54 +120,26 @@ std::vector<std::string> ExpectedNvmCalls()
 
 } // namespace
 
-TEST(NvmModeTest, NonMiiWalksTheModesFromOffset0x200)
+// Both interface kinds, whole output against the recording: offsets 0x200
+// and 0x1000, NVM modes 1 and 2, the zeroes showing only after the last
+// load. Each leaves the NVM mode buffered and the device mode as it found
+// it; the zeroes never reach the NVM.
+TEST(NvmModeTest, BothInterfaceKindsMatchTheRecording)
 {
-    Bench bench;
-    calsim::ForceDeviceMode(3, 2);
-    std::vector<uint8_t> nvm = calsim::DevDataSection(0);
-    int result = 1;
-    std::string out = bench.Run(CmdNvmModeTest, "0\n", &result);
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(out.rfind("Enter interface type (0=not MII; 1=MII): Running test for non-MII interface.\n"
-                        "Setting device mode to Tx CW\n"
-                        "====================\nSetting NVM mode = 0\n====================\n",
-                        0),
-              0u);
-    EXPECT_NE(out.find("Reading 128 bytes at 0x0200 with CalAPI_rdm_block (direct from NVM)\n0200:  "),
-              std::string::npos);
-    EXPECT_NE(out.find("====================\nSetting NVM mode = 1\n====================\n"
-                       "PART 1: Copying NVM Device Data contents to buffer at 1fb00008 (or bfb00008 for MII) starting "
-                       "with offset 0x0200\nWrote 32256 bytes\n"
-                       "Reading 128 bytes at 0x0200 with CalAPI_rdm_block (from buffer)\n0200:  "),
-              std::string::npos);
-    EXPECT_NE(out.find("PART 2: Copying all zeroes to buffer at 1fb00000 (or bfb00008 for MII) starting with offset "
-                       "0x0200\nWrote 32256 bytes\n"
-                       "Reading 128 bytes at 0x0200 with CalAPI_rdm_block (from buffer)\n"
-                       "0200:  00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"),
-              std::string::npos);
-    EXPECT_EQ(CallsOf(kNvmCalls), ExpectedNvmCalls());
-    EXPECT_EQ(NvmMode(bench), 1u); // left buffered
-    ExpectDeviceMode(bench.handle(), 3, 2);
-    // The zeroes went to the buffer, not the NVM; only the last load shows them.
-    EXPECT_EQ(calsim::DevDataSection(0), nvm);
-    std::size_t part2 = out.find("PART 2");
-    EXPECT_EQ(out.substr(0, part2).find("NOT VALID"), std::string::npos);
-    EXPECT_NE(out.find("NOT VALID", part2), std::string::npos);
-}
-
-TEST(NvmModeTest, MiiUsesOffset0x1000AndNvmMode2)
-{
-    Bench bench;
-    int result = 1;
-    std::string out = bench.Run(CmdNvmModeTest, "7\n", &result);
-    EXPECT_EQ(result, 0);
-    EXPECT_NE(out.find("Running test for MII interface.\n"), std::string::npos);
-    EXPECT_NE(out.find("Setting NVM mode = 2\n"), std::string::npos);
-    EXPECT_NE(out.find("starting with offset 0x1000\nWrote 28672 bytes\n"), std::string::npos);
-    EXPECT_NE(out.find("Reading 128 bytes at 0x1000 with CalAPI_rdm_block (from buffer)\n1000:  "), std::string::npos);
-    EXPECT_NE(out.find("\n1070:  "), std::string::npos);
-    EXPECT_EQ(CallsOf(kNvmCalls), ExpectedNvmCalls());
-    EXPECT_EQ(NvmMode(bench), 2u);
+    std::string session;
+    for (const char *kind : {"0\n", "7\n"}) {
+        Bench bench;
+        calsim::ForceDeviceMode(3, 2);
+        std::vector<uint8_t> nvm = calsim::DevDataSection(0);
+        int result = 1;
+        session += bench.Run(CmdNvmModeTest, kind, &result);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(CallsOf(kNvmCalls), ExpectedNvmCalls());
+        EXPECT_EQ(NvmMode(bench), kind[0] == '0' ? 1u : 2u);
+        ExpectDeviceMode(bench.handle(), 3, 2);
+        EXPECT_EQ(calsim::DevDataSection(0), nvm);
+    }
+    EXPECT_EQ(session, testing_support::ReadDataFile("nvm_mode_test.txt"));
 }
 
 TEST(NvmModeTest, UnreadableInterfaceKindIsAskedAgain)

@@ -1,4 +1,4 @@
-// Small checks shared by the test commands' tests and their end-to-end runs.
+// The device mode check shared by the test commands' tests.
 #ifndef TESTS_TESTCMDS_CHECKS_H
 #define TESTS_TESTCMDS_CHECKS_H
 
@@ -6,23 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace testcmds_checks {
-
-// Non-overlapping occurrences of part in text.
-inline int Count(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
-
-inline bool Contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // The DUT mode and modulation type the simulated device holds.
 inline void ExpectDeviceMode(TavrelCalHandle handle, uint32_t mode, uint32_t modulation)
