@@ -8,9 +8,6 @@
 
 using CommandHandler = int (*)(TavrelCalHandle handle);
 
-// Stands in for commands that this build does not have yet.
-int PlaceholderHandler(TavrelCalHandle handle);
-
 // The two endings of the common shape: "\nERROR: %s\n" with the library's
 // text and -1, or "\n%s was SUCCESSFUL.\n" with the operation's name and 0.
 int ReportError(const char *error);
