@@ -37,7 +37,6 @@ CALSIM_EXPORT int CallCount(const char *name);
 CALSIM_EXPORT std::vector<std::string> CallLog();
 
 CALSIM_EXPORT bool IsConnected();
-CALSIM_EXPORT bool IsInterfaceOpen();
 
 // Raw device state, for values the device itself would refuse to take.
 CALSIM_EXPORT void ForceDeviceMode(uint32_t mode, uint32_t modulation);

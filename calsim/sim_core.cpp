@@ -276,11 +276,6 @@ bool IsConnected()
     return State().connected;
 }
 
-bool IsInterfaceOpen()
-{
-    return State().interface != nullptr;
-}
-
 void ForceOptionValue(uint32_t id, uint32_t value)
 {
     LoadEnvironment();

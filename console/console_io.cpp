@@ -149,7 +149,6 @@ bool ParseUnsigned(const std::string &word, int base, uint32_t &value)
 {
     const char *start = word.c_str();
     char *end = nullptr;
-    errno = 0;
     unsigned long long v = std::strtoull(start, &end, base);
     if (end == start)
         return false;
@@ -161,7 +160,6 @@ bool ParseSigned(const std::string &word, int32_t &value)
 {
     const char *start = word.c_str();
     char *end = nullptr;
-    errno = 0;
     long long v = std::strtoll(start, &end, 10);
     if (end == start)
         return false;

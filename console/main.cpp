@@ -4,20 +4,18 @@
 #include "console/menu.h"
 #include "console/startup.h"
 
-#include <cstdlib>
 #include <ctime>
 
 namespace {
 
 TavrelCalHandle g_handle = nullptr;
 
-// End of input anywhere: close what was opened and end normally.
+// End of input anywhere: close what was opened; the console I/O module
+// then ends the program normally.
 void EndOfInput()
 {
     if (g_handle != nullptr)
         ShutDown(g_handle);
-    con::Flush();
-    std::exit(0);
 }
 
 } // namespace

@@ -77,10 +77,8 @@ TavrelCalHandle SelectInterface()
             con::Print("   Using %s:%u\n", address.c_str(), number);
             break;
         }
-        if (type == kExitChoice) {
-            con::Flush();
-            std::exit(0);
-        }
+        if (type == kExitChoice)
+            std::exit(0); // exit flushes what was printed
         con::Print("\nInvalid interface type. Please try again ...");
     }
 
@@ -92,7 +90,6 @@ TavrelCalHandle SelectInterface()
             con::Print("\nERROR: Unable to open a Host Proxy Cal API interface\n\n");
         con::Print("Press ENTER to exit ...");
         con::WaitForKey();
-        con::Flush();
         std::exit(1);
     }
     return handle;
