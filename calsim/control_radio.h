@@ -6,6 +6,7 @@
 #define CALSIM_CONTROL_RADIO_H
 
 #include "calsim/control.h"
+#include "console/calapi.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,10 +44,10 @@ struct PduStatistics {
     uint32_t framesInError;
     uint32_t fchErrors;
     uint32_t dlMapErrors;
-    uint32_t pduCount[13];
-    uint32_t hcsErrors[13];
-    uint32_t crcErrors[13];
-    uint32_t burstSizes[13];
+    uint32_t pduCount[TAVREL_PDU_DIUC_COUNT];
+    uint32_t hcsErrors[TAVREL_PDU_DIUC_COUNT];
+    uint32_t crcErrors[TAVREL_PDU_DIUC_COUNT];
+    uint32_t burstSizes[TAVREL_PDU_DIUC_COUNT];
 };
 CALSIM_EXPORT void ForcePduStatistics(const PduStatistics &statistics);
 

@@ -29,7 +29,6 @@ struct Hardware {
     double dacVolts[4] = {0, 0, 0, 0};
     bool spectrumCaptured = false;
     uint32_t spectrumShift = 0;
-    uint32_t spectrumSymbol = 0;
     bool temperatureForced = false;
     double forcedCelsius = 0.0;
     bool spectrumLengthForced = false;
@@ -229,7 +228,6 @@ TavrelResult ResetRxSpectrum(TavrelCalHandle h, uint32_t iirShift, uint32_t symb
         return Textf("Symbol index %u out of range (0 to %u)", symbolIndex, kSymbolsPerFrame - 1);
     g_hw.spectrumCaptured = true;
     g_hw.spectrumShift = iirShift;
-    g_hw.spectrumSymbol = symbolIndex;
     return nullptr;
 }
 

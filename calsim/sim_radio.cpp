@@ -215,8 +215,8 @@ FrameCounts CountFrames()
 // bursts only while the link's CINR supports its modulation and coding;
 // DIUCs 7 to 12 are not in its profile set. Bytes per burst grow with the
 // order.
-constexpr uint32_t kBurstBytes[13] = {48, 72, 96, 144, 192, 216, 240, 0, 0, 0, 0, 0, 0};
-constexpr double kDiucMinCinrDb[13] = {3, 6, 9, 12, 15, 18, 21, 999, 999, 999, 999, 999, 999};
+constexpr uint32_t kBurstBytes[TAVREL_PDU_DIUC_COUNT] = {48, 72, 96, 144, 192, 216, 240, 0, 0, 0, 0, 0, 0};
+constexpr double kDiucMinCinrDb[TAVREL_PDU_DIUC_COUNT] = {3, 6, 9, 12, 15, 18, 21, 999, 999, 999, 999, 999, 999};
 
 } // namespace
 
@@ -449,8 +449,8 @@ TavrelResult GetFrameErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, u
 }
 
 TavrelResult GetPDUErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, uint32_t *framesInError,
-                                   uint32_t *fchErrors, uint32_t *dlMapErrors, uint32_t pduCount[13],
-                                   uint32_t hcsErrors[13], uint32_t crcErrors[13], uint32_t burstSizes[13])
+                                   uint32_t *fchErrors, uint32_t *dlMapErrors, uint32_t pduCount[TAVREL_PDU_DIUC_COUNT],
+                                   uint32_t hcsErrors[TAVREL_PDU_DIUC_COUNT], uint32_t crcErrors[TAVREL_PDU_DIUC_COUNT], uint32_t burstSizes[TAVREL_PDU_DIUC_COUNT])
 {
     if (const char *error = Enter("GetPDUErrorStatistics", h))
         return error;
@@ -473,7 +473,7 @@ TavrelResult GetPDUErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, uin
     *fchErrors = errored / 3;
     *dlMapErrors = errored / 2;
     double cinr = LimitedCinrDb(CombinedSnrDb());
-    for (int d = 0; d < 13; ++d) {
+    for (int d = 0; d < TAVREL_PDU_DIUC_COUNT; ++d) {
         bool used = cinr >= kDiucMinCinrDb[d];
         // Frames that could not be decoded carry no PDUs; higher orders
         // see more HCS and CRC failures.

@@ -35,7 +35,6 @@ struct Transmitter {
     uint32_t extAttenuator = 0;
     double powerDbm = 12.0;
     uint32_t diversitySwitch = 0;
-    uint32_t trSwitch = 0;
     bool lcTrimCountForced = false;
     uint32_t lcTrimCount = 0;
 };
@@ -214,7 +213,6 @@ TavrelResult SetTRSwitch(TavrelCalHandle h, uint32_t state)
         return error;
     if (state > 1)
         return Textf("Invalid TR switch state %u (0=Tx off & Rx on, 1=Tx on & Rx off)", state);
-    g_tx.trSwitch = state;
     return nullptr;
 }
 

@@ -11,6 +11,7 @@
 
 void PrintTxStepTables(const double paDrvSteps[TAVREL_TX_PADRV_STEPS], const double pgaSteps[TAVREL_TX_PGA_STEPS])
 {
+    con::Print("\n");
     for (int i = 0; i < TAVREL_TX_PADRV_STEPS; ++i)
         con::Print("TxPADrvStepArray[%2d] = %5.2f dB\n", i, paDrvSteps[i]);
     for (int i = 0; i < TAVREL_TX_PGA_STEPS; ++i)
@@ -20,6 +21,7 @@ void PrintTxStepTables(const double paDrvSteps[TAVREL_TX_PADRV_STEPS], const dou
 void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE],
                          const double extAttnStep[TAVREL_SCAN_LIST_SIZE])
 {
+    con::Print("\n");
     for (int i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i)
         con::Print("TxFreqCorrArray[%2d] = %6.2f\n", i, freqCorr[i]);
     for (int i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i)
@@ -29,6 +31,7 @@ void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE],
 void PrintLNASteps(const double pgaGainCorr[2], const double lnaMidStep[2], const double lnaHighStep[2],
                    const double lnaExtStep[2])
 {
+    con::Print("\n");
     con::Print("                      %6s %6s\n", "Rx1", "Rx2");
     con::Print("PGA gain correction = %6.2f %6.2f dB\n", pgaGainCorr[0], pgaGainCorr[1]);
     con::Print("LNA mid gain step   = %6.2f %6.2f dB\n", lnaMidStep[0], lnaMidStep[1]);
@@ -39,6 +42,7 @@ void PrintLNASteps(const double pgaGainCorr[2], const double lnaMidStep[2], cons
 void PrintTxExtAttnStep(double stepGainDb, double loopbackAmplitudeDb, double backoffDb, int32_t pgaIndex,
                         int32_t paDriverIndex, int32_t extAttnEnable)
 {
+    con::Print("\n");
     con::Print("Tx step gain               = %0.2f dB\n", stepGainDb);
     con::Print("Loopback signal amplitude  = %0.2f dB\n", loopbackAmplitudeDb);
     con::Print("Backoff                    = %0.2f dB\n", backoffDb);
@@ -87,7 +91,6 @@ int CmdCalibrateTxSteps(TavrelCalHandle handle)
     double pgaSteps[TAVREL_TX_PGA_STEPS] = {};
     if (const char *error = CalibrateTxSteps(handle, frequency, paDrvSteps, pgaSteps))
         return ReportError(error);
-    con::Print("\n");
     PrintTxStepTables(paDrvSteps, pgaSteps);
     return ReportSuccess("CalibrateTxSteps");
 }
@@ -104,7 +107,6 @@ int CmdCalibrateLimitedTxSteps(TavrelCalHandle handle)
     double pgaSteps[TAVREL_TX_PGA_STEPS] = {};
     if (const char *error = CalibrateLimitedTxSteps(handle, frequency, minIndex, paDrvSteps, pgaSteps))
         return ReportError(error);
-    con::Print("\n");
     PrintTxStepTables(paDrvSteps, pgaSteps);
     return ReportSuccess("CalibrateLimitedTxSteps");
 }
@@ -125,7 +127,6 @@ int CmdCalibrateTxPoutFreqCorr(TavrelCalHandle handle)
     double extAttnStep[TAVREL_SCAN_LIST_SIZE] = {};
     if (const char *error = CalibrateTxPoutFreqCorr(handle, index, correction, cableLoss, freqCorr, extAttnStep))
         return ReportError(error);
-    con::Print("\n");
     PrintTxPoutFreqCorr(freqCorr, extAttnStep);
     return ReportSuccess("CalibrateTxPoutFreqCorr");
 }
@@ -145,7 +146,6 @@ int CmdCalibrateLNASteps(TavrelCalHandle handle)
     if (const char *error = CalibrateLNASteps(handle, index, rx1Amplitude, rx2Amplitude, pgaGainCorr, lnaMidStep,
                                               lnaHighStep, lnaExtStep))
         return ReportError(error);
-    con::Print("\n");
     PrintLNASteps(pgaGainCorr, lnaMidStep, lnaHighStep, lnaExtStep);
     return ReportSuccess("CalibrateLNASteps");
 }
@@ -166,7 +166,6 @@ int CmdCalibrateTxExtAttnStep(TavrelCalHandle handle)
     if (const char *error = CalibrateTxExtAttnStep(handle, index, calType, &stepGain, &amplitude, &backoff, &pgaIndex,
                                                    &driverIndex, &extEnable))
         return ReportError(error);
-    con::Print("\n");
     PrintTxExtAttnStep(stepGain, amplitude, backoff, pgaIndex, driverIndex, extEnable);
     return ReportSuccess("CalibrateTxExtAttnStep");
 }

@@ -12,7 +12,7 @@ int CmdCalibrateTxPoutFreqCorr(TavrelCalHandle handle);
 int CmdCalibrateLNASteps(TavrelCalHandle handle);
 int CmdCalibrateTxExtAttnStep(TavrelCalHandle handle);
 
-// The result listings these commands print after their leading "\n"; the
+// The result listings of these commands, each led by an empty line; the
 // automated test prints the same results the same way.
 void PrintTxStepTables(const double paDrvSteps[TAVREL_TX_PADRV_STEPS], const double pgaSteps[TAVREL_TX_PGA_STEPS]);
 void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE],

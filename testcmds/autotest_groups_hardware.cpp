@@ -4,6 +4,7 @@
 #include "commands/loopback_commands.h"
 #include "commands/other_commands.h"
 #include "console/console_io.h"
+#include "console/handler.h"
 #include "console/helpers.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
@@ -28,13 +29,6 @@ constexpr uint32_t kRficTiming = 1;
 constexpr uint32_t kRficSettleMs = 100;
 constexpr uint32_t kAdcInputs = 4;
 constexpr double kDacVolts = 1.67;
-
-// Loopback calibration failures end the group; this prints the error.
-int StopGroup(const char *error)
-{
-    con::Print("\nERROR: %s\n", error);
-    return -1;
-}
 
 struct Gpio {
     uint32_t state;
@@ -102,15 +96,13 @@ int RunLoopbackGroup(TavrelCalHandle handle)
     con::Print("\nCalibrate TX Steps:\n");
     con::Print("Setting center frequency to 2550 kHz\n");
     if (const char *error = CalibrateTxSteps(handle, kCalFrequencyKHz, paDrvSteps, pgaSteps))
-        return StopGroup(error);
-    con::Print("\n");
+        return ReportError(error);
     PrintTxStepTables(paDrvSteps, pgaSteps);
 
     con::Print("\nCalibrate Limited TX Steps:\n");
     con::Print("Setting center frequency to 2550 kHz and min step to 9\n");
     if (const char *error = CalibrateLimitedTxSteps(handle, kCalFrequencyKHz, kMinPaDriverStep, paDrvSteps, pgaSteps))
-        return StopGroup(error);
-    con::Print("\n");
+        return ReportError(error);
     PrintTxStepTables(paDrvSteps, pgaSteps);
 
     con::Print("\nCalibrate Tx Pout frequency correction:\n");
@@ -123,8 +115,7 @@ int RunLoopbackGroup(TavrelCalHandle handle)
     double freqCorr[TAVREL_SCAN_LIST_SIZE] = {};
     double extAttnStep[TAVREL_SCAN_LIST_SIZE] = {};
     if (const char *error = CalibrateTxPoutFreqCorr(handle, kPoutScanIndex, 0.0, cableLoss, freqCorr, extAttnStep))
-        return StopGroup(error);
-    con::Print("\n");
+        return ReportError(error);
     PrintTxPoutFreqCorr(freqCorr, extAttnStep);
 
     PushDeviceMode(handle, kModeAgcFreeRun, kModulation4Qam);
@@ -137,8 +128,7 @@ int RunLoopbackGroup(TavrelCalHandle handle)
     double lnaExt[2] = {};
     if (const char *error = CalibrateLNASteps(handle, kLnaScanIndex, kLnaAmplitudeDbm, kLnaAmplitudeDbm, pgaGainCorr,
                                               lnaMid, lnaHigh, lnaExt))
-        return StopGroup(error);
-    con::Print("\n");
+        return ReportError(error);
     PrintLNASteps(pgaGainCorr, lnaMid, lnaHigh, lnaExt);
     PopDeviceMode(handle);
 
@@ -153,8 +143,7 @@ int RunLoopbackGroup(TavrelCalHandle handle)
     int32_t extAttnEnable = 0;
     if (const char *error = CalibrateTxExtAttnStep(handle, kExtAttnFreqIndex, 0, &stepGain, &loopbackAmplitude,
                                                    &backoff, &pgaIndex, &paDriverIndex, &extAttnEnable))
-        return StopGroup(error);
-    con::Print("\n");
+        return ReportError(error);
     PrintTxExtAttnStep(stepGain, loopbackAmplitude, backoff, pgaIndex, paDriverIndex, extAttnEnable);
     PopDeviceMode(handle);
     return 0;
@@ -234,7 +223,7 @@ int RunOtherCommandsGroup(TavrelCalHandle handle)
     con::Print("Setting shift for IIR filter alpha to 3\n");
     con::Print("Setting symbol index to be captured to 1");
     if (const char *error = ResetRxSpectrum(handle, 3, 1))
-        return StopGroup(error);
+        return ReportError(error);
     CmdGetRxSpectrum(handle);
 
     PrintSectionHeader("Get Version Information Command");

@@ -21,6 +21,7 @@ struct Band {
 // values read (left as they were when the read fails).
 void CheckBand(TavrelCalHandle handle, Band wanted, Band &read)
 {
+    con::Print("Write: Freq = %7u - BW = %5u\n", wanted.frequency, wanted.bandwidth);
     PrintIfError(SetBandConfig(handle, wanted.frequency, wanted.bandwidth));
     ForceReSync(handle); // the result does not matter: the read-back judges
     SleepMs(kSettleMs);
@@ -31,6 +32,7 @@ void CheckBand(TavrelCalHandle handle, Band wanted, Band &read)
 
 void CheckCwOffset(TavrelCalHandle handle, int32_t wanted, int32_t &read)
 {
+    con::Print("Write: CW offset = %d\n", wanted);
     PrintIfError(SetCWOffset(handle, wanted));
     SleepMs(kSettleMs);
     PrintIfError(GetCWOffset(handle, &read));
@@ -122,11 +124,8 @@ int RunConfigurationGroup(TavrelCalHandle handle)
     PrintIfError(GetBandConfig(handle, &saved.frequency, &saved.bandwidth));
     con::Print("Read:  Freq = %7u - BW = %5u\n", saved.frequency, saved.bandwidth);
     Band read = {0, 0};
-    con::Print("Write: Freq = 2500000 - BW = 10000\n");
     CheckBand(handle, Band{2500000, 10000}, read);
-    con::Print("Write: Freq = 2533500 - BW =  5000\n");
     CheckBand(handle, Band{2533500, 5000}, read);
-    con::Print("Write: Freq = %7u - BW = %5u\n", saved.frequency, saved.bandwidth);
     CheckBand(handle, saved, read);
 
     PrintSectionHeader("GetCWOffset and SetCWOffset");
@@ -134,11 +133,8 @@ int RunConfigurationGroup(TavrelCalHandle handle)
     PrintIfError(GetCWOffset(handle, &savedOffset));
     con::Print("Read:  CW offset = %d\n", savedOffset);
     int32_t offset = 0;
-    con::Print("Write: CW offset = -5678\n");
     CheckCwOffset(handle, -5678, offset);
-    con::Print("Write: CW offset = 6123\n");
     CheckCwOffset(handle, 6123, offset);
-    con::Print("Write: CW offset = %d\n", savedOffset);
     CheckCwOffset(handle, savedOffset, offset);
     return 0;
 }

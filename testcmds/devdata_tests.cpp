@@ -2,12 +2,12 @@
 // and a walk through the library's NVM modes (option 7) with the device's
 // buffered Device Data image.
 #include "console/console_io.h"
+#include "console/handler.h"
 #include "console/helpers.h"
 #include "devdata/devdata_info.h"
 #include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace {
@@ -30,7 +30,7 @@ const char kEquals55[] = "======================================================
 // says so, since neither the device mode nor the NVM mode is put back.
 int StopNvmTest(const char *error)
 {
-    con::Print("\nERROR: %s\n", error);
+    ReportError(error);
     con::Print("NVM Mode test stopped.\n");
     return -1;
 }
@@ -68,12 +68,12 @@ const char *SetNvmMode(TavrelCalHandle handle, uint32_t mode)
 }
 
 // Reads the 128-byte window at the test offset and dumps it.
-const char *ShowWindow(TavrelCalHandle handle, uint32_t offset, std::vector<uint32_t> &window)
+const char *ShowWindow(TavrelCalHandle handle, uint32_t offset)
 {
-    std::fill(window.begin(), window.end(), 0u);
-    if (const char *error = ReadDevDataBlock(handle, window.data(), kWindowWords, offset))
+    uint32_t window[kWindowWords] = {};
+    if (const char *error = ReadDevDataBlock(handle, window, kWindowWords, offset))
         return error;
-    PrintHexDump(reinterpret_cast<const uint8_t *>(window.data()), offset, kWindowBytes);
+    PrintHexDump(reinterpret_cast<const uint8_t *>(window), offset, kWindowBytes);
     return nullptr;
 }
 
@@ -89,10 +89,10 @@ const char *WriteImageTail(TavrelCalHandle handle, const std::vector<uint32_t> &
     return nullptr;
 }
 
-const char *SampleBufferAndLoad(TavrelCalHandle handle, uint32_t offset, std::vector<uint32_t> &window)
+const char *SampleBufferAndLoad(TavrelCalHandle handle, uint32_t offset)
 {
     con::Print("Reading %d bytes at 0x%04X with CalAPI_rdm_block (from buffer)\n", kWindowBytes, offset);
-    if (const char *error = ShowWindow(handle, offset, window))
+    if (const char *error = ShowWindow(handle, offset))
         return error;
     con::Print("\n");
     return LoadAndReport(handle, kLoadFromVdm);
@@ -104,7 +104,6 @@ const char *RunNvmSteps(TavrelCalHandle handle, bool mii, uint32_t offset)
 {
     std::vector<uint32_t> saved(kImageWords, 0u);
     std::vector<uint32_t> zeros(kImageWords, 0u);
-    std::vector<uint32_t> window(kWindowWords, 0u);
 
     con::Print("Setting device mode to Tx CW\n");
     if (const char *error = SetDeviceMode(handle, kModeTxCw, kModulation4Qam))
@@ -121,7 +120,7 @@ const char *RunNvmSteps(TavrelCalHandle handle, bool mii, uint32_t offset)
     if (const char *error = ReadDevDataBlock(handle, saved.data(), kImageWords, 0))
         return error;
     con::Print("Reading %d bytes at 0x%04X with CalAPI_rdm_block (direct from NVM)\n", kWindowBytes, offset);
-    if (const char *error = ShowWindow(handle, offset, window))
+    if (const char *error = ShowWindow(handle, offset))
         return error;
     if (const char *error = LoadAndReport(handle, kLoadFromNvm))
         return error;
@@ -133,14 +132,14 @@ const char *RunNvmSteps(TavrelCalHandle handle, bool mii, uint32_t offset)
                offset);
     if (const char *error = WriteImageTail(handle, saved, offset))
         return error;
-    if (const char *error = SampleBufferAndLoad(handle, offset, window))
+    if (const char *error = SampleBufferAndLoad(handle, offset))
         return error;
 
     con::Print("PART 2: Copying all zeroes to buffer at 1fb00000 (or bfb00008 for MII) starting with offset 0x%04X\n",
                offset);
     if (const char *error = WriteImageTail(handle, zeros, offset))
         return error;
-    return SampleBufferAndLoad(handle, offset, window);
+    return SampleBufferAndLoad(handle, offset);
 }
 
 } // namespace
