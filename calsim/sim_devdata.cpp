@@ -64,13 +64,12 @@ const char *WriteAt(const char *operation, uint32_t key, const uint8_t *data, ui
         return error;
     if (!InRange(address, count, memory->size()))
         return kOutOfBounds;
-    PartialWrite fault;
-    bool failing = TakePartialWrite(operation, fault);
-    uint32_t n = static_cast<uint32_t>(failing ? std::min<uint64_t>(fault.bytes, count) : count);
+    uint32_t n = static_cast<uint32_t>(count); // in range: at most 64 KB
+    const char *failure = PartialWriteLimit(operation, n);
     if (n > 0)
         std::memcpy(memory->data() + address, data, n);
     *written = n;
-    return failing ? Text(fault.text) : nullptr;
+    return failure;
 }
 
 void PutBigEndian(uint8_t *at, uint32_t value)
@@ -414,16 +413,14 @@ TavrelResult WriteFlash2xBytesWithHeader(TavrelCalHandle h, uint32_t key, const 
         return error;
     uint8_t *image = memory->data();
 
-    PartialWrite fault;
-    if (TakePartialWrite("WriteFlash2xBytesWithHeader", fault)) {
-        uint32_t n = std::min(fault.bytes, byteCount);
-        if (n > 0)
-            std::memcpy(image + flashOffset, data, n);
-        *bytesWritten = n;
-        return Text(fault.text);
-    }
-    if (byteCount > 0)
-        std::memcpy(image + flashOffset, data, byteCount);
+    // A part-way failure stops before the gap and the header.
+    uint32_t n = byteCount;
+    const char *failure = PartialWriteLimit("WriteFlash2xBytesWithHeader", n);
+    if (n > 0)
+        std::memcpy(image + flashOffset, data, n);
+    *bytesWritten = n;
+    if (failure != nullptr)
+        return failure;
     uint32_t end = flashOffset + byteCount;
     if (writeMode == 1 && end < kDsdHeaderOffset)
         std::memset(image + end, 0xFF, kDsdHeaderOffset - end);
@@ -431,7 +428,6 @@ TavrelResult WriteFlash2xBytesWithHeader(TavrelCalHandle h, uint32_t key, const 
     PutBigEndian(image + kDsdHeaderOffset, header[1]);
     PutBigEndian(image + kDsdHeaderOffset + 8, header[2]);
     PutBigEndian(image + kDevDataSectionSize - 4, kMagic);
-    *bytesWritten = byteCount;
     return nullptr;
 }
 
@@ -456,18 +452,14 @@ TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t reg
     if (memory == nullptr)
         return error;
     uint8_t *region = memory->data() + extent.start;
-    PartialWrite fault;
-    if (TakePartialWrite("WriteDevDataRegionByID", fault)) {
-        n = std::min(n, fault.bytes);
-        if (n > 0)
-            std::memcpy(region, data, n);
-        *bytesWritten = n;
-        return Text(fault.text);
-    }
+    // A part-way failure leaves the rest of the region as it was.
+    const char *failure = PartialWriteLimit("WriteDevDataRegionByID", n);
     if (n > 0)
         std::memcpy(region, data, n);
-    std::memset(region + n, 0, extent.size - n);
     *bytesWritten = n;
+    if (failure != nullptr)
+        return failure;
+    std::memset(region + n, 0, extent.size - n);
     return nullptr;
 }
 

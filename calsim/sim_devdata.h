@@ -111,9 +111,10 @@ void ReadOut(const std::vector<uint8_t> &memory, uint32_t address, uint8_t *out,
 // Takes the key of a write; null when it may go ahead.
 const char *UseKey(uint32_t key);
 
-// An armed part-way failure of `operation`: how many bytes may still be
-// written; false when none is armed.
-bool TakePartialWrite(const char *operation, PartialWrite &fault);
+// An armed part-way failure of `operation`: caps n at the bytes it lets
+// through, disarms it and returns its text. Null (n untouched) when none is
+// armed.
+const char *PartialWriteLimit(const char *operation, uint32_t &n);
 
 } // namespace calsim::dd
 

@@ -211,14 +211,15 @@ bool ReadFault::Hit()
     return true;
 }
 
-bool TakePartialWrite(const char *operation, PartialWrite &fault)
+const char *PartialWriteLimit(const char *operation, uint32_t &n)
 {
     auto it = g_state.partialWrites.find(operation);
     if (it == g_state.partialWrites.end())
-        return false;
-    fault = it->second;
+        return nullptr;
+    n = std::min(n, it->second.bytes);
+    const char *text = Text(it->second.text);
     g_state.partialWrites.erase(it);
-    return true;
+    return text;
 }
 
 } // namespace calsim::dd
