@@ -72,14 +72,6 @@ const char *WriteAt(const char *operation, uint32_t key, const uint8_t *data, ui
     return failure;
 }
 
-void PutBigEndian(uint8_t *at, uint32_t value)
-{
-    at[0] = static_cast<uint8_t>(value >> 24);
-    at[1] = static_cast<uint8_t>(value >> 16);
-    at[2] = static_cast<uint8_t>(value >> 8);
-    at[3] = static_cast<uint8_t>(value);
-}
-
 } // namespace
 
 extern "C" {
@@ -424,10 +416,7 @@ TavrelResult WriteFlash2xBytesWithHeader(TavrelCalHandle h, uint32_t key, const 
     uint32_t end = flashOffset + byteCount;
     if (writeMode == 1 && end < kDsdHeaderOffset)
         std::memset(image + end, 0xFF, kDsdHeaderOffset - end);
-    std::memset(image + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
-    PutBigEndian(image + kDsdHeaderOffset, header[1]);
-    PutBigEndian(image + kDsdHeaderOffset + 8, header[2]);
-    PutBigEndian(image + kDevDataSectionSize - 4, kMagic);
+    LayDsdHeader(image, header[1], header[2]);
     return nullptr;
 }
 

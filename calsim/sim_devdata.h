@@ -93,6 +93,11 @@ bool BlockValid(const std::vector<uint8_t> &image, uint32_t block);
 uint16_t BlockChecksum(const std::vector<uint8_t> &image, uint32_t block);
 bool SectionValid(const Section &section);
 
+// Lays the DSD header over the last 1 KB of a 64 KB section image: 0xFF
+// filler, the Device Data size and the priority (most significant byte
+// first) and the magic number at the end.
+void LayDsdHeader(uint8_t *image, uint32_t size, uint32_t priority);
+
 // Start and size of a region as reads and writes see it; false for an
 // unknown ID.
 bool RegionExtent(int32_t regionId, Extent &extent);

@@ -41,12 +41,18 @@ namespace {
 
 State g_state;
 
-void PutBigEndian(std::vector<uint8_t> &image, uint32_t at, uint32_t value)
+void PutBigEndian(uint8_t *at, uint32_t value)
 {
-    image[at] = static_cast<uint8_t>(value >> 24);
-    image[at + 1] = static_cast<uint8_t>(value >> 16);
-    image[at + 2] = static_cast<uint8_t>(value >> 8);
-    image[at + 3] = static_cast<uint8_t>(value);
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
+}
+
+uint32_t GetBigEndian(const uint8_t *at)
+{
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+           static_cast<uint32_t>(at[2]) << 8 | at[3];
 }
 
 void StoreChecksums(std::vector<uint8_t> &image)
@@ -77,10 +83,7 @@ std::vector<uint8_t> FactoryImage(const Stamp &stamp)
     const uint8_t mac[kMacPrefixBytes + 6] = {0xA4, 0x00, 0x06, 0x00, 0x1D, 0x88, 0x4C, 0x21, 0x07};
     std::memcpy(image.data() + kRegions[kMacRegion].start, mac, sizeof mac);
     StoreChecksums(image);
-    std::memset(image.data() + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
-    PutBigEndian(image, kDsdHeaderOffset, kDevDataImageSize);
-    PutBigEndian(image, kDsdHeaderOffset + 8, stamp.priority);
-    PutBigEndian(image, kDevDataSectionSize - 4, kMagic);
+    LayDsdHeader(image.data(), kDevDataImageSize, stamp.priority);
     return image;
 }
 
@@ -132,8 +135,15 @@ bool BlockValid(const std::vector<uint8_t> &image, uint32_t block)
 
 bool SectionValid(const Section &section)
 {
-    const uint8_t *magic = section.image.data() + kDevDataSectionSize - 4;
-    return section.present && magic[0] == 0xA7 && magic[1] == 0xC3 && magic[2] == 0x0D && magic[3] == 0x5D;
+    return section.present && GetBigEndian(section.image.data() + kDevDataSectionSize - 4) == kMagic;
+}
+
+void LayDsdHeader(uint8_t *image, uint32_t size, uint32_t priority)
+{
+    std::memset(image + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
+    PutBigEndian(image + kDsdHeaderOffset, size);
+    PutBigEndian(image + kDsdHeaderOffset + 8, priority);
+    PutBigEndian(image + kDevDataSectionSize - 4, kMagic);
 }
 
 int32_t RegionReportedSize(int32_t regionId)
