@@ -10,6 +10,7 @@
 #define CALSIM_SIM_DEVDATA_H
 
 #include "calsim/control_devdata.h"
+#include "calsim/sim_core.h"
 
 #include <cstdint>
 #include <map>
@@ -53,17 +54,10 @@ struct PartialWrite {
     std::string text;
 };
 
-// Read faults: after `skip` reads it hits, `times` reads (-1: all) go wrong.
-struct ReadFault {
-    int times = 0;
-    int skip = 0;
-    bool Hit();
-};
-
 struct Corruption {
     uint32_t address;
     uint8_t mask;
-    ReadFault fault;
+    FaultCount fault; // counts the reads that cover the address
 };
 
 struct State {
@@ -83,7 +77,7 @@ struct State {
     std::map<std::string, PartialWrite> partialWrites;
     std::vector<Corruption> corruptions;
     uint32_t regionShortfall = 0;
-    ReadFault shortRegionRead;
+    FaultCount shortRegionRead;
 };
 
 State &Dev();

@@ -208,19 +208,6 @@ const char *UseKey(uint32_t key)
     return nullptr;
 }
 
-bool ReadFault::Hit()
-{
-    if (times == 0)
-        return false;
-    if (skip > 0) {
-        --skip;
-        return false;
-    }
-    if (times > 0)
-        --times;
-    return true;
-}
-
 const char *PartialWriteLimit(const char *operation, uint32_t &n)
 {
     auto it = g_state.partialWrites.find(operation);
@@ -306,13 +293,13 @@ void FailDevDataWritePartway(const char *operation, uint32_t bytes, const char *
 
 void CorruptDevDataReads(uint32_t address, uint8_t mask, int times, int skip)
 {
-    g_state.corruptions.push_back({address, mask, {times, skip}});
+    g_state.corruptions.push_back({address, mask, {.skip = skip, .times = times}});
 }
 
 void ShortenRegionReads(uint32_t missing, int times, int skip)
 {
     g_state.regionShortfall = missing;
-    g_state.shortRegionRead = {times, skip};
+    g_state.shortRegionRead = {.skip = skip, .times = times};
 }
 
 } // namespace calsim
