@@ -89,11 +89,14 @@ std::vector<uint8_t> FactoryImage(const Stamp &stamp)
 
 // Power-on: section 0 active with the latest calibration, section 1 a
 // read-only factory copy, section 2 erased; the device has loaded section 0.
+// The two calibrated images never change, so they are built once.
 void ResetDevData()
 {
+    static const std::vector<uint8_t> latest = FactoryImage({{0x09, 0x10, 0x23}, {0x14, 0x35, 0x07}, 10});
+    static const std::vector<uint8_t> factory = FactoryImage({{0x08, 0x03, 0x17}, {0x09, 0x12, 0x44}, 5});
     g_state = State{};
-    g_state.sections[0].image = FactoryImage({{0x09, 0x10, 0x23}, {0x14, 0x35, 0x07}, 10});
-    g_state.sections[1].image = FactoryImage({{0x08, 0x03, 0x17}, {0x09, 0x12, 0x44}, 5});
+    g_state.sections[0].image = latest;
+    g_state.sections[1].image = factory;
     g_state.sections[1].readOnly = true;
     g_state.sections[2].image.assign(kDevDataSectionSize, 0xFF);
     g_state.buffer.assign(g_state.sections[0].image.begin(), g_state.sections[0].image.begin() + kDevDataImageSize);
