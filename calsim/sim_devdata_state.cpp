@@ -238,25 +238,10 @@ std::vector<uint8_t> DevDataBuffer()
     return g_state.buffer;
 }
 
-std::vector<uint8_t> LoadedDevData()
-{
-    return g_state.loaded;
-}
-
 void PokeDevDataSection(uint32_t section, uint32_t address, const std::vector<uint8_t> &bytes)
 {
     if (section < dd::kSections && dd::InRange(address, bytes.size(), kDevDataSectionSize))
         std::copy(bytes.begin(), bytes.end(), g_state.sections[section].image.begin() + address);
-}
-
-uint32_t CurrentDevDataSection()
-{
-    return g_state.current;
-}
-
-uint32_t ActiveDevDataSection()
-{
-    return g_state.active;
 }
 
 uint32_t FlashSectorSize()
