@@ -303,9 +303,8 @@ TavrelResult GetDevDataRegionSizeByID(TavrelCalHandle h, int32_t regionId, int32
         return error;
     if (regionSize == nullptr)
         return kInvalidParameter;
-    Extent extent{};
-    if (!RegionExtent(regionId, extent))
-        return Textf("Unknown Device Data region ID %d", regionId);
+    if (const char *error = CheckRegion(regionId))
+        return error;
     *regionSize = RegionReportedSize(regionId);
     return nullptr;
 }
@@ -318,9 +317,9 @@ TavrelResult ReadDevDataRegionByID(TavrelCalHandle h, int32_t regionId, int32_t 
         return error;
     if (bytesReturned == nullptr)
         return kInvalidParameter;
-    Extent extent{};
-    if (!RegionExtent(regionId, extent))
-        return Textf("Unknown Device Data region ID %d", regionId);
+    if (const char *error = CheckRegion(regionId))
+        return error;
+    Extent extent = RegionExtent(regionId);
     const char *error = nullptr;
     std::vector<uint8_t> *memory = Target(false, &error);
     if (memory == nullptr)
@@ -430,9 +429,9 @@ TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t reg
         return kInvalidParameter;
     if (const char *error = UseKey(key))
         return error;
-    Extent extent{};
-    if (!RegionExtent(regionId, extent))
-        return Textf("Unknown Device Data region ID %d", regionId);
+    if (const char *error = CheckRegion(regionId))
+        return error;
+    Extent extent = RegionExtent(regionId);
     uint32_t n = std::min(byteCount, extent.size);
     if (n > 0 && data == nullptr)
         return kInvalidParameter;

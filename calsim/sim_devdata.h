@@ -92,9 +92,11 @@ bool SectionValid(const Section &section);
 // first) and the magic number at the end.
 void LayDsdHeader(uint8_t *image, uint32_t size, uint32_t priority);
 
-// Start and size of a region as reads and writes see it; false for an
-// unknown ID.
-bool RegionExtent(int32_t regionId, Extent &extent);
+// Null for a known region ID (1 to kMaxRegion), else the error text.
+const char *CheckRegion(int32_t regionId);
+// For a known ID: start and size of the region as reads and writes see it,
+// and the size reported for it.
+Extent RegionExtent(int32_t regionId);
 int32_t RegionReportedSize(int32_t regionId);
 
 bool InRange(uint64_t address, uint64_t count, std::size_t size);

@@ -155,15 +155,20 @@ int32_t RegionReportedSize(int32_t regionId)
     return it != g_state.regionSizes.end() ? it->second : static_cast<int32_t>(kRegions[regionId].size);
 }
 
-bool RegionExtent(int32_t regionId, Extent &extent)
+const char *CheckRegion(int32_t regionId)
 {
     if (regionId < 1 || regionId > kMaxRegion)
-        return false;
-    extent = kRegions[regionId];
+        return Textf("Unknown Device Data region ID %d", regionId);
+    return nullptr;
+}
+
+Extent RegionExtent(int32_t regionId)
+{
+    Extent extent = kRegions[regionId];
     int32_t size = RegionReportedSize(regionId);
     uint32_t room = kDevDataImageSize - extent.start;
     extent.size = size < 0 ? 0 : std::min(static_cast<uint32_t>(size), room);
-    return true;
+    return extent;
 }
 
 bool InRange(uint64_t address, uint64_t count, std::size_t size)
