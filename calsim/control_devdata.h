@@ -17,18 +17,15 @@ constexpr uint32_t kDevDataSectionSize = 65536; // one Flash 2.x section image
 constexpr uint32_t kDevDataImageSize = 32768;   // the Device Data proper
 constexpr uint32_t kDsdHeaderOffset = 63 * 1024;
 
-// Copies of the memories: a Flash 2.x section (0-2), the Device Data
-// buffer in device memory (NVM modes 1 and 2) and the image the device
-// loaded last (what the checksum, stamp and MAC queries report).
+// Copies of the memories: a Flash 2.x section (0-2) and the Device Data
+// buffer in device memory (NVM modes 1 and 2).
 CALSIM_EXPORT std::vector<uint8_t> DevDataSection(uint32_t section);
 CALSIM_EXPORT std::vector<uint8_t> DevDataBuffer();
-CALSIM_EXPORT std::vector<uint8_t> LoadedDevData();
 
 // Raw contents, written as they are (no key, no checksum update).
 CALSIM_EXPORT void PokeDevDataSection(uint32_t section, uint32_t address, const std::vector<uint8_t> &bytes);
 
-CALSIM_EXPORT uint32_t CurrentDevDataSection();
-CALSIM_EXPORT uint32_t ActiveDevDataSection();
+// The sector size InitializeFlash settled on.
 CALSIM_EXPORT uint32_t FlashSectorSize();
 
 // Section state: a missing section, or one that refuses writes.

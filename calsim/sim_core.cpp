@@ -27,8 +27,7 @@ struct Interface {
 
 struct Fault {
     std::string text;
-    int skip = 0;
-    int times = -1; // -1: without end
+    FaultCount count{.skip = 0, .times = -1};
 };
 
 struct Core {
@@ -153,15 +152,7 @@ const char *CheckFault(const std::string &name)
     if (it == core.faults.end())
         return nullptr;
     Fault &fault = it->second;
-    if (fault.skip > 0) {
-        --fault.skip;
-        return nullptr;
-    }
-    if (fault.times == 0)
-        return nullptr;
-    if (fault.times > 0)
-        --fault.times;
-    return Text(fault.text);
+    return fault.count.Hit() ? Text(fault.text) : nullptr;
 }
 
 void Record(const char *name)
@@ -175,6 +166,20 @@ void Record(const char *name)
 }
 
 } // namespace
+
+// A spent fault (times 0) never hits again, so its skip need not count down.
+bool FaultCount::Hit()
+{
+    if (times == 0)
+        return false;
+    if (skip > 0) {
+        --skip;
+        return false;
+    }
+    if (times > 0)
+        --times;
+    return true;
+}
 
 ResetRegistration::ResetRegistration(ResetFunction f)
 {
@@ -243,7 +248,7 @@ void Reset(uint32_t seed)
 void FailOperation(const char *name, const char *text, int skip, int times)
 {
     LoadEnvironment();
-    State().faults[name] = Fault{text ? text : "Simulated failure", skip, times};
+    State().faults[name] = Fault{text ? text : "Simulated failure", {.skip = skip, .times = times}};
 }
 
 void ClearFaults()

@@ -19,6 +19,14 @@ const char *Enter(const char *name, TavrelCalHandle handle, bool needDevice = tr
 // no handle); records the call.
 const char *EnterNoHandle(const char *name);
 
+// When an injected fault strikes: after `skip` calls it hits, `times` calls
+// (-1: without end). Hit counts one call and tells whether it goes wrong.
+struct FaultCount {
+    int skip = 0;
+    int times = 0;
+    bool Hit();
+};
+
 // Error texts: returned pointers stay valid for the life of the process.
 const char *Text(const std::string &text);
 const char *Textf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -64,21 +64,12 @@ const char *WriteAt(const char *operation, uint32_t key, const uint8_t *data, ui
         return error;
     if (!InRange(address, count, memory->size()))
         return kOutOfBounds;
-    PartialWrite fault;
-    bool failing = TakePartialWrite(operation, fault);
-    uint32_t n = static_cast<uint32_t>(failing ? std::min<uint64_t>(fault.bytes, count) : count);
+    uint32_t n = static_cast<uint32_t>(count); // in range: at most 64 KB
+    const char *failure = PartialWriteLimit(operation, n);
     if (n > 0)
         std::memcpy(memory->data() + address, data, n);
     *written = n;
-    return failing ? Text(fault.text) : nullptr;
-}
-
-void PutBigEndian(uint8_t *at, uint32_t value)
-{
-    at[0] = static_cast<uint8_t>(value >> 24);
-    at[1] = static_cast<uint8_t>(value >> 16);
-    at[2] = static_cast<uint8_t>(value >> 8);
-    at[3] = static_cast<uint8_t>(value);
+    return failure;
 }
 
 } // namespace
@@ -312,9 +303,8 @@ TavrelResult GetDevDataRegionSizeByID(TavrelCalHandle h, int32_t regionId, int32
         return error;
     if (regionSize == nullptr)
         return kInvalidParameter;
-    Extent extent{};
-    if (!RegionExtent(regionId, extent))
-        return Textf("Unknown Device Data region ID %d", regionId);
+    if (const char *error = CheckRegion(regionId))
+        return error;
     *regionSize = RegionReportedSize(regionId);
     return nullptr;
 }
@@ -327,9 +317,9 @@ TavrelResult ReadDevDataRegionByID(TavrelCalHandle h, int32_t regionId, int32_t 
         return error;
     if (bytesReturned == nullptr)
         return kInvalidParameter;
-    Extent extent{};
-    if (!RegionExtent(regionId, extent))
-        return Textf("Unknown Device Data region ID %d", regionId);
+    if (const char *error = CheckRegion(regionId))
+        return error;
+    Extent extent = RegionExtent(regionId);
     const char *error = nullptr;
     std::vector<uint8_t> *memory = Target(false, &error);
     if (memory == nullptr)
@@ -414,24 +404,18 @@ TavrelResult WriteFlash2xBytesWithHeader(TavrelCalHandle h, uint32_t key, const 
         return error;
     uint8_t *image = memory->data();
 
-    PartialWrite fault;
-    if (TakePartialWrite("WriteFlash2xBytesWithHeader", fault)) {
-        uint32_t n = std::min(fault.bytes, byteCount);
-        if (n > 0)
-            std::memcpy(image + flashOffset, data, n);
-        *bytesWritten = n;
-        return Text(fault.text);
-    }
-    if (byteCount > 0)
-        std::memcpy(image + flashOffset, data, byteCount);
+    // A part-way failure stops before the gap and the header.
+    uint32_t n = byteCount;
+    const char *failure = PartialWriteLimit("WriteFlash2xBytesWithHeader", n);
+    if (n > 0)
+        std::memcpy(image + flashOffset, data, n);
+    *bytesWritten = n;
+    if (failure != nullptr)
+        return failure;
     uint32_t end = flashOffset + byteCount;
     if (writeMode == 1 && end < kDsdHeaderOffset)
         std::memset(image + end, 0xFF, kDsdHeaderOffset - end);
-    std::memset(image + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
-    PutBigEndian(image + kDsdHeaderOffset, header[1]);
-    PutBigEndian(image + kDsdHeaderOffset + 8, header[2]);
-    PutBigEndian(image + kDevDataSectionSize - 4, kMagic);
-    *bytesWritten = byteCount;
+    LayDsdHeader(image, header[1], header[2]);
     return nullptr;
 }
 
@@ -445,9 +429,9 @@ TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t reg
         return kInvalidParameter;
     if (const char *error = UseKey(key))
         return error;
-    Extent extent{};
-    if (!RegionExtent(regionId, extent))
-        return Textf("Unknown Device Data region ID %d", regionId);
+    if (const char *error = CheckRegion(regionId))
+        return error;
+    Extent extent = RegionExtent(regionId);
     uint32_t n = std::min(byteCount, extent.size);
     if (n > 0 && data == nullptr)
         return kInvalidParameter;
@@ -456,18 +440,14 @@ TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t reg
     if (memory == nullptr)
         return error;
     uint8_t *region = memory->data() + extent.start;
-    PartialWrite fault;
-    if (TakePartialWrite("WriteDevDataRegionByID", fault)) {
-        n = std::min(n, fault.bytes);
-        if (n > 0)
-            std::memcpy(region, data, n);
-        *bytesWritten = n;
-        return Text(fault.text);
-    }
+    // A part-way failure leaves the rest of the region as it was.
+    const char *failure = PartialWriteLimit("WriteDevDataRegionByID", n);
     if (n > 0)
         std::memcpy(region, data, n);
-    std::memset(region + n, 0, extent.size - n);
     *bytesWritten = n;
+    if (failure != nullptr)
+        return failure;
+    std::memset(region + n, 0, extent.size - n);
     return nullptr;
 }
 

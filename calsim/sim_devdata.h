@@ -10,6 +10,7 @@
 #define CALSIM_SIM_DEVDATA_H
 
 #include "calsim/control_devdata.h"
+#include "calsim/sim_core.h"
 
 #include <cstdint>
 #include <map>
@@ -53,17 +54,10 @@ struct PartialWrite {
     std::string text;
 };
 
-// Read faults: after `skip` reads it hits, `times` reads (-1: all) go wrong.
-struct ReadFault {
-    int times = 0;
-    int skip = 0;
-    bool Hit();
-};
-
 struct Corruption {
     uint32_t address;
     uint8_t mask;
-    ReadFault fault;
+    FaultCount fault; // counts the reads that cover the address
 };
 
 struct State {
@@ -83,7 +77,7 @@ struct State {
     std::map<std::string, PartialWrite> partialWrites;
     std::vector<Corruption> corruptions;
     uint32_t regionShortfall = 0;
-    ReadFault shortRegionRead;
+    FaultCount shortRegionRead;
 };
 
 State &Dev();
@@ -93,9 +87,16 @@ bool BlockValid(const std::vector<uint8_t> &image, uint32_t block);
 uint16_t BlockChecksum(const std::vector<uint8_t> &image, uint32_t block);
 bool SectionValid(const Section &section);
 
-// Start and size of a region as reads and writes see it; false for an
-// unknown ID.
-bool RegionExtent(int32_t regionId, Extent &extent);
+// Lays the DSD header over the last 1 KB of a 64 KB section image: 0xFF
+// filler, the Device Data size and the priority (most significant byte
+// first) and the magic number at the end.
+void LayDsdHeader(uint8_t *image, uint32_t size, uint32_t priority);
+
+// Null for a known region ID (1 to kMaxRegion), else the error text.
+const char *CheckRegion(int32_t regionId);
+// For a known ID: start and size of the region as reads and writes see it,
+// and the size reported for it.
+Extent RegionExtent(int32_t regionId);
 int32_t RegionReportedSize(int32_t regionId);
 
 bool InRange(uint64_t address, uint64_t count, std::size_t size);
@@ -111,9 +112,10 @@ void ReadOut(const std::vector<uint8_t> &memory, uint32_t address, uint8_t *out,
 // Takes the key of a write; null when it may go ahead.
 const char *UseKey(uint32_t key);
 
-// An armed part-way failure of `operation`: how many bytes may still be
-// written; false when none is armed.
-bool TakePartialWrite(const char *operation, PartialWrite &fault);
+// An armed part-way failure of `operation`: caps n at the bytes it lets
+// through, disarms it and returns its text. Null (n untouched) when none is
+// armed.
+const char *PartialWriteLimit(const char *operation, uint32_t &n);
 
 } // namespace calsim::dd
 

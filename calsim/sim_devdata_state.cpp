@@ -41,12 +41,18 @@ namespace {
 
 State g_state;
 
-void PutBigEndian(std::vector<uint8_t> &image, uint32_t at, uint32_t value)
+void PutBigEndian(uint8_t *at, uint32_t value)
 {
-    image[at] = static_cast<uint8_t>(value >> 24);
-    image[at + 1] = static_cast<uint8_t>(value >> 16);
-    image[at + 2] = static_cast<uint8_t>(value >> 8);
-    image[at + 3] = static_cast<uint8_t>(value);
+    at[0] = static_cast<uint8_t>(value >> 24);
+    at[1] = static_cast<uint8_t>(value >> 16);
+    at[2] = static_cast<uint8_t>(value >> 8);
+    at[3] = static_cast<uint8_t>(value);
+}
+
+uint32_t GetBigEndian(const uint8_t *at)
+{
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
+           static_cast<uint32_t>(at[2]) << 8 | at[3];
 }
 
 void StoreChecksums(std::vector<uint8_t> &image)
@@ -77,20 +83,20 @@ std::vector<uint8_t> FactoryImage(const Stamp &stamp)
     const uint8_t mac[kMacPrefixBytes + 6] = {0xA4, 0x00, 0x06, 0x00, 0x1D, 0x88, 0x4C, 0x21, 0x07};
     std::memcpy(image.data() + kRegions[kMacRegion].start, mac, sizeof mac);
     StoreChecksums(image);
-    std::memset(image.data() + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
-    PutBigEndian(image, kDsdHeaderOffset, kDevDataImageSize);
-    PutBigEndian(image, kDsdHeaderOffset + 8, stamp.priority);
-    PutBigEndian(image, kDevDataSectionSize - 4, kMagic);
+    LayDsdHeader(image.data(), kDevDataImageSize, stamp.priority);
     return image;
 }
 
 // Power-on: section 0 active with the latest calibration, section 1 a
 // read-only factory copy, section 2 erased; the device has loaded section 0.
+// The two calibrated images never change, so they are built once.
 void ResetDevData()
 {
+    static const std::vector<uint8_t> latest = FactoryImage({{0x09, 0x10, 0x23}, {0x14, 0x35, 0x07}, 10});
+    static const std::vector<uint8_t> factory = FactoryImage({{0x08, 0x03, 0x17}, {0x09, 0x12, 0x44}, 5});
     g_state = State{};
-    g_state.sections[0].image = FactoryImage({{0x09, 0x10, 0x23}, {0x14, 0x35, 0x07}, 10});
-    g_state.sections[1].image = FactoryImage({{0x08, 0x03, 0x17}, {0x09, 0x12, 0x44}, 5});
+    g_state.sections[0].image = latest;
+    g_state.sections[1].image = factory;
     g_state.sections[1].readOnly = true;
     g_state.sections[2].image.assign(kDevDataSectionSize, 0xFF);
     g_state.buffer.assign(g_state.sections[0].image.begin(), g_state.sections[0].image.begin() + kDevDataImageSize);
@@ -132,8 +138,15 @@ bool BlockValid(const std::vector<uint8_t> &image, uint32_t block)
 
 bool SectionValid(const Section &section)
 {
-    const uint8_t *magic = section.image.data() + kDevDataSectionSize - 4;
-    return section.present && magic[0] == 0xA7 && magic[1] == 0xC3 && magic[2] == 0x0D && magic[3] == 0x5D;
+    return section.present && GetBigEndian(section.image.data() + kDevDataSectionSize - 4) == kMagic;
+}
+
+void LayDsdHeader(uint8_t *image, uint32_t size, uint32_t priority)
+{
+    std::memset(image + kDsdHeaderOffset, 0xFF, kDevDataSectionSize - kDsdHeaderOffset);
+    PutBigEndian(image + kDsdHeaderOffset, size);
+    PutBigEndian(image + kDsdHeaderOffset + 8, priority);
+    PutBigEndian(image + kDevDataSectionSize - 4, kMagic);
 }
 
 int32_t RegionReportedSize(int32_t regionId)
@@ -142,15 +155,20 @@ int32_t RegionReportedSize(int32_t regionId)
     return it != g_state.regionSizes.end() ? it->second : static_cast<int32_t>(kRegions[regionId].size);
 }
 
-bool RegionExtent(int32_t regionId, Extent &extent)
+const char *CheckRegion(int32_t regionId)
 {
     if (regionId < 1 || regionId > kMaxRegion)
-        return false;
-    extent = kRegions[regionId];
+        return Textf("Unknown Device Data region ID %d", regionId);
+    return nullptr;
+}
+
+Extent RegionExtent(int32_t regionId)
+{
+    Extent extent = kRegions[regionId];
     int32_t size = RegionReportedSize(regionId);
     uint32_t room = kDevDataImageSize - extent.start;
     extent.size = size < 0 ? 0 : std::min(static_cast<uint32_t>(size), room);
-    return true;
+    return extent;
 }
 
 bool InRange(uint64_t address, uint64_t count, std::size_t size)
@@ -198,27 +216,15 @@ const char *UseKey(uint32_t key)
     return nullptr;
 }
 
-bool ReadFault::Hit()
-{
-    if (times == 0)
-        return false;
-    if (skip > 0) {
-        --skip;
-        return false;
-    }
-    if (times > 0)
-        --times;
-    return true;
-}
-
-bool TakePartialWrite(const char *operation, PartialWrite &fault)
+const char *PartialWriteLimit(const char *operation, uint32_t &n)
 {
     auto it = g_state.partialWrites.find(operation);
     if (it == g_state.partialWrites.end())
-        return false;
-    fault = it->second;
+        return nullptr;
+    n = std::min(n, it->second.bytes);
+    const char *text = Text(it->second.text);
     g_state.partialWrites.erase(it);
-    return true;
+    return text;
 }
 
 } // namespace calsim::dd
@@ -237,25 +243,10 @@ std::vector<uint8_t> DevDataBuffer()
     return g_state.buffer;
 }
 
-std::vector<uint8_t> LoadedDevData()
-{
-    return g_state.loaded;
-}
-
 void PokeDevDataSection(uint32_t section, uint32_t address, const std::vector<uint8_t> &bytes)
 {
     if (section < dd::kSections && dd::InRange(address, bytes.size(), kDevDataSectionSize))
         std::copy(bytes.begin(), bytes.end(), g_state.sections[section].image.begin() + address);
-}
-
-uint32_t CurrentDevDataSection()
-{
-    return g_state.current;
-}
-
-uint32_t ActiveDevDataSection()
-{
-    return g_state.active;
 }
 
 uint32_t FlashSectorSize()
@@ -295,13 +286,13 @@ void FailDevDataWritePartway(const char *operation, uint32_t bytes, const char *
 
 void CorruptDevDataReads(uint32_t address, uint8_t mask, int times, int skip)
 {
-    g_state.corruptions.push_back({address, mask, {times, skip}});
+    g_state.corruptions.push_back({address, mask, {.skip = skip, .times = times}});
 }
 
 void ShortenRegionReads(uint32_t missing, int times, int skip)
 {
     g_state.regionShortfall = missing;
-    g_state.shortRegionRead = {times, skip};
+    g_state.shortRegionRead = {.skip = skip, .times = times};
 }
 
 } // namespace calsim

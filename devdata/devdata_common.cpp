@@ -42,6 +42,17 @@ int ReportWriteError(const char *error)
     return -1;
 }
 
+int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer,
+                         int32_t &size)
+{
+    if (const char *error = GetDevDataRegionSizeByID(handle, region, &size))
+        return ReportError(error);
+    con::Print("\nDevData region size = %d bytes\n", size);
+    if (size < 0 || !buffer.Allocate(static_cast<uint32_t>(size), parts))
+        return ReportAllocationFailure();
+    return 0;
+}
+
 NvmMode ReadNvmMode(TavrelCalHandle handle)
 {
     NvmMode mode;

@@ -69,12 +69,9 @@ int CmdReadDevDataRegionByID(TavrelCalHandle handle)
     con::Print("\nReadDevDataRegionByID:\n");
     int32_t region = con::AskSigned("Enter region ID (dec) ? ");
     int32_t size = 0;
-    if (const char *error = GetDevDataRegionSizeByID(handle, region, &size))
-        return ReportError(error);
-    con::Print("\nDevData region size = %d bytes\n", size);
     devdata::WorkBuffer buffer;
-    if (size < 0 || !buffer.Allocate(static_cast<uint32_t>(size), 1))
-        return devdata::ReportAllocationFailure();
+    if (devdata::AllocateRegionBuffer(handle, region, 1, buffer, size) != 0)
+        return -1;
     uint32_t returned = 0;
     if (const char *error = ReadDevDataRegionByID(handle, region, size, buffer.Part(0), &returned))
         return ReportError(error);

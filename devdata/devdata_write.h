@@ -10,8 +10,4 @@ int CmdWriteDevDataBytes(TavrelCalHandle handle);
 int CmdWriteFlash2xBytesWithHeader(TavrelCalHandle handle);
 int CmdWriteDevDataRegionByID(TavrelCalHandle handle);
 
-// The dialogue of the byte write and (flash2x) of the Flash 2.x write with
-// DSD header; 0 or -1, without the success line.
-int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x);
-
 #endif

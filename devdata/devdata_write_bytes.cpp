@@ -75,10 +75,10 @@ uint32_t VerifyFlash2xImage(const uint8_t *readBack, const uint8_t *old, const u
     return errors;
 }
 
-} // namespace
-
-// The restore is asked before the write and follows only an error-free
-// verify; verify errors print a warning instead.
+// The dialogue of the byte write and (flash2x) of the Flash 2.x write with
+// DSD header; 0 or -1, without the success line. The restore is asked
+// before the write and follows only an error-free verify; verify errors
+// print a warning instead.
 int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
 {
     if (handle == nullptr)
@@ -154,6 +154,8 @@ int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
     }
     return errors > 0 ? -1 : 0;
 }
+
+} // namespace
 
 int CmdWriteDevDataBytes(TavrelCalHandle handle)
 {

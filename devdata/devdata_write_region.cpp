@@ -46,13 +46,10 @@ int CmdWriteDevDataRegionByID(TavrelCalHandle handle)
     int32_t region = con::AskSigned("Enter region ID (dec)             ? ");
     uint32_t key = devdata::AskWriteKey(handle);
     int32_t regionSize = 0;
-    if (const char *error = GetDevDataRegionSizeByID(handle, region, &regionSize))
-        return ReportError(error);
-    con::Print("\nDevData region size = %d bytes\n", regionSize);
-
     devdata::WorkBuffer buffer;
-    if (regionSize < 0 || !buffer.Allocate(static_cast<uint32_t>(regionSize), 3))
-        return devdata::ReportAllocationFailure();
+    if (devdata::AllocateRegionBuffer(handle, region, 3, buffer, regionSize) != 0)
+        return -1;
+
     uint32_t size = static_cast<uint32_t>(regionSize);
     uint8_t *old = buffer.Part(0);
     uint8_t *data = buffer.Part(1);

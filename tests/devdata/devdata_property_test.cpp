@@ -2,7 +2,6 @@
 // verify leaves every simulated memory byte-identical to what it was.
 #include "calsim/control_devdata.h"
 #include "devdata/devdata_write.h"
-#include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/text_checks.h"
 

@@ -16,9 +16,9 @@ namespace {
 
 std::vector<uint32_t> WordsAt(uint32_t address, uint32_t count)
 {
-    std::vector<uint8_t> image = calsim::DevDataSection(0);
+    std::vector<uint8_t> bytes = devdata_test::SectionBytes(0, address, 4 * count);
     std::vector<uint32_t> words(count);
-    std::memcpy(words.data(), image.data() + address, 4 * count);
+    std::memcpy(words.data(), bytes.data(), bytes.size());
     return words;
 }
 

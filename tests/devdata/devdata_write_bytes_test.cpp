@@ -25,7 +25,7 @@ const char kFlashHead[] =
     "\nFlash 2.X DSD header information:\n"
     "    DSD size in kB (1-63)      ?     DSD priority (0-10)        ? ";
 
-constexpr uint32_t kHeader = 0xFC00;
+constexpr uint32_t kHeader = calsim::kDsdHeaderOffset;
 
 } // namespace
 
@@ -118,7 +118,7 @@ TEST(DevDataFlash2xWrite, WriteModeOneErasesTheGapAndLaysTheHeader)
     EXPECT_EQ(devdata_test::SectionBytes(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(kHeader - 0x110, 0xFF));
     EXPECT_EQ(devdata_test::SectionBytes(0, kHeader, 12), (std::vector<uint8_t>{0, 0, 0x10, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
     EXPECT_EQ(devdata_test::SectionBytes(0, kHeader + 12, 1008), std::vector<uint8_t>(1008, 0xFF));
-    EXPECT_EQ(devdata_test::SectionBytes(0, 0xFFFC, 4), (std::vector<uint8_t>{0xA7, 0xC3, 0x0D, 0x5D}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, calsim::kDevDataSectionSize - 4, 4), (std::vector<uint8_t>{0xA7, 0xC3, 0x0D, 0x5D}));
 }
 
 TEST(DevDataFlash2xWrite, WriteModeTwoKeepsTheGapAndAnErasedByteThereIsAnError)

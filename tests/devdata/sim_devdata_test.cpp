@@ -36,10 +36,8 @@ TEST(SimDevData, KeysAreFreshAndServeOneWrite)
     // The same seed hands out the same keys.
     uint32_t firstKeys[2] = {};
     for (uint32_t &first : firstKeys) {
-        calsim::Reset(9);
-        TavrelCalHandle fresh = GetCalInterface(TAVREL_IF_LOCAL, "", 0);
-        ConnectDevice(fresh);
-        first = RequestDevDataWriteKey(fresh);
+        Bench fresh(9);
+        first = RequestDevDataWriteKey(fresh.handle());
     }
     EXPECT_EQ(firstKeys[0], firstKeys[1]);
 }
