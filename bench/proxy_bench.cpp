@@ -61,12 +61,6 @@ bool write_all(int fd, const uint8_t* data, size_t n) {
   return true;
 }
 
-Bytes make_packet(uint16_t type, const Bytes& payload) {
-  Bytes out(payload.size() + ferry::kPacketOverhead);
-  ferry::encode_packet(out.data(), type, payload.data(), payload.size());
-  return out;
-}
-
 // The target of every round trip, raw or through the proxy, so that the
 // ratios show the proxy's own cost: read a packet, acknowledge a device
 // open, answer a remote read with `count` bytes. Ends when the other side
@@ -74,7 +68,7 @@ Bytes make_packet(uint16_t type, const Bytes& payload) {
 void raw_target(int fd) {
   Bytes packet(ferry::kHeaderSize + 64);
   Bytes reply;
-  Bytes ack = make_packet(ferry::kCmdDeviceOpen, {});
+  Bytes ack = ferry::encode_packet(ferry::kCmdDeviceOpen, {});
   Bytes memory(ferry::kMaxRequestPayload, 0x5A);
   while (read_all(fd, packet.data(), ferry::kHeaderSize)) {
     uint32_t length = ferry::get_u32(packet.data() + 4);
@@ -91,7 +85,7 @@ void raw_target(int fd) {
 
 // 1 KB data messages, written back to back until the reader goes away.
 void message_stream(int fd) {
-  Bytes message = make_packet(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
+  Bytes message = ferry::encode_packet(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
   Bytes chunk;
   for (int i = 0; i < 64; ++i) chunk.insert(chunk.end(), message.begin(), message.end());
   while (write_all(fd, chunk.data(), chunk.size())) {
@@ -198,8 +192,8 @@ PtyPair pty_pair() {
 
 // One remote read as a raw exchange: 21 bytes out, count + 13 back.
 void raw_round_trip(benchmark::State& state, int fd, uint32_t count, bool write_first) {
-  Bytes write = make_packet(ferry::kCmdWriteMemory, Bytes(8, 1));
-  Bytes read = make_packet(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
+  Bytes write = ferry::encode_packet(ferry::kCmdWriteMemory, Bytes(8, 1));
+  Bytes read = ferry::encode_packet(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
   Bytes reply(count + ferry::kPacketOverhead);
   for (auto _ : state) {
     if (write_first) write_all(fd, write.data(), write.size());

@@ -20,6 +20,7 @@
 
 namespace docksim {
 
+using ferry::encode_packet;
 using ferry::get_u16;
 using ferry::get_u32;
 using ferry::UniqueFd;
@@ -36,12 +37,6 @@ void make_raw(int fd) {
   if (::tcgetattr(fd, &tio) != 0) return;
   ::cfmakeraw(&tio);
   ::tcsetattr(fd, TCSANOW, &tio);
-}
-
-std::vector<uint8_t> encode(uint16_t type, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> packet(payload.size() + ferry::kPacketOverhead);
-  ferry::encode_packet(packet.data(), type, payload.data(), payload.size());
-  return packet;
 }
 
 // A data message payload: message type 1, subtype 1, then a byte pattern.
@@ -182,7 +177,7 @@ void DockSim::send_data_message(const std::vector<uint8_t>& payload) {
 void DockSim::send_data_burst(size_t size, uint64_t count) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    burst_packet_ = encode(ferry::kCmdDataMessage, sample_message(size, 7));
+    burst_packet_ = encode_packet(ferry::kCmdDataMessage, sample_message(size, 7));
     burst_left_ = count;
   }
   poke();
@@ -375,7 +370,7 @@ void DockSim::handle_packet(Conn& conn, const std::vector<uint8_t>& packet) {
   if (type == ferry::kCmdDeviceOpen) {
     if (mode == Hostile::NoAck) return;
     uint16_t ack = mode == Hostile::WrongAck ? ferry::kCmdClose : ferry::kCmdDeviceOpen;
-    std::vector<uint8_t> bytes = encode(ack, {});
+    std::vector<uint8_t> bytes = encode_packet(ack, {});
     conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
     if (mode == Hostile::Drop) drop_pending_ = true;
   } else if (type == ferry::kCmdReadMemory && n >= 8 && mode != Hostile::Silent) {
@@ -389,7 +384,7 @@ void DockSim::handle_packet(Conn& conn, const std::vector<uint8_t>& packet) {
 
 void DockSim::emit(Conn& conn, uint16_t type, const std::vector<uint8_t>& payload) {
   if (!conn.fd.valid()) return;
-  std::vector<uint8_t> packet = encode(type, payload);
+  std::vector<uint8_t> packet = encode_packet(type, payload);
   switch (options_.hostile) {
     case Hostile::BadSignature:
       ferry::put_u32(packet.data(), 0xDEADBEEF);

@@ -28,7 +28,7 @@ TEST_P(BothTest, RefusesEverythingWhileClosed) {
   // Open, close and nothing else went out.
   ASSERT_TRUE(sim_->wait_requests(2, 5s));
   std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{request(6, {}), request(5, {})}));
+  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{encode_packet(6, {}), encode_packet(5, {})}));
 }
 
 TEST_P(BothTest, ReopenAfterCloseWorksAndForgetsTheCallback) {
@@ -114,7 +114,7 @@ TEST_F(TcpTest, SecondOpenReusesTheConnectionsAndRepeatsTheHandshake) {
   EXPECT_EQ(thread_count(), threads + 1);
   EXPECT_EQ(sim_->connections(), 2u);
   ASSERT_TRUE(sim_->wait_requests(2, 5s));
-  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{request(6, {}), request(6, {})}));
+  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{encode_packet(6, {}), encode_packet(6, {})}));
 }
 
 TEST_F(TcpTest, WrongAcknowledgementFailsTheOpenAndClosesTheConnections) {
