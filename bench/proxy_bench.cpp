@@ -105,10 +105,6 @@ class TcpTarget {
       if (!notify_.valid()) command_.reset();
       port_ = base;
     }
-    // The targets block in accept and read; the listeners come non-blocking.
-    for (const UniqueFd* fd : {&command_, &notify_}) {
-      ::fcntl(fd->get(), F_SETFL, ::fcntl(fd->get(), F_GETFL) & ~O_NONBLOCK);
-    }
     threads_.emplace_back(serve, command_.get(), raw_target);
     threads_.emplace_back(serve, notify_.get(), [this](int fd) {
       std::unique_lock<std::mutex> lock(mutex_);

@@ -53,7 +53,7 @@ std::vector<uint8_t> sample_message(size_t size, uint32_t seed) {
 }  // namespace
 
 UniqueFd bind_loopback(uint16_t port, bool do_listen) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return fd;
   int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -91,6 +91,9 @@ std::unique_ptr<DockSim> DockSim::listen_tcp(uint16_t base_port, const Options& 
   // connection to it is refused rather than reaching someone else.
   sim->listen_notify_ = bind_loopback(uint16_t(base_port + 10), options.listen_notify);
   if (!sim->listen_command_.valid() || !sim->listen_notify_.valid()) return nullptr;
+  // The loop polls its listeners and must never block in accept.
+  ferry::set_nonblocking(sim->listen_command_.get());
+  ferry::set_nonblocking(sim->listen_notify_.get());
   if (!options.listen_notify) sim->listen_notify_hold_only_ = true;
   return sim->start() ? std::move(sim) : nullptr;
 }

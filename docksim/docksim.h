@@ -34,8 +34,8 @@ enum class Hostile {
 
 bool parse_hostile(const std::string& name, Hostile& mode);
 
-// A socket bound to 127.0.0.1:port, listening when asked; invalid when the
-// port is taken.
+// A blocking socket bound to 127.0.0.1:port, listening when asked; invalid
+// when the port is taken.
 ferry::UniqueFd bind_loopback(uint16_t port, bool do_listen);
 
 struct Options {
