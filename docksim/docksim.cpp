@@ -218,24 +218,7 @@ size_t DockSim::connections() const {
   return size_t(command_.fd.valid()) + size_t(notify_.fd.valid());
 }
 
-bool DockSim::wait_connections(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return size_t(command_.fd.valid()) + size_t(notify_.fd.valid()) == count;
-  });
-}
-
-uint64_t DockSim::burst_remaining() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return burst_left_;
-}
-
 uint8_t DockSim::initial_byte(uint32_t address) { return uint8_t((address * 2654435761u) >> 24); }
-
-uint32_t DockSim::memory_word(uint32_t address) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return get_u32(read_memory(address, 4).data());
-}
 
 std::vector<uint8_t> DockSim::read_memory(uint32_t address, uint32_t count) const {
   std::vector<uint8_t> bytes(count);

@@ -79,9 +79,6 @@ class DockSim {
   std::vector<std::vector<uint8_t>> requests() const;  // whole packets received
   bool wait_requests(size_t count, std::chrono::milliseconds timeout) const;
   size_t connections() const;
-  bool wait_connections(size_t count, std::chrono::milliseconds timeout) const;
-  uint64_t burst_remaining() const;
-  uint32_t memory_word(uint32_t address) const;
   // What an unwritten byte of the simulated memory holds.
   static uint8_t initial_byte(uint32_t address);
 
