@@ -94,7 +94,6 @@ std::unique_ptr<DockSim> DockSim::listen_tcp(uint16_t base_port, const Options& 
   // The loop polls its listeners and must never block in accept.
   ferry::set_nonblocking(sim->listen_command_.get());
   ferry::set_nonblocking(sim->listen_notify_.get());
-  if (!options.listen_notify) sim->listen_notify_hold_only_ = true;
   return sim->start() ? std::move(sim) : nullptr;
 }
 
@@ -244,7 +243,7 @@ void DockSim::loop() {
     add(control_, POLLIN);
     add(listen_command_, POLLIN);
     // A socket that is only bound reports a hang-up at once: leave it out.
-    fds[count++] = {listen_notify_hold_only_ ? -1 : listen_notify_.get(), POLLIN, 0};
+    fds[count++] = {options_.listen_notify ? listen_notify_.get() : -1, POLLIN, 0};
     // A burst in progress is topped up whenever its connection can take more.
     Conn& burst_target = channel_conn(Channel::Notify);
     auto events = [&](const Conn& conn) {

@@ -120,7 +120,6 @@ class DockSim {
   mutable std::condition_variable changed_;
   bool stopping_ = false;
   bool drop_pending_ = false;
-  bool listen_notify_hold_only_ = false;
   std::vector<std::vector<uint8_t>> requests_;
   std::map<uint32_t, uint8_t> written_;
   uint64_t burst_left_ = 0;
