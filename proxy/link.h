@@ -75,6 +75,12 @@ class Link {
 
  protected:
   virtual void wake_threads() {}
+  // Hands a data message (a TLV packet of `carried` bytes, from its command
+  // type on) to the registered callback. A message that did not arrive
+  // whole, or that claims more payload than it carried, is dropped rather
+  // than delivered cut short. False only when a whole message finds no
+  // callback registered.
+  bool deliver_data_message(const uint8_t* tlv, size_t carried, bool complete);
   // Starts a thread of the link running `body`.
   void spawn(std::function<void()> body);
 

@@ -134,13 +134,8 @@ void TcpLink::receive_loop() {
 
     uint16_t type = get_u16(packet.data());
     if (type == kCmdDataMessage) {
-      size_t n = get_u16(packet.data() + 2);
-      // A message that did not fit, or that claims more than it carried,
-      // is dropped rather than delivered cut short.
-      if (!info.complete || n + kTlvHeaderSize > info.carried) continue;
-      FerryCallback callback = callback_.load();
-      if (callback == nullptr) return;  // no taker: the thread ends, as designed
-      callback(0, packet.data() + kTlvHeaderSize, int32_t(n));
+      // No taker: the thread ends, as designed.
+      if (!deliver_data_message(packet.data(), info.carried, info.complete)) return;
     } else {
       std::printf("\npTLVFormat_Packet->usCommandType %d\n", int(type));
       std::fflush(stdout);
