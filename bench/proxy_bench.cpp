@@ -5,14 +5,11 @@
 // ping-pong. Prints the ratios and the CPU an idle open link uses.
 // Times are reported, never judged.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -166,26 +163,6 @@ class TcpTarget {
   std::vector<std::thread> threads_;
 };
 
-struct PtyPair {
-  UniqueFd master;
-  UniqueFd slave;
-};
-
-PtyPair pty_pair() {
-  PtyPair pair;
-  pair.master.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  char name[128] = {};
-  ::grantpt(pair.master.get());
-  ::unlockpt(pair.master.get());
-  ::ptsname_r(pair.master.get(), name, sizeof name);
-  pair.slave.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  termios tio{};
-  ::tcgetattr(pair.slave.get(), &tio);
-  ::cfmakeraw(&tio);
-  ::tcsetattr(pair.slave.get(), TCSANOW, &tio);
-  return pair;
-}
-
 // One remote read as a raw exchange: 21 bytes out, count + 13 back.
 void raw_round_trip(benchmark::State& state, int fd, uint32_t count, bool write_first) {
   Bytes write = ferry::encode_packet(ferry::kCmdWriteMemory, Bytes(8, 1));
@@ -205,7 +182,7 @@ void BM_RawTcpRoundTrip(benchmark::State& state) {
 }
 
 void BM_RawPtyRoundTrip(benchmark::State& state) {
-  PtyPair pair = pty_pair();
+  docksim::PtyPair pair = docksim::open_raw_pty();
   std::thread target(raw_target, pair.master.get());
   raw_round_trip(state, pair.slave.get(), uint32_t(state.range(0)), false);
   pair.slave.reset();  // the target's read fails and it ends
@@ -258,11 +235,9 @@ void BM_ProxyTcpRoundTrip(benchmark::State& state) {
 }
 
 void BM_ProxyPtyRoundTrip(benchmark::State& state) {
-  PtyPair pair = pty_pair();
+  docksim::PtyPair pair = docksim::open_raw_pty();
   std::thread target(raw_target, pair.master.get());
-  char name[128] = {};
-  ::ptsname_r(pair.master.get(), name, sizeof name);
-  if (open_link(name, 115200, true) == 1) {
+  if (open_link(pair.name, 115200, true) == 1) {
     proxy_round_trips(state, false);
   } else {
     state.SkipWithError("cannot open the link");

@@ -66,6 +66,21 @@ UniqueFd bind_loopback(uint16_t port, bool do_listen) {
   return fd;
 }
 
+PtyPair open_raw_pty() {
+  PtyPair pty;
+  pty.master.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  char name[128];
+  if (!pty.master.valid() || ::grantpt(pty.master.get()) != 0 || ::unlockpt(pty.master.get()) != 0 ||
+      ::ptsname_r(pty.master.get(), name, sizeof name) != 0) {
+    return PtyPair();
+  }
+  pty.slave.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!pty.slave.valid()) return PtyPair();
+  make_raw(pty.slave.get());
+  pty.name = name;
+  return pty;
+}
+
 bool parse_hostile(const std::string& name, Hostile& mode) {
   static const std::pair<const char*, Hostile> kNames[] = {
       {"none", Hostile::None},           {"bad-signature", Hostile::BadSignature},
@@ -108,21 +123,14 @@ std::unique_ptr<DockSim> DockSim::listen_tcp_any(const Options& options) {
 }
 
 std::unique_ptr<DockSim> DockSim::serve_pty(const Options& options) {
-  UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  char name[128];
-  if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
-      ::ptsname_r(master.get(), name, sizeof name) != 0) {
-    return nullptr;
-  }
-  UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!slave.valid()) return nullptr;
-  make_raw(slave.get());
-  ferry::set_nonblocking(master.get());
+  PtyPair pty = open_raw_pty();
+  if (!pty.slave.valid()) return nullptr;
+  ferry::set_nonblocking(pty.master.get());
   std::unique_ptr<DockSim> sim(new DockSim(options));
   sim->serial_ = true;
-  sim->tty_name_ = name;
-  sim->command_.fd = std::move(master);
-  sim->slave_hold_ = std::move(slave);
+  sim->tty_name_ = pty.name;
+  sim->command_.fd = std::move(pty.master);
+  sim->slave_hold_ = std::move(pty.slave);
   return sim->start() ? std::move(sim) : nullptr;
 }
 

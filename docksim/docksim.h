@@ -38,6 +38,15 @@ bool parse_hostile(const std::string& name, Hostile& mode);
 // when the port is taken.
 ferry::UniqueFd bind_loopback(uint16_t port, bool do_listen);
 
+// A pty with its slave side in raw mode; both ends blocking. Both invalid
+// when no pty could be had.
+struct PtyPair {
+  ferry::UniqueFd master;
+  ferry::UniqueFd slave;
+  std::string name;  // the slave's path
+};
+PtyPair open_raw_pty();
+
 struct Options {
   Hostile hostile = Hostile::None;
   bool listen_notify = true;   // TCP: accept the notification connection
