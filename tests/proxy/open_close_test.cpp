@@ -166,15 +166,13 @@ TEST_F(TcpTest, BadRecordsAndUnreachablePeersFailTheOpen) {
   EXPECT_EQ(OpenCommunicatonPort(&record), -1);
 
   // A port that is bound but not listening refuses the connection.
-  int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  ferry::UniqueFd holder = docksim::bind_loopback(0, false);
+  ASSERT_TRUE(holder.valid());
   sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   socklen_t len = sizeof addr;
-  ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::getsockname(holder.get(), reinterpret_cast<sockaddr*>(&addr), &len);
   EXPECT_EQ(open_tcp(ntohs(addr.sin_port)), -1);
-  ::close(holder);
+  holder.reset();
   EXPECT_TRUE(sim_->requests().empty());
 }
 
