@@ -13,7 +13,7 @@ Link::~Link() {
   stop_threads();
 }
 
-bool Link::reusable_for(uint8_t, const std::string&, uint32_t) const { return false; }
+bool Link::reusable_for(const std::string&, uint32_t) const { return false; }
 
 void Link::clear_flags() {
   stop_.store(false);

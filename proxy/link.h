@@ -52,7 +52,9 @@ class Link {
   // Ends the connections as the peer sees them; descriptors are closed
   // only once the threads are gone.
   virtual void close_connections() {}
-  virtual bool reusable_for(uint8_t transport, const std::string& text, uint32_t number) const;
+  // True when this link is a live one to the peer that text and number
+  // name, so that an open can keep it.
+  virtual bool reusable_for(const std::string& text, uint32_t number) const;
 
   // Raised by a close, a failed send or a failed handshake: the threads end
   // after their current packet.

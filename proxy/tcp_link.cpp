@@ -66,9 +66,9 @@ bool TcpLink::connect(const std::string& address, uint32_t base_port) {
   return true;
 }
 
-bool TcpLink::reusable_for(uint8_t transport, const std::string& text, uint32_t number) const {
-  return transport == FERRYLINK_TRANSPORT_TCP && command_.valid() && notify_.valid() &&
-         !stop_.load() && text == address_ && number == base_port_;
+bool TcpLink::reusable_for(const std::string& text, uint32_t number) const {
+  return command_.valid() && notify_.valid() && !stop_.load() && text == address_ &&
+         number == base_port_;
 }
 
 int32_t TcpLink::send_packet(const uint8_t* data, size_t n) {
