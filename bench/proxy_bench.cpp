@@ -5,14 +5,11 @@
 // ping-pong. Prints the ratios and the CPU an idle open link uses.
 // Times are reported, never judged.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,12 +58,6 @@ bool write_all(int fd, const uint8_t* data, size_t n) {
   return true;
 }
 
-Bytes make_packet(uint16_t type, const Bytes& payload) {
-  Bytes out(payload.size() + ferry::kPacketOverhead);
-  ferry::encode_packet(out.data(), type, payload.data(), payload.size());
-  return out;
-}
-
 // The target of every round trip, raw or through the proxy, so that the
 // ratios show the proxy's own cost: read a packet, acknowledge a device
 // open, answer a remote read with `count` bytes. Ends when the other side
@@ -74,7 +65,7 @@ Bytes make_packet(uint16_t type, const Bytes& payload) {
 void raw_target(int fd) {
   Bytes packet(ferry::kHeaderSize + 64);
   Bytes reply;
-  Bytes ack = make_packet(ferry::kCmdDeviceOpen, {});
+  Bytes ack = ferry::encode_packet(ferry::kCmdDeviceOpen, {});
   Bytes memory(ferry::kMaxRequestPayload, 0x5A);
   while (read_all(fd, packet.data(), ferry::kHeaderSize)) {
     uint32_t length = ferry::get_u32(packet.data() + 4);
@@ -91,7 +82,7 @@ void raw_target(int fd) {
 
 // 1 KB data messages, written back to back until the reader goes away.
 void message_stream(int fd) {
-  Bytes message = make_packet(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
+  Bytes message = ferry::encode_packet(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
   Bytes chunk;
   for (int i = 0; i < 64; ++i) chunk.insert(chunk.end(), message.begin(), message.end());
   while (write_all(fd, chunk.data(), chunk.size())) {
@@ -110,10 +101,6 @@ class TcpTarget {
       notify_ = docksim::bind_loopback(uint16_t(base + 10), true);
       if (!notify_.valid()) command_.reset();
       port_ = base;
-    }
-    // The targets block in accept and read; the listeners come non-blocking.
-    for (const UniqueFd* fd : {&command_, &notify_}) {
-      ::fcntl(fd->get(), F_SETFL, ::fcntl(fd->get(), F_GETFL) & ~O_NONBLOCK);
     }
     threads_.emplace_back(serve, command_.get(), raw_target);
     threads_.emplace_back(serve, notify_.get(), [this](int fd) {
@@ -176,30 +163,10 @@ class TcpTarget {
   std::vector<std::thread> threads_;
 };
 
-struct PtyPair {
-  UniqueFd master;
-  UniqueFd slave;
-};
-
-PtyPair pty_pair() {
-  PtyPair pair;
-  pair.master.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  char name[128] = {};
-  ::grantpt(pair.master.get());
-  ::unlockpt(pair.master.get());
-  ::ptsname_r(pair.master.get(), name, sizeof name);
-  pair.slave.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  termios tio{};
-  ::tcgetattr(pair.slave.get(), &tio);
-  ::cfmakeraw(&tio);
-  ::tcsetattr(pair.slave.get(), TCSANOW, &tio);
-  return pair;
-}
-
 // One remote read as a raw exchange: 21 bytes out, count + 13 back.
 void raw_round_trip(benchmark::State& state, int fd, uint32_t count, bool write_first) {
-  Bytes write = make_packet(ferry::kCmdWriteMemory, Bytes(8, 1));
-  Bytes read = make_packet(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
+  Bytes write = ferry::encode_packet(ferry::kCmdWriteMemory, Bytes(8, 1));
+  Bytes read = ferry::encode_packet(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
   Bytes reply(count + ferry::kPacketOverhead);
   for (auto _ : state) {
     if (write_first) write_all(fd, write.data(), write.size());
@@ -215,7 +182,7 @@ void BM_RawTcpRoundTrip(benchmark::State& state) {
 }
 
 void BM_RawPtyRoundTrip(benchmark::State& state) {
-  PtyPair pair = pty_pair();
+  docksim::PtyPair pair = docksim::open_raw_pty();
   std::thread target(raw_target, pair.master.get());
   raw_round_trip(state, pair.slave.get(), uint32_t(state.range(0)), false);
   pair.slave.reset();  // the target's read fails and it ends
@@ -268,11 +235,9 @@ void BM_ProxyTcpRoundTrip(benchmark::State& state) {
 }
 
 void BM_ProxyPtyRoundTrip(benchmark::State& state) {
-  PtyPair pair = pty_pair();
+  docksim::PtyPair pair = docksim::open_raw_pty();
   std::thread target(raw_target, pair.master.get());
-  char name[128] = {};
-  ::ptsname_r(pair.master.get(), name, sizeof name);
-  if (open_link(name, 115200, true) == 1) {
+  if (open_link(pair.name, 115200, true) == 1) {
     proxy_round_trips(state, false);
   } else {
     state.SkipWithError("cannot open the link");

@@ -20,6 +20,7 @@
 
 namespace docksim {
 
+using ferry::encode_packet;
 using ferry::get_u16;
 using ferry::get_u32;
 using ferry::UniqueFd;
@@ -38,12 +39,6 @@ void make_raw(int fd) {
   ::tcsetattr(fd, TCSANOW, &tio);
 }
 
-std::vector<uint8_t> encode(uint16_t type, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> packet(payload.size() + ferry::kPacketOverhead);
-  ferry::encode_packet(packet.data(), type, payload.data(), payload.size());
-  return packet;
-}
-
 // A data message payload: message type 1, subtype 1, then a byte pattern.
 std::vector<uint8_t> sample_message(size_t size, uint32_t seed) {
   std::vector<uint8_t> payload(size);
@@ -58,7 +53,7 @@ std::vector<uint8_t> sample_message(size_t size, uint32_t seed) {
 }  // namespace
 
 UniqueFd bind_loopback(uint16_t port, bool do_listen) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return fd;
   int one = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -69,6 +64,21 @@ UniqueFd bind_loopback(uint16_t port, bool do_listen) {
   if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return UniqueFd();
   if (do_listen && ::listen(fd.get(), 4) != 0) return UniqueFd();
   return fd;
+}
+
+PtyPair open_raw_pty() {
+  PtyPair pty;
+  pty.master.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  char name[128];
+  if (!pty.master.valid() || ::grantpt(pty.master.get()) != 0 || ::unlockpt(pty.master.get()) != 0 ||
+      ::ptsname_r(pty.master.get(), name, sizeof name) != 0) {
+    return PtyPair();
+  }
+  pty.slave.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!pty.slave.valid()) return PtyPair();
+  make_raw(pty.slave.get());
+  pty.name = name;
+  return pty;
 }
 
 bool parse_hostile(const std::string& name, Hostile& mode) {
@@ -96,7 +106,9 @@ std::unique_ptr<DockSim> DockSim::listen_tcp(uint16_t base_port, const Options& 
   // connection to it is refused rather than reaching someone else.
   sim->listen_notify_ = bind_loopback(uint16_t(base_port + 10), options.listen_notify);
   if (!sim->listen_command_.valid() || !sim->listen_notify_.valid()) return nullptr;
-  if (!options.listen_notify) sim->listen_notify_hold_only_ = true;
+  // The loop polls its listeners and must never block in accept.
+  ferry::set_nonblocking(sim->listen_command_.get());
+  ferry::set_nonblocking(sim->listen_notify_.get());
   return sim->start() ? std::move(sim) : nullptr;
 }
 
@@ -111,21 +123,14 @@ std::unique_ptr<DockSim> DockSim::listen_tcp_any(const Options& options) {
 }
 
 std::unique_ptr<DockSim> DockSim::serve_pty(const Options& options) {
-  UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  char name[128];
-  if (!master.valid() || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0 ||
-      ::ptsname_r(master.get(), name, sizeof name) != 0) {
-    return nullptr;
-  }
-  UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!slave.valid()) return nullptr;
-  make_raw(slave.get());
-  ferry::set_nonblocking(master.get());
+  PtyPair pty = open_raw_pty();
+  if (!pty.slave.valid()) return nullptr;
+  ferry::set_nonblocking(pty.master.get());
   std::unique_ptr<DockSim> sim(new DockSim(options));
   sim->serial_ = true;
-  sim->tty_name_ = name;
-  sim->command_.fd = std::move(master);
-  sim->slave_hold_ = std::move(slave);
+  sim->tty_name_ = pty.name;
+  sim->command_.fd = std::move(pty.master);
+  sim->slave_hold_ = std::move(pty.slave);
   return sim->start() ? std::move(sim) : nullptr;
 }
 
@@ -182,7 +187,7 @@ void DockSim::send_data_message(const std::vector<uint8_t>& payload) {
 void DockSim::send_data_burst(size_t size, uint64_t count) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    burst_packet_ = encode(ferry::kCmdDataMessage, sample_message(size, 7));
+    burst_packet_ = encode_packet(ferry::kCmdDataMessage, sample_message(size, 7));
     burst_left_ = count;
   }
   poke();
@@ -220,24 +225,7 @@ size_t DockSim::connections() const {
   return size_t(command_.fd.valid()) + size_t(notify_.fd.valid());
 }
 
-bool DockSim::wait_connections(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    return size_t(command_.fd.valid()) + size_t(notify_.fd.valid()) == count;
-  });
-}
-
-uint64_t DockSim::burst_remaining() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return burst_left_;
-}
-
 uint8_t DockSim::initial_byte(uint32_t address) { return uint8_t((address * 2654435761u) >> 24); }
-
-uint32_t DockSim::memory_word(uint32_t address) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return get_u32(read_memory(address, 4).data());
-}
 
 std::vector<uint8_t> DockSim::read_memory(uint32_t address, uint32_t count) const {
   std::vector<uint8_t> bytes(count);
@@ -263,7 +251,7 @@ void DockSim::loop() {
     add(control_, POLLIN);
     add(listen_command_, POLLIN);
     // A socket that is only bound reports a hang-up at once: leave it out.
-    fds[count++] = {listen_notify_hold_only_ ? -1 : listen_notify_.get(), POLLIN, 0};
+    fds[count++] = {options_.listen_notify ? listen_notify_.get() : -1, POLLIN, 0};
     // A burst in progress is topped up whenever its connection can take more.
     Conn& burst_target = channel_conn(Channel::Notify);
     auto events = [&](const Conn& conn) {
@@ -375,7 +363,7 @@ void DockSim::handle_packet(Conn& conn, const std::vector<uint8_t>& packet) {
   if (type == ferry::kCmdDeviceOpen) {
     if (mode == Hostile::NoAck) return;
     uint16_t ack = mode == Hostile::WrongAck ? ferry::kCmdClose : ferry::kCmdDeviceOpen;
-    std::vector<uint8_t> bytes = encode(ack, {});
+    std::vector<uint8_t> bytes = encode_packet(ack, {});
     conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
     if (mode == Hostile::Drop) drop_pending_ = true;
   } else if (type == ferry::kCmdReadMemory && n >= 8 && mode != Hostile::Silent) {
@@ -389,7 +377,7 @@ void DockSim::handle_packet(Conn& conn, const std::vector<uint8_t>& packet) {
 
 void DockSim::emit(Conn& conn, uint16_t type, const std::vector<uint8_t>& payload) {
   if (!conn.fd.valid()) return;
-  std::vector<uint8_t> packet = encode(type, payload);
+  std::vector<uint8_t> packet = encode_packet(type, payload);
   switch (options_.hostile) {
     case Hostile::BadSignature:
       ferry::put_u32(packet.data(), 0xDEADBEEF);

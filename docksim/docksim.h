@@ -34,9 +34,18 @@ enum class Hostile {
 
 bool parse_hostile(const std::string& name, Hostile& mode);
 
-// A socket bound to 127.0.0.1:port, listening when asked; invalid when the
-// port is taken.
+// A blocking socket bound to 127.0.0.1:port, listening when asked; invalid
+// when the port is taken.
 ferry::UniqueFd bind_loopback(uint16_t port, bool do_listen);
+
+// A pty with its slave side in raw mode; both ends blocking. Both invalid
+// when no pty could be had.
+struct PtyPair {
+  ferry::UniqueFd master;
+  ferry::UniqueFd slave;
+  std::string name;  // the slave's path
+};
+PtyPair open_raw_pty();
 
 struct Options {
   Hostile hostile = Hostile::None;
@@ -79,9 +88,6 @@ class DockSim {
   std::vector<std::vector<uint8_t>> requests() const;  // whole packets received
   bool wait_requests(size_t count, std::chrono::milliseconds timeout) const;
   size_t connections() const;
-  bool wait_connections(size_t count, std::chrono::milliseconds timeout) const;
-  uint64_t burst_remaining() const;
-  uint32_t memory_word(uint32_t address) const;
   // What an unwritten byte of the simulated memory holds.
   static uint8_t initial_byte(uint32_t address);
 
@@ -123,7 +129,6 @@ class DockSim {
   mutable std::condition_variable changed_;
   bool stopping_ = false;
   bool drop_pending_ = false;
-  bool listen_notify_hold_only_ = false;
   std::vector<std::vector<uint8_t>> requests_;
   std::map<uint32_t, uint8_t> written_;
   uint64_t burst_left_ = 0;

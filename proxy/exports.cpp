@@ -6,6 +6,7 @@
 #include "ferrylink.h"
 #include "library.h"
 #include "serial_link.h"
+#include "serial_port.h"
 #include "tcp_link.h"
 
 using namespace ferry;
@@ -22,9 +23,9 @@ bool record_text(const FerryOpenRecord& record, std::string& text) {
 
 // Makes the link that the record asks for, reusing a live TCP link to the
 // same peer so that a second open repeats only the handshake.
-bool make_link(Library& lib, const std::string& text, uint32_t number) {
-  if (lib.transport == FERRYLINK_TRANSPORT_TCP) {
-    if (lib.link && lib.link->reusable_for(lib.transport, text, number)) return true;
+bool make_link(Library& lib, uint8_t transport, const std::string& text, uint32_t number) {
+  if (transport == FERRYLINK_TRANSPORT_TCP) {
+    if (lib.link && lib.link->reusable_for(text, number)) return true;
     release_link(lib);
     auto tcp = std::make_unique<TcpLink>(lib.callback);
     if (!tcp->connect(text, number)) return false;
@@ -33,7 +34,7 @@ bool make_link(Library& lib, const std::string& text, uint32_t number) {
   }
   release_link(lib);
   auto serial = std::make_unique<SerialLink>(lib.callback);
-  if (serial->open(text, number) != 1) return false;
+  if (serial->open(text, number) != kSerialOpened) return false;
   lib.link = std::move(serial);
   return true;
 }
@@ -45,15 +46,16 @@ extern "C" {
 int32_t OpenCommunicatonPort(const FerryOpenRecord* record) {
   Library& lib = library();
   if (record == nullptr || (lib.link && lib.link->on_own_thread())) return -1;
-  lib.transport = record->transport;
+  uint8_t transport = record->transport;
   std::string text;
-  bool known = lib.transport == FERRYLINK_TRANSPORT_TCP || lib.transport == FERRYLINK_TRANSPORT_SERIAL;
-  if (!known || !record_text(*record, text) || !make_link(lib, text, record->number)) {
-    lib.open.store(false);
+  bool known = transport == FERRYLINK_TRANSPORT_TCP || transport == FERRYLINK_TRANSPORT_SERIAL;
+  bool made = known && record_text(*record, text) && make_link(lib, transport, text, record->number);
+  // Open or not before, the port counts as open only once the handshake succeeds.
+  lib.open.store(false);
+  if (!made) {
     release_link(lib);
     return -1;
   }
-  lib.open.store(false);
   if (!run_handshake(lib)) {
     release_link(lib);
     return -1;

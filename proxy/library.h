@@ -15,7 +15,6 @@ namespace ferry {
 struct Library {
   std::atomic<bool> open{false};
   std::atomic<FerryCallback> callback{nullptr};
-  uint8_t transport = 0;
   std::array<uint8_t, kRequestBufferSize> request{};
   std::unique_ptr<Link> link;
 };

@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "wire.h"
+
 namespace ferry {
 
 Link::~Link() {
@@ -11,7 +13,7 @@ Link::~Link() {
   stop_threads();
 }
 
-bool Link::reusable_for(uint8_t, const std::string&, uint32_t) const { return false; }
+bool Link::reusable_for(const std::string&, uint32_t) const { return false; }
 
 void Link::clear_flags() {
   stop_.store(false);
@@ -31,6 +33,16 @@ void Link::join_threads() {
     if (t.joinable()) t.join();
   }
   threads_.clear();
+}
+
+bool Link::deliver_data_message(const uint8_t* tlv, size_t carried, bool complete) {
+  if (!complete || carried < kTlvHeaderSize) return true;
+  size_t n = get_u16(tlv + 2);
+  if (n + kTlvHeaderSize > carried) return true;
+  FerryCallback callback = callback_.load();
+  if (callback == nullptr) return false;
+  callback(0, tlv + kTlvHeaderSize, int32_t(n));
+  return true;
 }
 
 void Link::spawn(std::function<void()> body) {

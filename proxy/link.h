@@ -52,7 +52,9 @@ class Link {
   // Ends the connections as the peer sees them; descriptors are closed
   // only once the threads are gone.
   virtual void close_connections() {}
-  virtual bool reusable_for(uint8_t transport, const std::string& text, uint32_t number) const;
+  // True when this link is a live one to the peer that text and number
+  // name, so that an open can keep it.
+  virtual bool reusable_for(const std::string& text, uint32_t number) const;
 
   // Raised by a close, a failed send or a failed handshake: the threads end
   // after their current packet.
@@ -75,6 +77,12 @@ class Link {
 
  protected:
   virtual void wake_threads() {}
+  // Hands a data message (a TLV packet of `carried` bytes, from its command
+  // type on) to the registered callback. A message that did not arrive
+  // whole, or that claims more payload than it carried, is dropped rather
+  // than delivered cut short. False only when a whole message finds no
+  // callback registered.
+  bool deliver_data_message(const uint8_t* tlv, size_t carried, bool complete);
   // Starts a thread of the link running `body`.
   void spawn(std::function<void()> body);
 

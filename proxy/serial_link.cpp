@@ -90,12 +90,10 @@ void SerialLink::dispatch(const QueuedPacket& packet) {
       reply_ready_.set();
       break;
     }
-    case kCmdDataMessage: {
-      if (!packet.complete || n + kTlvHeaderSize > bytes.size()) return;
-      FerryCallback callback = callback_.load();
-      if (callback != nullptr) callback(0, bytes.data() + kTlvHeaderSize, int32_t(n));
+    case kCmdDataMessage:
+      // With no callback registered the message is simply not delivered.
+      deliver_data_message(bytes.data(), bytes.size(), packet.complete);
       break;
-    }
     case kCmdDeviceOpen:
       device_open_.set();
       break;

@@ -66,9 +66,9 @@ bool TcpLink::connect(const std::string& address, uint32_t base_port) {
   return true;
 }
 
-bool TcpLink::reusable_for(uint8_t transport, const std::string& text, uint32_t number) const {
-  return transport == FERRYLINK_TRANSPORT_TCP && command_.valid() && notify_.valid() &&
-         !stop_.load() && text == address_ && number == base_port_;
+bool TcpLink::reusable_for(const std::string& text, uint32_t number) const {
+  return command_.valid() && notify_.valid() && !stop_.load() && text == address_ &&
+         number == base_port_;
 }
 
 int32_t TcpLink::send_packet(const uint8_t* data, size_t n) {
@@ -134,13 +134,8 @@ void TcpLink::receive_loop() {
 
     uint16_t type = get_u16(packet.data());
     if (type == kCmdDataMessage) {
-      size_t n = get_u16(packet.data() + 2);
-      // A message that did not fit, or that claims more than it carried,
-      // is dropped rather than delivered cut short.
-      if (!info.complete || n + kTlvHeaderSize > info.carried) continue;
-      FerryCallback callback = callback_.load();
-      if (callback == nullptr) return;  // no taker: the thread ends, as designed
-      callback(0, packet.data() + kTlvHeaderSize, int32_t(n));
+      // No taker: the thread ends, as designed.
+      if (!deliver_data_message(packet.data(), info.carried, info.complete)) return;
     } else {
       std::printf("\npTLVFormat_Packet->usCommandType %d\n", int(type));
       std::fflush(stdout);

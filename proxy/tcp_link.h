@@ -27,7 +27,7 @@ class TcpLink final : public Link {
   void start_threads() override;
   bool await_open_ack(uint8_t* reply_area, size_t capacity) override;
   void close_connections() override;
-  bool reusable_for(uint8_t transport, const std::string& text, uint32_t number) const override;
+  bool reusable_for(const std::string& text, uint32_t number) const override;
 
  private:
   void receive_loop();

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace ferry {
 
@@ -49,6 +50,13 @@ inline size_t encode_packet(uint8_t* out, uint16_t type, const void* payload, si
   if (n > 0) std::memcpy(out + 12, payload, n);
   out[12 + n] = 0;
   return n + kPacketOverhead;
+}
+
+// The same packet as a vector of exactly its bytes.
+inline std::vector<uint8_t> encode_packet(uint16_t type, const std::vector<uint8_t>& payload) {
+  std::vector<uint8_t> packet(payload.size() + kPacketOverhead);
+  encode_packet(packet.data(), type, payload.data(), payload.size());
+  return packet;
 }
 
 // Payload bytes that a TLV packet of `carried` bytes really holds: its own

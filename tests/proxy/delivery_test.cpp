@@ -15,7 +15,7 @@ TEST_P(BothTest, DataMessagesReachTheCallbackOnTheReceiveThread) {
   sim_->send_data_message(message);
 
   // One written a few bytes at a time arrives whole.
-  Bytes pieces = packet(4, {0x0C, 0x00, 0x07, 0x00, 1, 2, 3, 4, 5});
+  Bytes pieces = encode_packet(4, {0x0C, 0x00, 0x07, 0x00, 1, 2, 3, 4, 5});
   for (size_t at = 0; at < pieces.size(); at += 3) {
     sim_->send_raw(Channel::Notify, Bytes(pieces.begin() + long(at),
                                           pieces.begin() + long(std::min(at + 3, pieces.size()))));
@@ -38,12 +38,12 @@ TEST_P(BothTest, DataMessagesReachTheCallbackOnTheReceiveThread) {
 TEST_P(BothTest, ReplyLargerThanTheCapacityIsRefusedAndTheStreamStaysInStep) {
   sim_->set_hostile(docksim::Hostile::Silent);
   open_ok();
-  sim_->send_raw(Channel::Command, packet(1, {1, 2, 3, 4, 5, 6, 7, 8}));
+  sim_->send_raw(Channel::Command, encode_packet(1, {1, 2, 3, 4, 5, 6, 7, 8}));
   uint8_t small[6] = {};
   EXPECT_EQ(ReadDataMessage(small, sizeof small), -4);
   EXPECT_EQ(Bytes(small, small + 6), (Bytes{1, 0, 8, 0, 1, 2}));
 
-  sim_->send_raw(Channel::Command, packet(1, {0x42}));
+  sim_->send_raw(Channel::Command, encode_packet(1, {0x42}));
   uint8_t buffer[64] = {};
   ASSERT_EQ(ReadDataMessage(buffer, sizeof buffer), 6);
   EXPECT_EQ(Bytes(buffer, buffer + 6), (Bytes{1, 0, 1, 0, 0x42, 0}));
@@ -54,7 +54,7 @@ TEST_P(BothTest, ReplyLargerThanTheCapacityIsRefusedAndTheStreamStaysInStep) {
 TEST_F(TcpTest, ReadDataMessageReturnsTheNextPacketOfAnyType) {
   sim_->set_hostile(docksim::Hostile::Silent);
   open_ok();
-  sim_->send_raw(Channel::Command, packet(9, {1, 2, 3}));
+  sim_->send_raw(Channel::Command, encode_packet(9, {1, 2, 3}));
   uint8_t buffer[32] = {};
   ASSERT_EQ(ReadDataMessage(buffer, sizeof buffer), 8);
   EXPECT_EQ(Bytes(buffer, buffer + 8), (Bytes{9, 0, 3, 0, 1, 2, 3, 0}));
@@ -63,8 +63,8 @@ TEST_F(TcpTest, ReadDataMessageReturnsTheNextPacketOfAnyType) {
 TEST_F(SerialTest, ReplyArrivingBeforeTheReadIsReturnedAtOnce) {
   sim_->set_hostile(docksim::Hostile::Silent);
   open_ok();
-  sim_->send_raw(Channel::Command, packet(9, {7}));  // not a reply: ignored
-  sim_->send_raw(Channel::Command, packet(1, {0xAB, 0xCD}));
+  sim_->send_raw(Channel::Command, encode_packet(9, {7}));  // not a reply: ignored
+  sim_->send_raw(Channel::Command, encode_packet(1, {0xAB, 0xCD}));
   std::this_thread::sleep_for(100ms);  // the reply is stored, nobody waits yet
   uint8_t buffer[32] = {};
   auto start = std::chrono::steady_clock::now();
@@ -77,7 +77,7 @@ TEST_F(TcpTest, WrongSignaturePrintsOnceAndOtherTypesAreNamed) {
   open_ok();
   ::testing::internal::CaptureStdout();
   sim_->send_raw(Channel::Notify, {0x01, 0x02, 0x03, 0x04, 5, 0, 0, 0});
-  sim_->send_raw(Channel::Notify, packet(9, {1}));
+  sim_->send_raw(Channel::Notify, encode_packet(9, {1}));
   sim_->send_data_message({4, 4});
   bool delivered = callback_log().wait_for(1);
   std::string out = ::testing::internal::GetCapturedStdout();
@@ -127,7 +127,7 @@ TEST_F(SerialTest, DataMessageWithoutCallbackIsDroppedAndLaterOnesDelivered) {
 TEST_F(SerialTest, NoiseBeforeAPacketLosesItUntilTheLineIsQuiet) {
   open_ok();
   Bytes noisy = {0x55, 0x55, 0x55};
-  Bytes lost = packet(4, {1, 1, 1});
+  Bytes lost = encode_packet(4, {1, 1, 1});
   noisy.insert(noisy.end(), lost.begin(), lost.end());
   sim_->send_raw(Channel::Command, noisy);
   // The 8-byte reads are out of step until one of them comes up short.

@@ -28,14 +28,6 @@ int32_t open_serial(const std::string& tty) {
   return OpenCommunicatonPort(&record);
 }
 
-Bytes packet(uint16_t type, const Bytes& payload) {
-  Bytes out(payload.size() + ferry::kPacketOverhead);
-  ferry::encode_packet(out.data(), type, payload.data(), payload.size());
-  return out;
-}
-
-Bytes request(uint16_t type, const Bytes& payload) { return packet(type, payload); }
-
 Bytes le32(uint32_t a, uint32_t b) {
   Bytes out(8);
   ferry::put_u32(out.data(), a);

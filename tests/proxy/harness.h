@@ -16,6 +16,7 @@
 
 #include "docksim.h"
 #include "ferrylink.h"
+#include "wire.h"
 
 namespace proxytest {
 
@@ -26,10 +27,9 @@ FerryOpenRecord make_record(uint8_t transport, const std::string& text, uint32_t
 int32_t open_tcp(uint16_t base_port);
 int32_t open_serial(const std::string& tty);
 
-// A whole packet as the target would send it.
-Bytes packet(uint16_t type, const Bytes& payload);
-// The wire bytes of a request, for comparison with what docksim received.
-Bytes request(uint16_t type, const Bytes& payload);
+// encode_packet(type, payload): a whole packet, as the target sends it and
+// as docksim records a request.
+using ferry::encode_packet;
 Bytes le32(uint32_t a, uint32_t b);
 
 struct Delivery {

@@ -28,7 +28,7 @@ TEST_P(BothTest, RefusesEverythingWhileClosed) {
   // Open, close and nothing else went out.
   ASSERT_TRUE(sim_->wait_requests(2, 5s));
   std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{request(6, {}), request(5, {})}));
+  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{encode_packet(6, {}), encode_packet(5, {})}));
 }
 
 TEST_P(BothTest, ReopenAfterCloseWorksAndForgetsTheCallback) {
@@ -114,7 +114,7 @@ TEST_F(TcpTest, SecondOpenReusesTheConnectionsAndRepeatsTheHandshake) {
   EXPECT_EQ(thread_count(), threads + 1);
   EXPECT_EQ(sim_->connections(), 2u);
   ASSERT_TRUE(sim_->wait_requests(2, 5s));
-  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{request(6, {}), request(6, {})}));
+  EXPECT_EQ(sim_->requests(), (std::vector<Bytes>{encode_packet(6, {}), encode_packet(6, {})}));
 }
 
 TEST_F(TcpTest, WrongAcknowledgementFailsTheOpenAndClosesTheConnections) {
@@ -166,15 +166,13 @@ TEST_F(TcpTest, BadRecordsAndUnreachablePeersFailTheOpen) {
   EXPECT_EQ(OpenCommunicatonPort(&record), -1);
 
   // A port that is bound but not listening refuses the connection.
-  int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  ferry::UniqueFd holder = docksim::bind_loopback(0, false);
+  ASSERT_TRUE(holder.valid());
   sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   socklen_t len = sizeof addr;
-  ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::getsockname(holder.get(), reinterpret_cast<sockaddr*>(&addr), &len);
   EXPECT_EQ(open_tcp(ntohs(addr.sin_port)), -1);
-  ::close(holder);
+  holder.reset();
   EXPECT_TRUE(sim_->requests().empty());
 }
 

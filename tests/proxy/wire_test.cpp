@@ -20,12 +20,12 @@ TEST_P(BothTest, EveryRequestGoesOutByteForByte) {
   ASSERT_TRUE(sim_->wait_requests(6, 5s));
   std::vector<Bytes> got = sim_->requests();
   std::vector<Bytes> expected = {
-      request(6, {}),
-      request(0x2345, {0xA1, 0xB2, 0xC3}),
-      request(4, {}),
-      request(2, le32(0x10203040, 0xCAFEF00D)),
-      request(1, le32(0x1000, 4)),
-      request(5, {}),
+      encode_packet(6, {}),
+      encode_packet(0x2345, {0xA1, 0xB2, 0xC3}),
+      encode_packet(4, {}),
+      encode_packet(2, le32(0x10203040, 0xCAFEF00D)),
+      encode_packet(1, le32(0x1000, 4)),
+      encode_packet(5, {}),
   };
   EXPECT_EQ(got, expected);
   // Spelled out once, so that the helper cannot hide a wrong layout.
@@ -51,8 +51,8 @@ TEST_P(BothTest, PayloadsUpToTheRequestBufferAreSentLargerOnesRefused) {
   std::vector<Bytes> got = sim_->requests();
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[1].size(), ferry::kRequestBufferSize);
-  EXPECT_EQ(got[1], request(4, largest));
-  EXPECT_EQ(got[2], request(4, {largest[0]}));
+  EXPECT_EQ(got[1], encode_packet(4, largest));
+  EXPECT_EQ(got[2], encode_packet(4, {largest[0]}));
   EXPECT_TRUE(callback_log().items().empty());
 }
 
@@ -85,7 +85,7 @@ TEST_P(BothTest, RemoteReadCopiesOnlyWhatTheReplyCarried) {
   sim_->set_hostile(docksim::Hostile::Silent);  // replies come from the test
   open_ok();
   // A reply whose payload is shorter than asked for.
-  sim_->send_raw(docksim::Channel::Command, packet(1, {0x11, 0x22}));
+  sim_->send_raw(docksim::Channel::Command, encode_packet(1, {0x11, 0x22}));
   uint8_t out[8];
   std::memset(out, 0xAA, sizeof out);
   ASSERT_EQ(rdmremote(0, out, 8), 0);
