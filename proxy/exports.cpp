@@ -48,7 +48,8 @@ int32_t OpenCommunicatonPort(const FerryOpenRecord* record) {
   if (record == nullptr || (lib.link && lib.link->on_own_thread())) return -1;
   uint8_t transport = record->transport;
   std::string text;
-  bool known = transport == FERRYLINK_TRANSPORT_TCP || transport == FERRYLINK_TRANSPORT_SERIAL;
+  bool known = transport == FERRYLINK_TRANSPORT_SERIAL ||
+               (transport == FERRYLINK_TRANSPORT_TCP && valid_base_port(record->number));
   bool made = known && record_text(*record, text) && make_link(lib, transport, text, record->number);
   // Open or not before, the port counts as open only once the handshake succeeds.
   lib.open.store(false);
@@ -81,9 +82,7 @@ int32_t SendDataMessage(const void* data, int32_t length, int32_t command_type) 
   }
   int32_t sent = send_request(lib, uint16_t(command_type), data, size_t(length));
   if (sent > 0) return size_t(sent) == size_t(length) + kPacketOverhead ? 0 : -1;
-  lib.open.store(false);
-  lib.link->raise_stop();
-  notify_link_failure(lib);
+  fail_link(lib);
   return -1;
 }
 
@@ -91,7 +90,9 @@ int32_t ReadDataMessage(void* buffer, int32_t capacity) {
   Library& lib = library();
   if (buffer == nullptr || capacity <= 0) return kBadArgument;
   if (!lib.link) return kNotConnected;
-  return lib.link->read_reply(static_cast<uint8_t*>(buffer), size_t(capacity)).code;
+  Reply reply = lib.link->read_reply(static_cast<uint8_t*>(buffer), size_t(capacity));
+  if (!reply.in_step) fail_link(lib);
+  return reply.code;
 }
 
 int32_t RegisterCallbackForProxy(FerryCallback callback) {
@@ -111,12 +112,25 @@ int32_t rdmremote(uint32_t address, void* destination, uint32_t count) {
   put_u32(payload + 4, count);
   auto* out = static_cast<uint8_t*>(destination);
   if (count > 0) std::memset(out, 0, count);
-  // Nothing was asked when nothing went out, so no reply is awaited.
-  if (send_request(lib, kCmdReadMemory, payload, sizeof payload) <= 0) return 0;
+  lib.link->discard_stale_reply();
+  // A request that went out short leaves the target mid-packet: the link
+  // is out of step as much as after a failed send.
+  if (send_request(lib, kCmdReadMemory, payload, sizeof payload) !=
+      int32_t(sizeof payload + kPacketOverhead)) {
+    fail_link(lib);
+    return kSendFailed;
+  }
 
   lib.request.fill(0);
   uint8_t* tlv = lib.request.data() + kHeaderSize;
   Reply reply = lib.link->read_reply(tlv, count + kTlvHeaderSize + 1);
+  // Only a remote read reply answers the request. Anything else (nothing
+  // in time, a reply cut short, a packet of another type) means the answer
+  // may still be on its way and would be taken by the next request.
+  if (!reply.in_step || reply.carried < 2 || get_u16(tlv) != kCmdReadMemory) {
+    fail_link(lib);
+    return kReceiveFailed;
+  }
   size_t carried = carried_payload(tlv, reply.carried);
   size_t take = carried < count ? carried : count;
   if (take > 0) std::memcpy(out, tlv + kTlvHeaderSize, take);
@@ -133,7 +147,10 @@ int32_t wrmremote(uint32_t address, const uint32_t* value) {
   put_u32(payload + 4, *value);
   uint8_t packet[8 + kPacketOverhead];
   size_t size = encode_packet(packet, kCmdWriteMemory, payload, sizeof payload);
-  lib.link->send_packet(packet, size);
+  if (lib.link->send_packet(packet, size) != int32_t(size)) {
+    fail_link(lib);
+    return kSendFailed;
+  }
   return 0;
 }
 

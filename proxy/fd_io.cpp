@@ -83,6 +83,19 @@ ReadStatus FdReader::read(uint8_t* dst, size_t n, const Deadline& deadline, size
   return ReadStatus::Complete;
 }
 
+ReadStatus FdReader::read_some(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got) {
+  got = 0;
+  if (n == 0) return ReadStatus::Complete;
+  if (begin_ == end_) {
+    ReadStatus st = fill(deadline);
+    if (st != ReadStatus::Complete) return st;
+  }
+  got = std::min(n, end_ - begin_);
+  std::memcpy(dst, buffer_.get() + begin_, got);
+  begin_ += got;
+  return ReadStatus::Complete;
+}
+
 WriteResult write_fully(int fd, const uint8_t* data, size_t n, bool is_socket, Millis stall) {
   size_t sent = 0;
   Deadline deadline = Deadline::after(stall);

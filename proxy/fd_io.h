@@ -8,21 +8,22 @@
 #include <cstdint>
 #include <memory>
 
+#include "time_limits.h"
 #include "unique_fd.h"
 
 namespace ferry {
 
 using Clock = std::chrono::steady_clock;
-using Millis = std::chrono::milliseconds;
 
 // The time after which a wait gives up; unbounded when made by never().
 class Deadline {
  public:
   static Deadline never() { return Deadline(); }
-  static Deadline after(Millis span) {
+  static Deadline after(Millis span) { return at(Clock::now() + span); }
+  static Deadline at(Clock::time_point when) {
     Deadline d;
     d.bounded_ = true;
-    d.at_ = Clock::now() + span;
+    d.at_ = when;
     return d;
   }
   // Milliseconds left, rounded up, as poll() takes them (-1: no limit).
@@ -59,6 +60,9 @@ class FdReader {
   // Collects n bytes into dst (discards them when dst is null). Returns
   // Complete when all arrived; otherwise got tells how many did.
   ReadStatus read(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got);
+  // Takes whatever has arrived, at most n bytes, waiting for the first
+  // one until the deadline. Complete means got > 0.
+  ReadStatus read_some(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got);
 
  private:
   ReadStatus fill(const Deadline& deadline);

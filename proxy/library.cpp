@@ -55,7 +55,10 @@ __attribute__((destructor)) void release_at_exit() {
 
 }  // namespace
 
-void notify_link_failure(Library& lib) {
+void fail_link(Library& lib) {
+  bool was_open = lib.open.exchange(false);
+  if (lib.link) lib.link->raise_stop();
+  if (!was_open) return;
   FerryCallback callback = lib.callback.load();
   if (callback == nullptr) return;
   uint8_t payload[4];

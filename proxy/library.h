@@ -35,7 +35,11 @@ bool run_handshake(Library& lib);
 // asks them to end; the next open or close frees the link.
 void release_link(Library& lib);
 
-// Gives the callback the link-failure notification (type 12, subtype 2).
-void notify_link_failure(Library& lib);
+// The link failed (a send failed, or a reply did not come whole in time and
+// the stream is out of step): the port counts as closed until the next
+// open, the threads end after their current packet, and a port that was
+// open gives the callback the link-failure notification (type 12,
+// subtype 2) on the calling thread.
+void fail_link(Library& lib);
 
 }  // namespace ferry

@@ -17,20 +17,21 @@
 
 namespace ferry {
 
-// What a reply read gives: the reply's size or a negative code, and how
-// many bytes of it were placed in the caller's buffer.
+// What a reply read gives: the reply's size or a negative code, how many
+// bytes of it were placed in the caller's buffer, and whether the link is
+// still in step. A reply that did not come whole in time may still come,
+// or come on, and would then be taken for the answer to a later request:
+// such a read leaves the link out of step.
 struct Reply {
   int32_t code;
   size_t carried;
+  bool in_step;
 };
 
 inline constexpr int32_t kNotConnected = -1;
 inline constexpr int32_t kReceiveFailed = -4;
 inline constexpr int32_t kSendFailed = -5;
 inline constexpr int32_t kBadArgument = -6;
-
-inline constexpr Millis kReplyTimeout{10000};
-inline constexpr Millis kSendStall{10000};
 
 class Link {
  public:
@@ -42,8 +43,12 @@ class Link {
   // Puts a whole packet on the link: the bytes sent, or 0 or a negative
   // code when nothing could be sent.
   virtual int32_t send_packet(const uint8_t* data, size_t n) = 0;
-  // Reads the next reply into buffer, from its command type on.
+  // Reads the next reply into buffer, from its command type on, within the
+  // reply limit for header and body together. A stopped link reads nothing.
   virtual Reply read_reply(uint8_t* buffer, size_t capacity) = 0;
+  // Forgets a reply that came before the request now being sent, so that
+  // it cannot be taken for that request's answer.
+  virtual void discard_stale_reply() {}
   // Starts the receive threads unless they already exist.
   virtual void start_threads() = 0;
   // Waits for the target's acknowledgement of the device open; reply_area
@@ -59,6 +64,7 @@ class Link {
   // Raised by a close, a failed send or a failed handshake: the threads end
   // after their current packet.
   void raise_stop() { stop_.store(true); }
+  bool stopped() const { return stop_.load(); }
   void clear_flags();
   // Asks every thread of the link to end and wakes it, without waiting.
   void request_stop();

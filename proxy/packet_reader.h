@@ -1,10 +1,9 @@
-// Takes whole packets off a connection or a serial line. The body is read
-// up to the caller's capacity; whatever does not fit is read and thrown
-// away, so the stream stays in step and nothing is allocated on a length
-// that came off the wire.
+// Takes whole packets off a TCP connection. The body is read up to the
+// caller's capacity; whatever does not fit is read and thrown away, so the
+// stream stays in step and nothing is allocated on a length that came off
+// the wire. (The serial line has its own framing: serial_framer.h.)
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -15,7 +14,7 @@ namespace ferry {
 enum class PacketResult {
   Packet,        // a packet (see PacketInfo for how much of it is held)
   BadSignature,  // 8 bytes dropped as a header with a wrong signature
-  Gone,          // the connection or line failed; nothing more will come
+  Gone,          // the connection failed; nothing more will come
   Stopped,       // the wake signal was raised
 };
 
@@ -25,24 +24,14 @@ struct PacketInfo {
   bool complete = false;  // all `length` bytes arrived and fitted
 };
 
-// Reads the body of a packet whose header said `length`. With a quiet gap
-// the read ends once the line has been silent that long (a serial read
-// returns after its time-out with what it has); without one it ends at the
-// deadline, or when the body is in or the stream ends.
+// Reads the body of a packet whose header said `length`, until it is in,
+// the deadline passes or the stream ends.
 ReadStatus read_body(FdReader& reader, uint8_t* buffer, size_t capacity, uint32_t length,
-                     const Deadline& deadline, const Millis* quiet, PacketInfo& info);
+                     const Deadline& deadline, PacketInfo& info);
 
 // A packet from the notification connection. A wrong signature prints the
 // diagnostic and consumes just the 8 header bytes.
 PacketResult read_stream_packet(FdReader& reader, uint8_t* buffer, size_t capacity,
                                 PacketInfo& info);
-
-// A packet from the serial line. Headers are read 8 bytes at a time; a
-// short read or a wrong signature is dropped silently and the next 8 bytes
-// are tried.
-PacketResult read_serial_packet(FdReader& reader, uint8_t* buffer, size_t capacity,
-                                const std::atomic<bool>& terminate, PacketInfo& info);
-
-inline constexpr Millis kSerialReadTimeout{500};
 
 }  // namespace ferry

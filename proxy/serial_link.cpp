@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "packet_reader.h"
+#include "serial_framer.h"
 #include "serial_port.h"
 #include "wire.h"
 
 namespace ferry {
-
-namespace {
-constexpr Millis kOpenAckTimeout{5000};
-}
 
 SerialLink::~SerialLink() { stop_threads(); }
 
@@ -23,17 +19,20 @@ int SerialLink::open(const std::string& name, uint32_t baud) {
 
 int32_t SerialLink::send_packet(const uint8_t* data, size_t n) {
   if (!port_.valid()) return 0;
-  WriteResult w = write_fully(port_.get(), data, n, false, kSendStall);
+  WriteResult w = write_fully(port_.get(), data, n, false, current_limits().send_stall);
   return w.failed ? 0 : int32_t(w.sent);
 }
 
 Reply SerialLink::read_reply(uint8_t* buffer, size_t capacity) {
-  if (!reply_ready_.wait_for(kReplyTimeout)) return {kReceiveFailed, 0};
-  std::lock_guard<std::mutex> lock(reply_mutex_);
-  size_t take = std::min(reply_.size(), capacity);
-  if (take > 0) std::memcpy(buffer, reply_.data(), take);
-  if (reply_.size() > capacity) return {kReceiveFailed, take};
-  return {int32_t(reply_.size()), take};
+  if (stop_.load()) return {kNotConnected, 0, true};
+  std::vector<uint8_t> stored;
+  bool complete = false;
+  if (!reply_.take(current_limits().reply, stored, complete)) return {kReceiveFailed, 0, false};
+  size_t take = std::min(stored.size(), capacity);
+  if (take > 0) std::memcpy(buffer, stored.data(), take);
+  // The whole packet has left the line either way, so the link is in step.
+  if (!complete || stored.size() > capacity) return {kReceiveFailed, take, true};
+  return {int32_t(stored.size()), take, true};
 }
 
 void SerialLink::start_threads() {
@@ -42,23 +41,38 @@ void SerialLink::start_threads() {
   spawn([this] { dispatch_loop(); });
 }
 
-bool SerialLink::await_open_ack(uint8_t*, size_t) { return device_open_.wait_for(kOpenAckTimeout); }
+bool SerialLink::await_open_ack(uint8_t*, size_t) {
+  return device_open_.wait_for(current_limits().open_ack);
+}
 
 void SerialLink::reader_loop() {
   raise_thread_priority();
-  std::vector<uint8_t> raw(kThreadBufferSize);
+  const Millis quiet = current_limits().serial_quiet;
+  SerialFramer framer(kThreadBufferSize);
+  SerialFramer::Sink queue_packet = [this](const FramedPacket& p) {
+    QueuedPacket packet{std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete};
+    return queue_.push(std::move(packet));
+  };
+  std::vector<uint8_t> chunk(kThreadBufferSize);
+  Clock::time_point last_byte{};
   while (!terminate_.load()) {
-    PacketInfo info;
-    PacketResult r = read_serial_packet(*reader_, raw.data(), raw.size(), terminate_, info);
-    if (r == PacketResult::Stopped) return;
-    if (r == PacketResult::Gone) {
+    // Only a packet under way has a quiet gap to watch for; otherwise the
+    // reader sleeps until a byte comes or the link stops.
+    Deadline wait = framer.mid_packet() ? Deadline::at(last_byte + quiet) : Deadline::never();
+    size_t got = 0;
+    ReadStatus st = reader_->read_some(chunk.data(), chunk.size(), wait, got);
+    if (st == ReadStatus::Complete) {
+      last_byte = Clock::now();
+      if (!framer.feed(chunk.data(), got, queue_packet)) return;
+    } else if (st == ReadStatus::TimedOut) {
+      framer.line_quiet();
+    } else if (st == ReadStatus::Woken) {
+      return;
+    } else {
       // The line failed; reading again would only spin.
       wait_for_wake(wake_.fd());
       return;
     }
-    QueuedPacket packet{std::vector<uint8_t>(raw.begin(), raw.begin() + long(info.carried)),
-                        info.complete};
-    if (!queue_.push(std::move(packet))) return;
   }
 }
 
@@ -80,14 +94,9 @@ void SerialLink::dispatch(const QueuedPacket& packet) {
   size_t n = bytes.size() >= kTlvHeaderSize ? get_u16(bytes.data() + 2) : 0;
   switch (get_u16(bytes.data())) {
     case kCmdReadMemory: {
-      // Kept apart from the packets that follow until a read takes it; a
-      // reply cut short keeps only what arrived.
+      // Kept apart from the packets that follow until a read takes it.
       size_t keep = std::min(n + kTlvHeaderSize + 1, bytes.size());
-      {
-        std::lock_guard<std::mutex> lock(reply_mutex_);
-        reply_.assign(bytes.begin(), bytes.begin() + long(keep));
-      }
-      reply_ready_.set();
+      reply_.put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep)), packet.complete);
       break;
     }
     case kCmdDataMessage:

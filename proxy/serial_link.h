@@ -1,11 +1,10 @@
 // Serial transport: one line carries requests, replies and data messages.
-// A reader thread takes packets off the line and queues them; a dispatcher
-// thread hands data messages to the callback and replies to the waiting
-// caller.
+// A reader thread finds packets in the line's bytes (serial_framer.h) and
+// queues them; a dispatcher thread hands data messages to the callback and
+// stores remote read replies for the waiting caller.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +23,7 @@ class SerialLink final : public Link {
 
   int32_t send_packet(const uint8_t* data, size_t n) override;
   Reply read_reply(uint8_t* buffer, size_t capacity) override;
+  void discard_stale_reply() override { reply_.clear(); }
   void start_threads() override;
   bool await_open_ack(uint8_t* reply_area, size_t capacity) override;
 
@@ -41,10 +41,8 @@ class SerialLink final : public Link {
   UniqueFd port_;
   std::unique_ptr<FdReader> reader_;
   BlockingQueue<QueuedPacket> queue_{32};
-  Event reply_ready_;  // a remote memory read reply is stored
+  ReplySlot reply_;    // the remote memory read reply, until a read takes it
   Event device_open_;  // the device-open acknowledgement arrived
-  std::mutex reply_mutex_;
-  std::vector<uint8_t> reply_;
 };
 
 }  // namespace ferry

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace ferry {
 
@@ -32,6 +34,44 @@ class Event {
   std::mutex mutex_;
   std::condition_variable cv_;
   bool signalled_ = false;
+};
+
+// The stored reply to a remote read: put by the dispatcher, taken once by
+// the caller that waits for it. Taking it leaves nothing behind, so a wait
+// that timed out cannot make a later one return at once.
+class ReplySlot {
+ public:
+  void put(std::vector<uint8_t> bytes, bool complete) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      bytes_ = std::move(bytes);
+      complete_ = complete;
+      stored_ = true;
+    }
+    cv_.notify_one();
+  }
+  // False when no reply was stored within the timeout.
+  bool take(std::chrono::milliseconds timeout, std::vector<uint8_t>& bytes, bool& complete) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!cv_.wait_for(lock, timeout, [this] { return stored_; })) return false;
+    bytes = std::move(bytes_);
+    complete = complete_;
+    bytes_.clear();
+    stored_ = false;
+    return true;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_.clear();
+    stored_ = false;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<uint8_t> bytes_;
+  bool complete_ = false;
+  bool stored_ = false;
 };
 
 // Bounded queue: the producer waits while it is full, so a fast line never

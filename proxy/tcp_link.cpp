@@ -17,8 +17,6 @@ namespace ferry {
 
 namespace {
 
-constexpr Millis kConnectTimeout{10000};
-
 // A connected non-blocking socket, or an invalid one. The connect itself is
 // bounded so an unreachable address cannot hang the open.
 UniqueFd connect_to(in_addr address, uint16_t port) {
@@ -31,7 +29,7 @@ UniqueFd connect_to(in_addr address, uint16_t port) {
   if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) return fd;
   if (errno != EINPROGRESS) return UniqueFd();
 
-  Deadline deadline = Deadline::after(kConnectTimeout);
+  Deadline deadline = Deadline::after(current_limits().connect);
   pollfd p{fd.get(), POLLOUT, 0};
   int r;
   while ((r = ::poll(&p, 1, deadline.poll_timeout())) < 0 && errno == EINTR) {
@@ -51,6 +49,7 @@ TcpLink::~TcpLink() { stop_threads(); }
 bool TcpLink::connect(const std::string& address, uint32_t base_port) {
   in_addr ip{};
   if (::inet_aton(address.c_str(), &ip) == 0) return false;  // names are not looked up
+  if (!valid_base_port(base_port)) return false;
   address_ = address;
   base_port_ = base_port;
 
@@ -73,25 +72,28 @@ bool TcpLink::reusable_for(const std::string& text, uint32_t number) const {
 
 int32_t TcpLink::send_packet(const uint8_t* data, size_t n) {
   if (!command_.valid()) return kNotConnected;
-  WriteResult w = write_fully(command_.get(), data, n, true, kSendStall);
+  WriteResult w = write_fully(command_.get(), data, n, true, current_limits().send_stall);
   if (w.failed) return kSendFailed;
   return int32_t(w.sent);
 }
 
 Reply TcpLink::read_reply(uint8_t* buffer, size_t capacity) {
-  if (!command_.valid()) return {kNotConnected, 0};
+  if (!command_.valid() || stop_.load()) return {kNotConnected, 0, true};
+  // One deadline for the whole reply: a peer that sends the header just in
+  // time and then stalls does not get a second allowance for the body.
+  Deadline deadline = Deadline::after(current_limits().reply);
   uint8_t header[kHeaderSize];
   size_t got = 0;
   // The signature is not examined here; the header only gives the length.
-  if (command_reader_->read(header, kHeaderSize, Deadline::after(kReplyTimeout), got) !=
-      ReadStatus::Complete) {
-    return {kReceiveFailed, 0};
+  if (command_reader_->read(header, kHeaderSize, deadline, got) != ReadStatus::Complete) {
+    return {kReceiveFailed, 0, false};
   }
   PacketInfo info;
-  read_body(*command_reader_, buffer, capacity, get_u32(header + 4),
-            Deadline::after(kReplyTimeout), nullptr, info);
-  if (!info.complete) return {kReceiveFailed, info.carried};
-  return {int32_t(info.length), info.carried};
+  ReadStatus st = read_body(*command_reader_, buffer, capacity, get_u32(header + 4), deadline, info);
+  // A reply larger than the buffer was drained whole: still in step.
+  if (st != ReadStatus::Complete) return {kReceiveFailed, info.carried, false};
+  if (!info.complete) return {kReceiveFailed, info.carried, true};
+  return {int32_t(info.length), info.carried, true};
 }
 
 void TcpLink::start_threads() {

@@ -12,14 +12,20 @@
 
 namespace ferry {
 
+// A base port whose notification port (base + 10) is a real port too.
+inline bool valid_base_port(uint32_t base_port) {
+  return base_port >= 1 && base_port <= 65535 - 10;
+}
+
 class TcpLink final : public Link {
  public:
   explicit TcpLink(std::atomic<FerryCallback>& callback) : Link(callback) {}
   ~TcpLink() override;
 
   // Connects both connections. Fails only when the address is not a
-  // dotted-decimal IPv4 address or the command connection cannot be made;
-  // without the notification connection data messages never arrive.
+  // dotted-decimal IPv4 address, the base port is not valid_base_port, or
+  // the command connection cannot be made; without the notification
+  // connection data messages never arrive.
   bool connect(const std::string& address, uint32_t base_port);
 
   int32_t send_packet(const uint8_t* data, size_t n) override;

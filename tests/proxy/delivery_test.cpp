@@ -124,21 +124,5 @@ TEST_F(SerialTest, DataMessageWithoutCallbackIsDroppedAndLaterOnesDelivered) {
   EXPECT_EQ(got[0].payload, Bytes{3});
 }
 
-TEST_F(SerialTest, NoiseBeforeAPacketLosesItUntilTheLineIsQuiet) {
-  open_ok();
-  Bytes noisy = {0x55, 0x55, 0x55};
-  Bytes lost = encode_packet(4, {1, 1, 1});
-  noisy.insert(noisy.end(), lost.begin(), lost.end());
-  sim_->send_raw(Channel::Command, noisy);
-  // The 8-byte reads are out of step until one of them comes up short.
-  std::this_thread::sleep_for(800ms);
-  sim_->send_data_message({2, 2});
-  ASSERT_TRUE(callback_log().wait_for(1));
-  std::this_thread::sleep_for(50ms);
-  std::vector<Delivery> got = callback_log().items();
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].payload, (Bytes{2, 2}));
-}
-
 }  // namespace
 }  // namespace proxytest

@@ -100,6 +100,7 @@ bool eventually(const std::function<bool()>& predicate, std::chrono::millisecond
 }
 
 void LinkTest::SetUp() {
+  ferry::set_limits(kTestLimits);
   callback_log().clear();
   restart({});
 }

@@ -16,12 +16,29 @@
 
 #include "docksim.h"
 #include "ferrylink.h"
+#include "time_limits.h"
 #include "wire.h"
 
 namespace proxytest {
 
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
+
+// The proxy's limits in these tests: a silent target costs a second, not
+// ten. The serial quiet gap keeps its real length, which the framing tests
+// time against.
+inline const ferry::Limits kTestLimits{
+    .reply = 1000ms, .send_stall = 2000ms, .connect = 2000ms, .open_ack = 1000ms,
+    .serial_quiet = 500ms};
+
+// Other limits for one test; the test limits come back at the end of scope.
+class ScopedLimits {
+ public:
+  explicit ScopedLimits(const ferry::Limits& limits) { ferry::set_limits(limits); }
+  ~ScopedLimits() { ferry::set_limits(kTestLimits); }
+  ScopedLimits(const ScopedLimits&) = delete;
+  ScopedLimits& operator=(const ScopedLimits&) = delete;
+};
 
 FerryOpenRecord make_record(uint8_t transport, const std::string& text, uint32_t number);
 int32_t open_tcp(uint16_t base_port);

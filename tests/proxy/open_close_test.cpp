@@ -1,6 +1,7 @@
 // Opening, closing and reopening the port, the handshake, the refusals
 // while the port is closed and the resources a link holds.
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -145,10 +146,30 @@ TEST_F(TcpTest, OpenGoesOnWithoutTheNotificationConnection) {
   EXPECT_EQ(thread_count(), threads);
 }
 
-TEST_F(TcpTest, NotificationPortWrapsAtSixteenBits) {
+// True when someone connected to the listener within 100 ms.
+bool connection_waiting(const ferry::UniqueFd& listener) {
+  pollfd p{listener.get(), POLLIN, 0};
+  return ::poll(&p, 1, 100) > 0;
+}
+
+TEST_F(TcpTest, BasePortsWithoutARealNotificationPortAreRefusedBeforeConnecting) {
+  EXPECT_EQ(open_tcp(0), -1);
+  // 65526 + 10 would be port 4 once cut to 16 bits; nothing may be dialled.
+  ferry::UniqueFd listener = docksim::bind_loopback(65526, true);
+  if (listener.valid()) {
+    EXPECT_EQ(open_tcp(65526), -1);
+    EXPECT_FALSE(connection_waiting(listener));
+  }
+  // A number whose low 16 bits name the live target is not cut to them.
+  FerryOpenRecord record =
+      make_record(FERRYLINK_TRANSPORT_TCP, "127.0.0.1", 0x10000u + sim_->base_port());
+  EXPECT_EQ(OpenCommunicatonPort(&record), -1);
+  EXPECT_EQ(sim_->connections(), 0u);
+
+  // The highest base port whose notification port is 65535 is fine.
   sim_.reset();
-  sim_ = docksim::DockSim::listen_tcp(65530, {});  // notifications on port 4
-  if (!sim_) GTEST_SKIP() << "ports 65530 and 4 are not both free here";
+  sim_ = docksim::DockSim::listen_tcp(65525, {});
+  if (!sim_) GTEST_SKIP() << "ports 65525 and 65535 are not both free here";
   open_ok();
   sim_->send_data_message({7});
   ASSERT_TRUE(callback_log().wait_for(1));
