@@ -64,7 +64,6 @@ class Link {
   // Raised by a close, a failed send or a failed handshake: the threads end
   // after their current packet.
   void raise_stop() { stop_.store(true); }
-  bool stopped() const { return stop_.load(); }
   void clear_flags();
   // Asks every thread of the link to end and wakes it, without waiting.
   void request_stop();
