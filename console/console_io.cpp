@@ -77,7 +77,9 @@ int Get()
     std::exit(0);
 }
 
-void VPrint(const char *fmt, va_list ap)
+// The format attribute lets the compiler check that fmt comes from a
+// checked printf-style caller.
+__attribute__((format(printf, 1, 0))) void VPrint(const char *fmt, va_list ap)
 {
     char small[512];
     va_list copy;
@@ -100,7 +102,7 @@ void VPrint(const char *fmt, va_list ap)
         std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-std::string VFormat(const char *fmt, va_list ap)
+__attribute__((format(printf, 1, 0))) std::string VFormat(const char *fmt, va_list ap)
 {
     std::string saved;
     std::string *old = g_sink;
@@ -180,7 +182,8 @@ bool ParseDouble(const std::string &word, double &value)
 
 // Prints the prompt and reads words until parse accepts one, with the notice
 // in between.
-template <typename T, typename Parse> T AskUntilNumber(const char *fmt, va_list ap, Parse parse)
+template <typename T, typename Parse>
+__attribute__((format(printf, 1, 0))) T AskUntilNumber(const char *fmt, va_list ap, Parse parse)
 {
     std::string prompt = VFormat(fmt, ap);
     for (;;) {
