@@ -6,7 +6,7 @@
 #define CALSIM_CONTROL_RADIO_H
 
 #include "calsim/control.h"
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #ifndef CALSIM_SIM_CORE_H
 #define CALSIM_SIM_CORE_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_CONFIG_COMMANDS_H
 #define TUNEPROBE_CONFIG_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdConnectDevice(TavrelCalHandle handle);
 int CmdDisconnectDevice(TavrelCalHandle handle);

@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_LOOPBACK_COMMANDS_H
 #define TUNEPROBE_LOOPBACK_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdSetTRSwitch(TavrelCalHandle handle);
 int CmdCalibrateLCTrim(TavrelCalHandle handle);

@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_OTHER_COMMANDS_H
 #define TUNEPROBE_OTHER_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdReadGPIOState(TavrelCalHandle handle);
 int CmdSetGPIOConfiguration(TavrelCalHandle handle);

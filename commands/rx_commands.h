@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_RX_COMMANDS_H
 #define TUNEPROBE_RX_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdGetRxAntConfig(TavrelCalHandle handle);
 int CmdSetRxAntConfig(TavrelCalHandle handle);

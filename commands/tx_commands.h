@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_TX_COMMANDS_H
 #define TUNEPROBE_TX_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdGetTx1Attn(TavrelCalHandle handle);
 int CmdSetTx1Attn(TavrelCalHandle handle);

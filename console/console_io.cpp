@@ -169,6 +169,13 @@ bool ParseSigned(const std::string &word, int32_t &value)
     return true;
 }
 
+int32_t ReadDecimal()
+{
+    int32_t result = 0;
+    ParseSigned(ReadWord(), result);
+    return result;
+}
+
 bool ParseDouble(const std::string &word, double &value)
 {
     const char *start = word.c_str();

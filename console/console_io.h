@@ -31,6 +31,10 @@ double AskDouble(const char *fmt, ...) __attribute__((format(printf, 1, 2)));   
 // refused with a notice and the prompt asked again (never truncated).
 std::string AskText(std::size_t maxLength, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
+// Menu and option choices: the leading decimal number of the next word, 0
+// when it does not begin with one. A word of any length is read whole.
+int32_t ReadDecimal();
+
 // The pause: drops the rest of the current input line and, at a terminal
 // only, whatever was typed ahead; then waits for one line.
 void WaitForEnter();

@@ -4,7 +4,7 @@
 #ifndef TUNEPROBE_HANDLER_H
 #define TUNEPROBE_HANDLER_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 using CommandHandler = int (*)(TavrelCalHandle handle);
 

@@ -1,4 +1,5 @@
 #include "devdata/devdata_common.h"
+#include "console/random_word.h"
 
 #include "console/handler.h"
 

@@ -4,11 +4,11 @@
 #ifndef TUNEPROBE_DEVDATA_COMMON_H
 #define TUNEPROBE_DEVDATA_COMMON_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 #include "console/console_io.h"
-#include "console/helpers.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace devdata {
@@ -25,7 +25,7 @@ public:
 
 private:
     struct Release {
-        void operator()(uint8_t *p) const { FreeBuffer(p); }
+        void operator()(uint8_t *p) const { std::free(p); }
     };
     std::unique_ptr<uint8_t, Release> memory_;
     uint64_t partBytes_ = 0;

@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_DEVDATA_INFO_H
 #define TUNEPROBE_DEVDATA_INFO_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdLoadDevData(TavrelCalHandle handle);
 int CmdIsDevDataValid(TavrelCalHandle handle);

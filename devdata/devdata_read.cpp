@@ -1,6 +1,7 @@
 // Device Data read commands: words or bytes at an address, a region's
 // size, a region's contents; shown with the hex dump.
 #include "devdata/devdata_read.h"
+#include "console/text_layout.h"
 
 #include "console/handler.h"
 #include "devdata/devdata_common.h"

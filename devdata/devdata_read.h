@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_DEVDATA_READ_H
 #define TUNEPROBE_DEVDATA_READ_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdReadDevDataBlock(TavrelCalHandle handle);
 int CmdReadDevDataBytes(TavrelCalHandle handle);

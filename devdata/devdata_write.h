@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_DEVDATA_WRITE_H
 #define TUNEPROBE_DEVDATA_WRITE_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdRequestDevDataWriteKey(TavrelCalHandle handle);
 int CmdWriteDevDataBlock(TavrelCalHandle handle);

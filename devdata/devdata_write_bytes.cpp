@@ -4,6 +4,7 @@
 // of it: what lies before the block, the block, the gap up to the header
 // and each header field.
 #include "devdata/devdata_write.h"
+#include "devdata/verify.h"
 
 #include "console/handler.h"
 #include "devdata/devdata_common.h"

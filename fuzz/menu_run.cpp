@@ -15,9 +15,10 @@
 // output to standard error.
 #include "calsim/control.h"
 #include "console/console_io.h"
-#include "console/helpers.h"
-#include "console/menu.h"
-#include "console/startup.h"
+#include "console/random_word.h"
+#include "console/clock.h"
+#include "tuneprobe/menu.h"
+#include "tuneprobe/startup.h"
 #include "fuzz/fuzz_target.h"
 #include "fuzz/menu_input.h"
 

@@ -5,7 +5,7 @@
 #ifndef TUNEPROBE_AUTOMATED_TEST_H
 #define TUNEPROBE_AUTOMATED_TEST_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int RunConfigurationGroup(TavrelCalHandle handle);
 int RunRxGroup(TavrelCalHandle handle);

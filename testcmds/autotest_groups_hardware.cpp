@@ -5,7 +5,7 @@
 #include "commands/other_commands.h"
 #include "console/console_io.h"
 #include "console/handler.h"
-#include "console/helpers.h"
+#include "console/clock.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 

@@ -4,7 +4,7 @@
 #include "commands/config_commands.h"
 #include "commands/rx_commands.h"
 #include "console/console_io.h"
-#include "console/helpers.h"
+#include "console/clock.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 

@@ -3,7 +3,8 @@
 // buffered Device Data image.
 #include "console/console_io.h"
 #include "console/handler.h"
-#include "console/helpers.h"
+#include "console/random_word.h"
+#include "console/text_layout.h"
 #include "devdata/devdata_info.h"
 #include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"

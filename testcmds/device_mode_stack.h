@@ -4,7 +4,7 @@
 #ifndef TUNEPROBE_DEVICE_MODE_STACK_H
 #define TUNEPROBE_DEVICE_MODE_STACK_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <cstdint>
 

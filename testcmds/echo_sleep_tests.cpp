@@ -2,7 +2,7 @@
 // sleep-accuracy test (no library call at all).
 #include "console/console_io.h"
 #include "console/handler.h"
-#include "console/helpers.h"
+#include "console/clock.h"
 #include "testcmds/test_commands.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_TEST_COMMANDS_H
 #define TUNEPROBE_TEST_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 int CmdEchoTest(TavrelCalHandle handle);
 int CmdAutomatedTest(TavrelCalHandle handle);

@@ -1,7 +1,7 @@
 // The simulated library's core: opening interfaces, the connection gate,
 // options and fault injection.
 #include "calsim/control.h"
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The byte write and the Flash 2.x write with DSD header.
 #include "calsim/control_devdata.h"
-#include "console/helpers.h"
+#include "console/random_word.h"
 #include "devdata/devdata_write.h"
 #include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"

@@ -1,7 +1,7 @@
 // The region write: random bytes, region 4's prefix, verify with zeroes
 // beyond the count, restore regardless of verify errors.
 #include "calsim/control_devdata.h"
-#include "console/helpers.h"
+#include "console/random_word.h"
 #include "devdata/devdata_write.h"
 #include "tests/devdata/devdata_test_support.h"
 #include "tests/support/console_harness.h"

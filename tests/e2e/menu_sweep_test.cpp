@@ -22,7 +22,7 @@
 // pause, end of input at the load mode question, and once with every pause
 // answered by a 1,000-character line and the load mode first by a word and
 // a long word. Its other pauses share the first pause's code path.
-#include "console/menu.h"
+#include "tuneprobe/menu.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/text_checks.h"

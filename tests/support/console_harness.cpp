@@ -2,7 +2,8 @@
 
 #include "calsim/control.h"
 #include "console/console_io.h"
-#include "console/helpers.h"
+#include "console/random_word.h"
+#include "console/clock.h"
 
 #include <cerrno>
 #include <chrono>

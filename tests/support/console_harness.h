@@ -4,7 +4,7 @@
 #ifndef TESTS_CONSOLE_HARNESS_H
 #define TESTS_CONSOLE_HARNESS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 #include "console/handler.h"
 
 #include <cstdint>

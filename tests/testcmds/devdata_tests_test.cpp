@@ -3,7 +3,7 @@
 // leaves the device.
 #include "calsim/control.h"
 #include "calsim/control_devdata.h"
-#include "console/helpers.h"
+#include "console/random_word.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
 #include "tests/testcmds/testcmds_checks.h"

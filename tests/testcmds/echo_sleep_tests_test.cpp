@@ -1,7 +1,7 @@
 // Echo test and sleep-accuracy test, the latter on a scripted clock so that
 // every figure is exact.
 #include "calsim/control.h"
-#include "console/helpers.h"
+#include "console/clock.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"
 

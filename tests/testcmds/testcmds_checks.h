@@ -2,7 +2,7 @@
 #ifndef TESTS_TESTCMDS_CHECKS_H
 #define TESTS_TESTCMDS_CHECKS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,8 @@
-#include "console/startup.h"
+#include "tuneprobe/startup.h"
 
 #include "console/console_io.h"
-#include "console/helpers.h"
+#include "console/clock.h"
 
-#include <cstdlib>
 #include <string>
 
 const char kDefaultProxyAddress[] = "192.168.10.1";
@@ -33,7 +32,7 @@ int ConnectWithRetry(TavrelCalHandle handle)
     return -1;
 }
 
-TavrelCalHandle SelectInterface()
+StartUp SelectInterface()
 {
     uint32_t type = 0;
     uint32_t number = 0;
@@ -78,7 +77,7 @@ TavrelCalHandle SelectInterface()
             break;
         }
         if (type == kExitChoice)
-            std::exit(0); // exit flushes what was printed
+            return {nullptr, 0};
         con::Print("\nInvalid interface type. Please try again ...");
     }
 
@@ -90,9 +89,9 @@ TavrelCalHandle SelectInterface()
             con::Print("\nERROR: Unable to open a Host Proxy Cal API interface\n\n");
         con::Print("Press ENTER to exit ...");
         con::WaitForKey();
-        std::exit(1);
+        return {nullptr, 1};
     }
-    return handle;
+    return {handle, 0};
 }
 
 void ShutDown(TavrelCalHandle handle)

@@ -1,7 +1,7 @@
-#include "console/menu.h"
+#include "tuneprobe/menu.h"
 
 #include "console/console_io.h"
-#include "console/helpers.h"
+#include "console/text_layout.h"
 
 #include <cstring>
 
@@ -54,7 +54,7 @@ void RunMenuTable(TavrelCalHandle handle, const MenuRow *table)
         const char *stars = PadText("", '*', static_cast<int>(std::strlen(title)) + 18);
         con::Print("\n\n%s\n", stars ? stars : "");
         con::Print("\nENTER OPTION : ");
-        int32_t choice = ReadDecimal();
+        int32_t choice = con::ReadDecimal();
 
         if (choice == -1) {
             exitFlag = mainMenu;

@@ -1,7 +1,7 @@
 // Library option commands: the picker's lists and refusals, the loops of the
 // two commands and their endings.
 #include "calsim/control.h"
-#include "console/option_commands.h"
+#include "commands/option_commands.h"
 #include "tests/support/console_harness.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #ifndef TUNEPROBE_STARTUP_H
 #define TUNEPROBE_STARTUP_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <cstddef>
 
@@ -16,10 +16,16 @@ constexpr uint32_t kDefaultBaudRate = 115200;
 // The address or port name field holds 15 characters and its NUL.
 constexpr std::size_t kAddressFieldLength = 15;
 
+// What the start-up came to: the handle of a connected device, or no handle
+// and the status the program leaves with: 0 when the operator typed -1, 1
+// when the interface could not be opened or connected.
+struct StartUp {
+    TavrelCalHandle handle;
+    int exitStatus;
+};
+
 // Runs the interface dialogue, opens the interface and connects the device.
-// Returns the handle, or ends the process: status 0 when the operator types
-// -1, status 1 when the interface cannot be opened or connected.
-TavrelCalHandle SelectInterface();
+StartUp SelectInterface();
 
 // Up to ten ConnectDevice attempts one second apart; 0 when connected.
 int ConnectWithRetry(TavrelCalHandle handle);

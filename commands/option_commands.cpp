@@ -1,11 +1,11 @@
 // Library configuration commands. The operator's number is both the index
 // for GetOptionInfo and the option ID for the get and set operations; the
 // library alone knows the options' names and which are reserved.
-#include "console/option_commands.h"
+#include "commands/option_commands.h"
 
 #include "console/console_io.h"
 #include "console/handler.h"
-#include "console/helpers.h"
+#include "console/text_layout.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ int32_t PickOptionId(bool allowAll)
 
     for (;;) {
         con::Print("\n\nENTER Option ID : ");
-        int32_t choice = ReadDecimal();
+        int32_t choice = con::ReadDecimal();
         if (IsValidChoice(choice, allowAll))
             return choice;
         con::Print("ERROR: Invalid option ID. Please try again.\n");

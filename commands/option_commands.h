@@ -2,7 +2,7 @@
 #ifndef TUNEPROBE_OPTION_COMMANDS_H
 #define TUNEPROBE_OPTION_COMMANDS_H
 
-#include "console/calapi.h"
+#include "calapi/calapi.h"
 
 #include <cstdint>
 

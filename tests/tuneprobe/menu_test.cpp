@@ -1,7 +1,7 @@
 // The menu loop: screens, navigation, invalid choices, dispatch, and the
 // limits of the real table. (Every row of the real table runs its command in
 // the end-to-end group sessions.)
-#include "console/menu.h"
+#include "tuneprobe/menu.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/text_checks.h"
 

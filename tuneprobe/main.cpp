@@ -1,8 +1,8 @@
 // tuneprobe: the operator's console for the calibration library.
 #include "console/console_io.h"
-#include "console/helpers.h"
-#include "console/menu.h"
-#include "console/startup.h"
+#include "console/random_word.h"
+#include "tuneprobe/menu.h"
+#include "tuneprobe/startup.h"
 
 #include <ctime>
 
@@ -28,7 +28,10 @@ int main()
     con::Print("\nWelcome to the Tavrel Cal API Test Application");
     con::Print("\nFor Cal API Library Version %s\n\n", "3.5.0");
 
-    g_handle = SelectInterface();
+    StartUp start = SelectInterface();
+    if (start.handle == nullptr)
+        return start.exitStatus;
+    g_handle = start.handle;
     RunMenu(g_handle);
     ShutDown(g_handle);
     g_handle = nullptr;

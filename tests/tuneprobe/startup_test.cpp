@@ -1,11 +1,16 @@
-// The interface dialogue and the connection attempts, in process. The paths
-// that end the process (-1, failures) are run through the binary in e2e.
+// The interface dialogue and the connection attempts, in process, with what
+// the start-up comes to: a handle, or the status the program leaves with.
 #include "calsim/control.h"
-#include "console/startup.h"
+#include "tuneprobe/startup.h"
 #include "tests/support/console_harness.h"
 #include "tests/support/text_checks.h"
 
+#include "console/clock.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 using testing_support::Bench;
 using testing_support::Count;
@@ -51,14 +56,14 @@ TEST(SelectInterface, DefaultsForEthernetAndSerial)
 {
     Bench bench(1, false);
     TavrelCalHandle handle = nullptr;
-    std::string out = bench.RunCode([&] { handle = SelectInterface(); }, "1 .\n");
+    std::string out = bench.RunCode([&] { handle = SelectInterface().handle; }, "1 .\n");
     EXPECT_EQ(out, std::string(kTypeList) +
                        "Enter . for default values (192.168.10.1:2800)\n  IP Address  ? "
                        "   Using 192.168.10.1:2800\n\nTrying to open handle to Device...Success!!\n");
     EXPECT_NE(handle, nullptr);
     EXPECT_TRUE(calsim::IsConnected());
 
-    out = bench.RunCode([&] { handle = SelectInterface(); }, "2 .x\n");
+    out = bench.RunCode([&] { handle = SelectInterface().handle; }, "2 .x\n");
     EXPECT_EQ(out, std::string(kTypeList) + "Enter . for default values (COM1:115200)\n  Serial port name ? "
                                             "   Using COM1:115200\n\nTrying to open handle to Device...Success!!\n");
     EXPECT_NE(handle, nullptr);
@@ -68,7 +73,7 @@ TEST(SelectInterface, TypedValuesInvalidTypesAndOverlongNames)
 {
     Bench bench(1, false);
     TavrelCalHandle handle = nullptr;
-    std::string out = bench.RunCode([&] { handle = SelectInterface(); },
+    std::string out = bench.RunCode([&] { handle = SelectInterface().handle; },
                                     "7 abc 2 /dev/ttyUSB0-too-long /dev/ttyUSB0 9600\n");
     // 7 lists the types again; "abc" asks the type question alone again.
     EXPECT_EQ(out, std::string(kTypeList) + "\nInvalid interface type. Please try again ..." + kTypeList +
@@ -78,6 +83,58 @@ TEST(SelectInterface, TypedValuesInvalidTypesAndOverlongNames)
                        "\nTrying to open handle to Device...Success!!\n");
     EXPECT_NE(handle, nullptr);
 
-    out = bench.RunCode([&] { handle = SelectInterface(); }, "1 10.1.2.3 3000\n");
+    out = bench.RunCode([&] { handle = SelectInterface().handle; }, "1 10.1.2.3 3000\n");
     EXPECT_NE(out.find("  IP Address  ?   Port number ?    Using 10.1.2.3:3000\n"), std::string::npos);
+}
+
+namespace {
+
+std::vector<uint32_t> g_sleeps;
+void RecordSleep(uint32_t ms)
+{
+    g_sleeps.push_back(ms);
+}
+
+} // namespace
+
+TEST(SelectInterface, MinusOneLeavesWithStatusZeroAndOpensNothing)
+{
+    Bench bench(1, false);
+    int opened = calsim::CallCount("GetCalInterface"); // the bench's own
+    StartUp start{};
+    std::string out = bench.RunCode([&] { start = SelectInterface(); }, "-1\n");
+    EXPECT_EQ(start.handle, nullptr);
+    EXPECT_EQ(start.exitStatus, 0);
+    EXPECT_EQ(out, kTypeList);
+    EXPECT_EQ(calsim::CallCount("GetCalInterface"), opened);
+}
+
+TEST(SelectInterface, TenFailedConnectionsLeaveWithStatusOneAfterTheKey)
+{
+    Bench bench(1, false);
+    calsim::FailOperation("ConnectDevice", "Target not responding");
+    g_sleeps.clear();
+    SetSleepFunction(RecordSleep);
+    StartUp start{};
+    bool ended = false;
+    std::string out = bench.RunCode([&] { start = SelectInterface(); }, "2 .\n\n", &ended);
+    EXPECT_FALSE(ended); // the key read returns at the end of input
+    EXPECT_EQ(start.handle, nullptr);
+    EXPECT_EQ(start.exitStatus, 1);
+    EXPECT_EQ(Count(out, "\nFailed because: Target not responding\n"), 10);
+    EXPECT_EQ(g_sleeps, std::vector<uint32_t>(10, 1000)); // one second after each attempt
+    EXPECT_TRUE(out.ends_with("\nERROR: Unable to open a Host Proxy Cal API interface\n\nPress ENTER to exit ..."));
+}
+
+TEST(SelectInterface, InterfaceThatCannotBeOpenedLeavesWithStatusOne)
+{
+    Bench bench(1, false);
+    calsim::SetNullInterface(true);
+    StartUp start{};
+    std::string out = bench.RunCode([&] { start = SelectInterface(); }, "0\n");
+    EXPECT_EQ(start.handle, nullptr);
+    EXPECT_EQ(start.exitStatus, 1);
+    EXPECT_EQ(out, std::string(kTypeList) +
+                       "\nERROR: Unable to open a Local Cal API interface\n\nPress ENTER to exit ...");
+    EXPECT_EQ(calsim::CallCount("ConnectDevice"), 0);
 }

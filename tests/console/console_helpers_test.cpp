@@ -1,5 +1,9 @@
-// The console helpers: the edge cases that catch real faults.
-#include "console/helpers.h"
+// The console helpers (menu input, generator, layout, clock): the edge
+// cases that catch real faults.
+#include "console/random_word.h"
+#include "console/clock.h"
+#include "console/text_layout.h"
+#include "console/console_io.h"
 #include "tests/support/console_harness.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +20,7 @@ TEST(ReadDecimal, LeadingNumberOfEachWord)
     std::string longWord = "123" + std::string(57, 'z'); // 60 characters, read whole
     bench.RunCode([&] {
         for (int i = 0; i < 7; ++i)
-            got.push_back(ReadDecimal());
+            got.push_back(con::ReadDecimal());
     }, "12 -1 x 3abc\n" + longWord + " -0 +7\n");
     EXPECT_EQ(got, (std::vector<int32_t>{12, -1, 0, 3, 123, 0, 7}));
 }
@@ -60,35 +64,6 @@ TEST(PadText, PadsCutsAndRefuses)
     EXPECT_EQ(std::string(PadText(text80.c_str(), ' ', 80)), text80);
     // A length past the buffer is cut to the buffer, never written beyond it.
     EXPECT_EQ(std::string(PadText("", '-', 200)), std::string(80, '-'));
-}
-
-TEST(Verify, BytesAndFillReportEachMismatch)
-{
-    Bench bench;
-    const uint8_t expected[6] = {1, 2, 3, 4, 5, 6};
-    uint8_t readBack[8] = {9, 9, 1, 2, 0x33, 4, 5, 0x66};
-    uint32_t count = 99;
-    EXPECT_EQ(bench.RunCode([&] { count = VerifyBytes(readBack, expected, 2, 0, 2); }), "");
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(bench.RunCode([&] { count = VerifyBytes(readBack, expected, 2, 0, 6); }),
-              "\nRead back [00000004] = 33 - Expected [00000002] = 03 - Verify ERROR"
-              "\nRead back [00000007] = 66 - Expected [00000005] = 06 - Verify ERROR\n");
-    EXPECT_EQ(count, 2u);
-    EXPECT_EQ(bench.RunCode([&] { count = VerifyBytes(readBack, expected, 0, 0, 0); }), "");
-    EXPECT_EQ(count, 0u);
-
-    const uint8_t erased[4] = {0xFF, 0xFF, 0x7F, 0xFF};
-    EXPECT_EQ(bench.RunCode([&] { count = VerifyFill(erased, 0, 4, 255); }),
-              "\nRead back [00000002] = 7F - Expected FF - Verify ERROR\n");
-    EXPECT_EQ(count, 1u);
-    EXPECT_EQ(bench.RunCode([&] { count = VerifyFill(erased, 0, 2, 255); }), "");
-    EXPECT_EQ(count, 0u);
-}
-
-TEST(SwapBytes32, ReversesTheFourBytes)
-{
-    EXPECT_EQ(SwapBytes32(0x00001000u), 0x00100000u);
-    EXPECT_EQ(SwapBytes32(0x5D0DC3A7u), 0xA7C30D5Du);
 }
 
 TEST(ReadClock, WholeMillisecondsThatNeverGoBack)

@@ -1,0 +1,14 @@
+// The pseudo-random generator of the data patterns: a 15-bit linear
+// congruential generator (state = state * 214013 + 2531011, value = bits 16
+// to 30), seeded once at start-up.
+#ifndef TUNEPROBE_RANDOM_WORD_H
+#define TUNEPROBE_RANDOM_WORD_H
+
+#include <cstdint>
+
+void SeedRandom(uint32_t seed);
+uint32_t NextRandom15();
+// Three values in one word; never 0.
+uint32_t RandomWord();
+
+#endif
