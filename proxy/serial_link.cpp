@@ -5,6 +5,7 @@
 
 #include "serial_framer.h"
 #include "serial_port.h"
+#include "time_limits.h"
 #include "wire.h"
 
 namespace ferry {

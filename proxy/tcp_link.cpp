@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "packet_reader.h"
+#include "time_limits.h"
 #include "wire.h"
 
 namespace ferry {

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "time_limits.h"
 #include "unique_fd.h"
 
 namespace ferry {
 
 using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
 
 // The time after which a wait gives up; unbounded when made by never().
 class Deadline {

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Lists which folder includes which, and fails on an edge that runs upward.
+
+Usage: tools/check_layers.py [--graph-only] [ROOT]
+
+Every quoted #include of every C and C++ file is resolved the way the build
+resolves it (beside the including file, then "folder/name.h" from the project
+root, then a header name unique in the tree, as the proxy's flat include
+folders use them) and counted as an edge between the two folders. ALLOWED
+below is the layering: a folder may include itself and the folders listed for
+it. An include through "..", or one that resolves nowhere, fails too.
+"""
+import os
+import re
+import sys
+from collections import Counter
+
+# Lowest layers first. proxy/wire is the wire format the proxy shares with
+# its peers; docksim and the benchmark may use it but not the proxy's inside.
+ALLOWED = {
+    'calapi': [],
+    'console': ['calapi'],
+    'calsim': ['calapi'],
+    'commands': ['console', 'calapi'],
+    'devdata': ['console', 'calapi'],
+    'testcmds': ['commands', 'devdata', 'console', 'calapi'],
+    'tuneprobe': ['testcmds', 'commands', 'devdata', 'console', 'calapi'],
+    'proxy/wire': [],
+    'proxy': ['proxy/wire'],
+    'docksim': ['proxy/wire'],
+    'bench': ['proxy', 'proxy/wire', 'docksim'],
+    'fuzz': '*',
+    'tests': '*',
+}
+SKIP_DIRS = {'.git', '.ci'}
+SOURCE = re.compile(r'\.(c|cc|cpp|h|hpp)$')
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+
+
+def unit_of(rel):
+    parts = rel.split('/')
+    if parts[0] == 'proxy' and len(parts) > 2 and parts[1] == 'wire':
+        return 'proxy/wire'
+    return parts[0]
+
+
+def source_files(root):
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel_dir = os.path.relpath(dirpath, root)
+        dirnames[:] = sorted(d for d in dirnames
+                             if d not in SKIP_DIRS and not d.startswith('build')
+                             and not (rel_dir == '.' and d.startswith('.')))
+        for name in sorted(filenames):
+            if SOURCE.search(name):
+                yield os.path.normpath(os.path.join(rel_dir, name))
+
+
+def main(argv):
+    graph_only = '--graph-only' in argv
+    args = [a for a in argv if a != '--graph-only']
+    root = os.path.abspath(args[0] if args else os.path.join(os.path.dirname(__file__), '..'))
+    files = list(source_files(root))
+    by_name = {}
+    for f in files:
+        by_name.setdefault(os.path.basename(f), []).append(f)
+
+    edges = Counter()
+    problems = []
+    for f in files:
+        here = os.path.dirname(f)
+        with open(os.path.join(root, f), encoding='utf-8', errors='replace') as text:
+            for number, line in enumerate(text, 1):
+                m = INCLUDE.match(line)
+                if not m:
+                    continue
+                name = m.group(1)
+                where = '%s:%d' % (f, number)
+                if '..' in name.split('/'):
+                    problems.append('%s: "%s" climbs out of its folder' % (where, name))
+                    continue
+                beside = os.path.normpath(os.path.join(here, name))
+                if os.path.isfile(os.path.join(root, beside)):
+                    target = beside
+                elif os.path.isfile(os.path.join(root, name)):
+                    target = os.path.normpath(name)
+                elif len(by_name.get(os.path.basename(name), [])) == 1 and '/' not in name:
+                    target = by_name[name][0]
+                else:
+                    problems.append('%s: "%s" is not a header of this tree (or not a unique one)' % (where, name))
+                    continue
+                source, dest = unit_of(f), unit_of(target)
+                if source != dest:
+                    edges[(source, dest)] += 1
+                    allowed = ALLOWED.get(source)
+                    if allowed is None:
+                        problems.append('%s: folder %s is not in the layer table' % (where, source))
+                    elif allowed != '*' and dest not in allowed:
+                        problems.append('%s: %s includes %s ("%s"), which it may not' % (where, source, dest, name))
+
+    print('includes between folders (count):')
+    for (source, dest), count in sorted(edges.items()):
+        print('  %-11s -> %-11s %3d' % (source, dest, count))
+    if graph_only:
+        return 0
+    for p in problems:
+        print('layer check: ' + p, file=sys.stderr)
+    if problems:
+        print('layer check: %d problem(s)' % len(problems), file=sys.stderr)
+        return 1
+    print('layer check: no edge runs upward')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
