@@ -90,6 +90,13 @@ long cpu_ticks() {
   return long(t.tms_utime + t.tms_stime);
 }
 
+AnswerWhenAsked::AnswerWhenAsked(docksim::DockSim& sim, size_t nth, Bytes packet)
+    : thread_([&sim, nth, packet = std::move(packet)] {
+        if (sim.wait_requests(nth, 5s)) sim.send_raw(docksim::Channel::Command, packet);
+      }) {}
+
+AnswerWhenAsked::~AnswerWhenAsked() { thread_.join(); }
+
 bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
   auto end = std::chrono::steady_clock::now() + timeout;
   while (!predicate()) {

@@ -74,6 +74,21 @@ size_t thread_count();      // entries of /proc/self/task
 size_t descriptor_count();  // entries of /proc/self/fd
 long cpu_ticks();           // user + system clock ticks of the process
 
+// Sends `packet` as the target's answer once the target has received its
+// `nth` request, from a thread of its own, so that the answer never comes
+// before the question (on serial a reply that does is thrown away). Joins
+// at the end of scope.
+class AnswerWhenAsked {
+ public:
+  AnswerWhenAsked(docksim::DockSim& sim, size_t nth, Bytes packet);
+  ~AnswerWhenAsked();
+  AnswerWhenAsked(const AnswerWhenAsked&) = delete;
+  AnswerWhenAsked& operator=(const AnswerWhenAsked&) = delete;
+
+ private:
+  std::thread thread_;
+};
+
 // Waits until `predicate` holds or the timeout passes.
 bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 5s);
 

@@ -67,13 +67,11 @@ TEST_F(SerialTest, ReplyStoredBeforeTheRequestIsNotItsAnswer) {
   sim_->send_raw(Channel::Command, encode_packet(1, {0x33, 0x33, 0x33, 0x33}));
   std::this_thread::sleep_for(100ms);
   // ... and the next read's own answer is the one it returns.
-  std::thread answer([&] {
-    sim_->wait_requests(2, 2s);  // the device open, then the read
-    sim_->send_raw(Channel::Command, encode_packet(1, {0x44, 0x44, 0x44, 0x44}));
-  });
   Bytes out(4, 0xAA);
-  EXPECT_EQ(rdmremote(0x100, out.data(), 4), 0);
-  answer.join();
+  {
+    AnswerWhenAsked answer(*sim_, 2, encode_packet(1, {0x44, 0x44, 0x44, 0x44}));
+    EXPECT_EQ(rdmremote(0x100, out.data(), 4), 0);
+  }
   EXPECT_EQ(out, Bytes(4, 0x44));
 }
 

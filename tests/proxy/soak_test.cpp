@@ -33,13 +33,15 @@ const ferry::Limits kSoakLimits{.reply = 200ms,
                                 .send_stall = 500ms,
                                 .connect = 500ms,
                                 .open_ack = 200ms,
-                                .serial_quiet = 500ms};
+                                .serial_quiet = 100ms};
 // What a call may take beyond its limit: a sanitizer build on a busy
 // two-core machine. A call that waits on anything unbounded still shows.
 constexpr milliseconds kSlack{1000};
 // A late answer comes well after the read has given up on it.
 constexpr milliseconds kLate{350};
-constexpr int kRounds = 150;                 // per transport
+// Rounds per transport: few in the default run, which must stay quick;
+// the sanitizer runs ask for more through FERRY_SOAK_ROUNDS.
+constexpr int kDefaultRounds = 50;
 constexpr auto kBudget = 40s;                // per transport, whatever the rounds
 constexpr uint32_t kWriteRegion = 0x100000;  // each round writes its own word here, reads elsewhere
 constexpr uint32_t kFlood = 300;
@@ -448,6 +450,11 @@ void run_round(const Round& r, bool serial, const std::string& where) {
   check_deliveries(e);
 }
 
+int soak_rounds() {
+  const char* text = std::getenv("FERRY_SOAK_ROUNDS");
+  return text != nullptr ? std::atoi(text) : kDefaultRounds;
+}
+
 uint32_t soak_seed() {
   // FERRY_SOAK_SEED replays another run's rounds.
   const char* text = std::getenv("FERRY_SOAK_SEED");
@@ -470,7 +477,8 @@ TEST_P(Soak, HostileTargetNeverHangsCorruptsOrLeaks) {
   auto start = Clock::now();
   uint32_t next_seq = 1;
   int rounds = 0;
-  while (rounds < kRounds && Clock::now() - start < kBudget && !HasFailure()) {
+  const int wanted = soak_rounds();
+  while (rounds < wanted && Clock::now() - start < kBudget && !HasFailure()) {
     Round r = plan_round(rounds++, rng, next_seq);
     SCOPED_TRACE(describe(r, seed));
     std::string ready = peer.order("begin " + std::to_string(int(r.act)) + " " +

@@ -84,18 +84,22 @@ TEST_P(BothTest, RemoteReadSeesRemoteWritesAndLargestCount) {
 TEST_P(BothTest, RemoteReadCopiesOnlyWhatTheReplyCarried) {
   sim_->set_hostile(docksim::Hostile::Silent);  // replies come from the test
   open_ok();
-  // A reply whose payload is shorter than asked for.
-  sim_->send_raw(docksim::Channel::Command, encode_packet(1, {0x11, 0x22}));
+  // A reply whose payload is shorter than asked for (the open was request 1).
   uint8_t out[8];
   std::memset(out, 0xAA, sizeof out);
-  ASSERT_EQ(rdmremote(0, out, 8), 0);
+  {
+    AnswerWhenAsked answer(*sim_, 2, encode_packet(1, {0x11, 0x22}));
+    ASSERT_EQ(rdmremote(0, out, 8), 0);
+  }
   EXPECT_EQ(Bytes(out, out + 8), (Bytes{0x11, 0x22, 0, 0, 0, 0, 0, 0}));
 
   // A reply that claims 8 payload bytes but whose header carries only 2.
   Bytes lying = {0xCE, 0xFA, 0xBE, 0xBA, 6, 0, 0, 0, 1, 0, 8, 0, 0x33, 0x44};
-  sim_->send_raw(docksim::Channel::Command, lying);
   std::memset(out, 0xAA, sizeof out);
-  ASSERT_EQ(rdmremote(0, out, 8), 0);
+  {
+    AnswerWhenAsked answer(*sim_, 3, lying);
+    ASSERT_EQ(rdmremote(0, out, 8), 0);
+  }
   EXPECT_EQ(Bytes(out, out + 8), (Bytes{0x33, 0x44, 0, 0, 0, 0, 0, 0}));
 }
 
