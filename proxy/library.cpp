@@ -21,20 +21,20 @@ bool run_handshake(Library& lib) {
     lib.open.store(false);
     return false;
   }
-  lib.link->clear_flags();
+  lib.link->mark_live();
   lib.link->start_threads();
   lib.request.fill(0);
   if (lib.link->await_open_ack(lib.request.data() + kHeaderSize, kReplyCapacity)) return true;
-  lib.link->raise_stop();
+  lib.link->mark_failed();
   return false;
 }
 
 void release_link(Library& lib) {
   if (!lib.link) return;
-  lib.link->raise_stop();
+  lib.link->mark_failed();
   lib.link->close_connections();
   if (lib.link->on_own_thread()) {
-    lib.link->request_stop();  // cannot wait for the thread we are on
+    lib.link->end_threads();  // cannot wait for the thread we are on
     return;
   }
   lib.link->stop_threads();
@@ -57,7 +57,7 @@ __attribute__((destructor)) void release_at_exit() {
 
 void fail_link(Library& lib) {
   bool was_open = lib.open.exchange(false);
-  if (lib.link) lib.link->raise_stop();
+  if (lib.link) lib.link->mark_failed();
   if (!was_open) return;
   FerryCallback callback = lib.callback.load();
   if (callback == nullptr) return;

@@ -15,24 +15,22 @@ Link::~Link() {
 
 bool Link::reusable_for(const std::string&, uint32_t) const { return false; }
 
-void Link::clear_flags() {
-  stop_.store(false);
-  terminate_.store(false);
+void Link::mark_failed() {
+  // Live becomes Failed; a link already ending stays so.
+  LinkState live = LinkState::Live;
+  state_.compare_exchange_strong(live, LinkState::Failed);
 }
 
-void Link::request_stop() {
-  stop_.store(true);
-  terminate_.store(true);
+void Link::end_threads() {
+  state_.store(LinkState::Ending);
   callback_.store(nullptr);
   wake_.raise();
   wake_threads();
 }
 
-void Link::join_threads() {
-  for (std::thread& t : threads_) {
-    if (t.joinable()) t.join();
-  }
-  threads_.clear();
+void Link::stop_threads() {
+  end_threads();
+  threads_.join();
 }
 
 bool Link::deliver_data_message(const uint8_t* tlv, size_t carried, bool complete) {
@@ -43,44 +41,6 @@ bool Link::deliver_data_message(const uint8_t* tlv, size_t carried, bool complet
   if (callback == nullptr) return false;
   callback(0, tlv + kTlvHeaderSize, int32_t(n));
   return true;
-}
-
-void Link::spawn(std::function<void()> body) {
-  {
-    std::lock_guard<std::mutex> lock(running_mutex_);
-    ++running_;
-  }
-  threads_.emplace_back([this, body = std::move(body)] {
-    body();
-    {
-      std::lock_guard<std::mutex> lock(running_mutex_);
-      --running_;
-    }
-    running_changed_.notify_all();
-  });
-}
-
-bool Link::stop_threads_within(Millis limit) {
-  request_stop();
-  bool ended;
-  {
-    std::unique_lock<std::mutex> lock(running_mutex_);
-    ended = running_changed_.wait_for(lock, limit, [this] { return running_ == 0; });
-  }
-  if (ended) {
-    join_threads();
-    return true;
-  }
-  for (std::thread& t : threads_) t.detach();
-  threads_.clear();
-  return false;
-}
-
-bool Link::on_own_thread() const {
-  for (const std::thread& t : threads_) {
-    if (t.get_id() == std::this_thread::get_id()) return true;
-  }
-  return false;
 }
 
 void raise_thread_priority() {

@@ -3,17 +3,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "fd_io.h"
 #include "ferrylink.h"
+#include "link_threads.h"
 
 namespace ferry {
 
@@ -33,6 +29,17 @@ inline constexpr int32_t kReceiveFailed = -4;
 inline constexpr int32_t kSendFailed = -5;
 inline constexpr int32_t kBadArgument = -6;
 
+// How far a link is from live. A link only ever moves down this list,
+// except that the handshake brings it back to Live before its threads start.
+//   Live    requests and replies flow.
+//   Failed  the link is no longer usable: it was closed, a send failed, the
+//           handshake failed, or a reply did not come whole in time. A reply
+//           read returns at once; the receive threads end after the packet
+//           they are on; an open does not reuse the link.
+//   Ending  the threads must end now: their waits are woken and they leave
+//           without finishing a packet. Set only by end_threads.
+enum class LinkState { Live, Failed, Ending };
+
 class Link {
  public:
   explicit Link(std::atomic<FerryCallback>& callback) : callback_(callback) {}
@@ -44,7 +51,7 @@ class Link {
   // code when nothing could be sent.
   virtual int32_t send_packet(const uint8_t* data, size_t n) = 0;
   // Reads the next reply into buffer, from its command type on, within the
-  // reply limit for header and body together. A stopped link reads nothing.
+  // reply limit for header and body together. A failed link reads nothing.
   virtual Reply read_reply(uint8_t* buffer, size_t capacity) = 0;
   // Forgets a reply that came before the request now being sent, so that
   // it cannot be taken for that request's answer.
@@ -61,26 +68,25 @@ class Link {
   // name, so that an open can keep it.
   virtual bool reusable_for(const std::string& text, uint32_t number) const;
 
-  // Raised by a close, a failed send or a failed handshake: the threads end
-  // after their current packet.
-  void raise_stop() { stop_.store(true); }
-  void clear_flags();
-  // Asks every thread of the link to end and wakes it, without waiting.
-  void request_stop();
-  // Waits for the threads to end; request_stop must come first.
-  void join_threads();
-  void stop_threads() {
-    request_stop();
-    join_threads();
+  // The state changes (see LinkState).
+  void mark_live() { state_.store(LinkState::Live); }
+  void mark_failed();
+  // Tells every thread of the link to end and wakes it, without waiting.
+  void end_threads();
+  // end_threads, then waits for them.
+  void stop_threads();
+  // end_threads, then waits at most `limit` (see LinkThreads::join_within).
+  // For the end of the process only.
+  bool stop_threads_within(Millis limit) {
+    end_threads();
+    return threads_.join_within(limit);
   }
-  // Waits at most `limit` for the threads to end, then joins those that
-  // did and lets go of the rest. For the end of the process only, where a
-  // thread stuck in the host's callback must not hold up the exit. True
-  // when all ended.
-  bool stop_threads_within(Millis limit);
-  bool on_own_thread() const;
+  bool on_own_thread() const { return threads_.contains_caller(); }
 
  protected:
+  bool failed() const { return state_.load() != LinkState::Live; }
+  bool ending() const { return state_.load() == LinkState::Ending; }
+  // Lets threads blocked elsewhere than on the wake signal go (a queue).
   virtual void wake_threads() {}
   // Hands a data message (a TLV packet of `carried` bytes, from its command
   // type on) to the registered callback. A message that did not arrive
@@ -88,19 +94,13 @@ class Link {
   // than delivered cut short. False only when a whole message finds no
   // callback registered.
   bool deliver_data_message(const uint8_t* tlv, size_t carried, bool complete);
-  // Starts a thread of the link running `body`.
-  void spawn(std::function<void()> body);
 
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> terminate_{false};
   std::atomic<FerryCallback>& callback_;
-  WakeSignal wake_;
-  std::vector<std::thread> threads_;
+  WakeSignal wake_;  // raised by end_threads; the threads poll it
+  LinkThreads threads_;
 
  private:
-  std::mutex running_mutex_;
-  std::condition_variable running_changed_;
-  int running_ = 0;
+  std::atomic<LinkState> state_{LinkState::Live};
 };
 
 // Raises the calling thread's priority above normal where permitted.

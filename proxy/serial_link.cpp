@@ -25,7 +25,7 @@ int32_t SerialLink::send_packet(const uint8_t* data, size_t n) {
 }
 
 Reply SerialLink::read_reply(uint8_t* buffer, size_t capacity) {
-  if (stop_.load()) return {kNotConnected, 0, true};
+  if (failed()) return {kNotConnected, 0, true};
   std::vector<uint8_t> stored;
   bool complete = false;
   if (!reply_.take(current_limits().reply, stored, complete)) return {kReceiveFailed, 0, false};
@@ -38,8 +38,8 @@ Reply SerialLink::read_reply(uint8_t* buffer, size_t capacity) {
 
 void SerialLink::start_threads() {
   if (!threads_.empty()) return;
-  spawn([this] { reader_loop(); });
-  spawn([this] { dispatch_loop(); });
+  threads_.start([this] { reader_loop(); });
+  threads_.start([this] { dispatch_loop(); });
 }
 
 bool SerialLink::await_open_ack(uint8_t*, size_t) {
@@ -56,7 +56,7 @@ void SerialLink::reader_loop() {
   };
   std::vector<uint8_t> chunk(kThreadBufferSize);
   Clock::time_point last_byte{};
-  while (!terminate_.load()) {
+  while (!ending()) {
     // Only a packet under way has a quiet gap to watch for; otherwise the
     // reader sleeps until a byte comes or the link stops.
     Deadline wait = framer.mid_packet() ? Deadline::at(last_byte + quiet) : Deadline::never();
@@ -79,12 +79,12 @@ void SerialLink::reader_loop() {
 
 void SerialLink::dispatch_loop() {
   raise_thread_priority();
-  if (stop_.load()) return;
-  while (!terminate_.load()) {
+  if (failed()) return;
+  while (!ending()) {
     std::optional<QueuedPacket> packet = queue_.pop();
-    if (!packet || terminate_.load()) return;
+    if (!packet || ending()) return;
     dispatch(*packet);
-    if (terminate_.load() || stop_.load()) return;
+    if (failed()) return;
   }
 }
 

@@ -67,7 +67,7 @@ bool TcpLink::connect(const std::string& address, uint32_t base_port) {
 }
 
 bool TcpLink::reusable_for(const std::string& text, uint32_t number) const {
-  return command_.valid() && notify_.valid() && !stop_.load() && text == address_ &&
+  return command_.valid() && notify_.valid() && !failed() && text == address_ &&
          number == base_port_;
 }
 
@@ -79,7 +79,7 @@ int32_t TcpLink::send_packet(const uint8_t* data, size_t n) {
 }
 
 Reply TcpLink::read_reply(uint8_t* buffer, size_t capacity) {
-  if (!command_.valid() || stop_.load()) return {kNotConnected, 0, true};
+  if (!command_.valid() || failed()) return {kNotConnected, 0, true};
   // One deadline for the whole reply: a peer that sends the header just in
   // time and then stalls does not get a second allowance for the body.
   Deadline deadline = Deadline::after(current_limits().reply);
@@ -99,7 +99,7 @@ Reply TcpLink::read_reply(uint8_t* buffer, size_t capacity) {
 
 void TcpLink::start_threads() {
   if (!threads_.empty()) return;
-  spawn([this] { receive_loop(); });
+  threads_.start([this] { receive_loop(); });
 }
 
 bool TcpLink::await_open_ack(uint8_t* reply_area, size_t capacity) {
@@ -116,7 +116,7 @@ void TcpLink::close_connections() {
 
 void TcpLink::receive_loop() {
   raise_thread_priority();
-  if (stop_.load()) return;
+  if (failed()) return;
   if (!notify_reader_) {
     // No notification connection: nothing will ever arrive.
     wait_for_wake(wake_.fd());
@@ -126,7 +126,7 @@ void TcpLink::receive_loop() {
   for (;;) {
     PacketInfo info;
     PacketResult r = read_stream_packet(*notify_reader_, packet.data(), packet.size(), info);
-    if (stop_.load() || r == PacketResult::Stopped) return;
+    if (failed() || r == PacketResult::Stopped) return;
     if (r == PacketResult::Gone) {
       // A failed connection stays failed: wait for the close instead of
       // retrying in a loop.
@@ -143,7 +143,7 @@ void TcpLink::receive_loop() {
       std::printf("\npTLVFormat_Packet->usCommandType %d\n", int(type));
       std::fflush(stdout);
     }
-    if (stop_.load()) return;
+    if (failed()) return;
   }
 }
 
