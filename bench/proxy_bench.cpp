@@ -38,7 +38,7 @@ constexpr int kMessagesPerIteration = 1000;
 
 // ---- raw baselines: blocking reads and writes, nothing else ----
 
-bool read_all(int fd, uint8_t* data, size_t n) {
+bool ReadAll(int fd, uint8_t* data, size_t n) {
   while (n > 0) {
     ssize_t r = ::read(fd, data, n);
     if (r <= 0) return false;
@@ -48,7 +48,7 @@ bool read_all(int fd, uint8_t* data, size_t n) {
   return true;
 }
 
-bool write_all(int fd, const uint8_t* data, size_t n) {
+bool WriteAll(int fd, const uint8_t* data, size_t n) {
   while (n > 0) {
     ssize_t r = ::write(fd, data, n);
     if (r <= 0) return false;
@@ -62,53 +62,53 @@ bool write_all(int fd, const uint8_t* data, size_t n) {
 // ratios show the proxy's own cost: read a packet, acknowledge a device
 // open, answer a remote read with `count` bytes. Ends when the other side
 // goes away.
-void raw_target(int fd) {
+void RawTarget(int fd) {
   Bytes packet(ferry::kHeaderSize + 64);
   Bytes reply;
-  Bytes ack = ferry::encode_packet(ferry::kCmdDeviceOpen, {});
+  Bytes ack = ferry::EncodePacket(ferry::kCmdDeviceOpen, {});
   Bytes memory(ferry::kMaxRequestPayload, 0x5A);
-  while (read_all(fd, packet.data(), ferry::kHeaderSize)) {
-    uint32_t length = ferry::get_u32(packet.data() + 4);
-    if (length > 64 || !read_all(fd, packet.data() + 8, length)) return;
-    uint16_t type = ferry::get_u16(packet.data() + 8);
-    if (type == ferry::kCmdDeviceOpen && !write_all(fd, ack.data(), ack.size())) return;
+  while (ReadAll(fd, packet.data(), ferry::kHeaderSize)) {
+    uint32_t length = ferry::GetU32(packet.data() + 4);
+    if (length > 64 || !ReadAll(fd, packet.data() + 8, length)) return;
+    uint16_t type = ferry::GetU16(packet.data() + 8);
+    if (type == ferry::kCmdDeviceOpen && !WriteAll(fd, ack.data(), ack.size())) return;
     if (type != ferry::kCmdReadMemory) continue;
-    uint32_t count = std::min<uint32_t>(ferry::get_u32(packet.data() + 16), ferry::kMaxRequestPayload);
+    uint32_t count = std::min<uint32_t>(ferry::GetU32(packet.data() + 16), ferry::kMaxRequestPayload);
     reply.resize(count + ferry::kPacketOverhead);
-    ferry::encode_packet(reply.data(), ferry::kCmdReadMemory, memory.data(), count);
-    if (!write_all(fd, reply.data(), reply.size())) return;
+    ferry::EncodePacket(reply.data(), ferry::kCmdReadMemory, memory.data(), count);
+    if (!WriteAll(fd, reply.data(), reply.size())) return;
   }
 }
 
 // 1 KB data messages, written back to back until the reader goes away.
-void message_stream(int fd) {
-  Bytes message = ferry::encode_packet(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
+void MessageStream(int fd) {
+  Bytes message = ferry::EncodePacket(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
   Bytes chunk;
   for (int i = 0; i < 64; ++i) chunk.insert(chunk.end(), message.begin(), message.end());
-  while (write_all(fd, chunk.data(), chunk.size())) {
+  while (WriteAll(fd, chunk.data(), chunk.size())) {
   }
 }
 
-// Serves the command port with raw_target and the notification port
-// (base + 10) with message_stream, one connection after another. The
-// stream starts on start_stream(): a data message that finds no callback
+// Serves the command port with RawTarget and the notification port
+// (base + 10) with MessageStream, one connection after another. The
+// stream starts on StartStream(): a data message that finds no callback
 // registered would end the proxy's receive thread.
 class TcpTarget {
  public:
   TcpTarget() {
-    for (uint16_t base = 31000; base > 21000 && !command_.valid(); base -= 97) {
-      command_ = docksim::bind_loopback(base, true);
-      notify_ = docksim::bind_loopback(uint16_t(base + 10), true);
-      if (!notify_.valid()) command_.reset();
+    for (uint16_t base = 31000; base > 21000 && !command_.Valid(); base -= 97) {
+      command_ = docksim::BindLoopback(base, true);
+      notify_ = docksim::BindLoopback(uint16_t(base + 10), true);
+      if (!notify_.Valid()) command_.Reset();
       port_ = base;
     }
-    threads_.emplace_back(serve, command_.get(), raw_target);
-    threads_.emplace_back(serve, notify_.get(), [this](int fd) {
+    threads_.emplace_back(Serve, command_.Get(), RawTarget);
+    threads_.emplace_back(Serve, notify_.Get(), [this](int fd) {
       std::unique_lock<std::mutex> lock(mutex_);
-      go_changed_.wait(lock, [this] { return go_ != 0; });
+      goChanged_.wait(lock, [this] { return go_ != 0; });
       if (go_ > 0) {
         lock.unlock();
-        message_stream(fd);
+        MessageStream(fd);
       }
     });
   }
@@ -117,21 +117,21 @@ class TcpTarget {
       std::lock_guard<std::mutex> lock(mutex_);
       if (go_ == 0) go_ = -1;  // a stream never started ends at once
     }
-    go_changed_.notify_all();
-    ::shutdown(command_.get(), SHUT_RDWR);  // wakes the accepts
-    ::shutdown(notify_.get(), SHUT_RDWR);
+    goChanged_.notify_all();
+    ::shutdown(command_.Get(), SHUT_RDWR);  // wakes the accepts
+    ::shutdown(notify_.Get(), SHUT_RDWR);
     for (std::thread& t : threads_) t.join();
   }
-  void start_stream() {
+  void StartStream() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       go_ = 1;
     }
-    go_changed_.notify_all();
+    goChanged_.notify_all();
   }
-  uint16_t port() const { return port_; }
+  uint16_t Port() const { return port_; }
 
-  int connect_to(uint16_t port) const {
+  int ConnectTo(uint16_t port) const {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -144,13 +144,13 @@ class TcpTarget {
   }
 
  private:
-  static void serve(int listener, const std::function<void(int)>& handler) {
+  static void Serve(int listener, const std::function<void(int)>& handler) {
     for (;;) {
       UniqueFd conn(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
-      if (!conn.valid()) return;
+      if (!conn.Valid()) return;
       int one = 1;
-      ::setsockopt(conn.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      handler(conn.get());
+      ::setsockopt(conn.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      handler(conn.Get());
     }
   }
 
@@ -158,55 +158,55 @@ class TcpTarget {
   UniqueFd notify_;
   uint16_t port_ = 0;
   std::mutex mutex_;
-  std::condition_variable go_changed_;
+  std::condition_variable goChanged_;
   int go_ = 0;
   std::vector<std::thread> threads_;
 };
 
 // One remote read as a raw exchange: 21 bytes out, count + 13 back.
-void raw_round_trip(benchmark::State& state, int fd, uint32_t count, bool write_first) {
-  Bytes write = ferry::encode_packet(ferry::kCmdWriteMemory, Bytes(8, 1));
-  Bytes read = ferry::encode_packet(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
+void RawRoundTrip(benchmark::State& state, int fd, uint32_t count, bool writeFirst) {
+  Bytes write = ferry::EncodePacket(ferry::kCmdWriteMemory, Bytes(8, 1));
+  Bytes read = ferry::EncodePacket(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
   Bytes reply(count + ferry::kPacketOverhead);
   for (auto _ : state) {
-    if (write_first) write_all(fd, write.data(), write.size());
-    write_all(fd, read.data(), read.size());
-    if (!read_all(fd, reply.data(), reply.size())) state.SkipWithError("target went away");
+    if (writeFirst) WriteAll(fd, write.data(), write.size());
+    WriteAll(fd, read.data(), read.size());
+    if (!ReadAll(fd, reply.data(), reply.size())) state.SkipWithError("target went away");
   }
 }
 
-void BM_RawTcpRoundTrip(benchmark::State& state) {
+void BmRawTcpRoundTrip(benchmark::State& state) {
   TcpTarget target;
-  UniqueFd fd(target.connect_to(target.port()));
-  raw_round_trip(state, fd.get(), uint32_t(state.range(0)), state.range(1) != 0);
+  UniqueFd fd(target.ConnectTo(target.Port()));
+  RawRoundTrip(state, fd.Get(), uint32_t(state.range(0)), state.range(1) != 0);
 }
 
-void BM_RawPtyRoundTrip(benchmark::State& state) {
-  docksim::PtyPair pair = docksim::open_raw_pty();
-  std::thread target(raw_target, pair.master.get());
-  raw_round_trip(state, pair.slave.get(), uint32_t(state.range(0)), false);
-  pair.slave.reset();  // the target's read fails and it ends
+void BmRawPtyRoundTrip(benchmark::State& state) {
+  docksim::PtyPair pair = docksim::OpenRawPty();
+  std::thread target(RawTarget, pair.master.Get());
+  RawRoundTrip(state, pair.slave.Get(), uint32_t(state.range(0)), false);
+  pair.slave.Reset();  // the target's read fails and it ends
   target.join();
 }
 
-void BM_RawReader(benchmark::State& state) {
+void BmRawReader(benchmark::State& state) {
   TcpTarget target;
-  UniqueFd fd(target.connect_to(uint16_t(target.port() + 10)));
-  target.start_stream();
+  UniqueFd fd(target.ConnectTo(uint16_t(target.Port() + 10)));
+  target.StartStream();
   Bytes header(ferry::kHeaderSize), body(8192);
   for (auto _ : state) {
     for (int i = 0; i < kMessagesPerIteration; ++i) {
-      read_all(fd.get(), header.data(), header.size());
-      read_all(fd.get(), body.data(), ferry::get_u32(header.data() + 4));
+      ReadAll(fd.Get(), header.data(), header.size());
+      ReadAll(fd.Get(), body.data(), ferry::GetU32(header.data() + 4));
     }
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
-  ::shutdown(fd.get(), SHUT_RDWR);
+  ::shutdown(fd.Get(), SHUT_RDWR);
 }
 
 // ---- the proxy ----
 
-int32_t open_link(const std::string& text, uint32_t number, bool serial) {
+int32_t OpenLink(const std::string& text, uint32_t number, bool serial) {
   FerryOpenRecord record{};
   record.transport = serial ? FERRYLINK_TRANSPORT_SERIAL : FERRYLINK_TRANSPORT_TCP;
   std::snprintf(record.text, sizeof record.text, "%s", text.c_str());
@@ -214,35 +214,35 @@ int32_t open_link(const std::string& text, uint32_t number, bool serial) {
   return OpenCommunicatonPort(&record);
 }
 
-void proxy_round_trips(benchmark::State& state, bool write_first) {
+void ProxyRoundTrips(benchmark::State& state, bool writeFirst) {
   uint32_t count = uint32_t(state.range(0));
   Bytes out(count);
   uint32_t value = 0x01020304;
   for (auto _ : state) {
-    if (write_first) wrmremote(0x100, &value);
+    if (writeFirst) wrmremote(0x100, &value);
     rdmremote(0x100, out.data(), count);
   }
   CloseCommunicationPort();
 }
 
-void BM_ProxyTcpRoundTrip(benchmark::State& state) {
+void BmProxyTcpRoundTrip(benchmark::State& state) {
   TcpTarget target;
-  if (open_link("127.0.0.1", target.port(), false) != 1) {
+  if (OpenLink("127.0.0.1", target.Port(), false) != 1) {
     state.SkipWithError("cannot open the link");
     return;
   }
-  proxy_round_trips(state, state.range(1) != 0);
+  ProxyRoundTrips(state, state.range(1) != 0);
 }
 
-void BM_ProxyPtyRoundTrip(benchmark::State& state) {
-  docksim::PtyPair pair = docksim::open_raw_pty();
-  std::thread target(raw_target, pair.master.get());
-  if (open_link(pair.name, 115200, true) == 1) {
-    proxy_round_trips(state, false);
+void BmProxyPtyRoundTrip(benchmark::State& state) {
+  docksim::PtyPair pair = docksim::OpenRawPty();
+  std::thread target(RawTarget, pair.master.Get());
+  if (OpenLink(pair.name, 115200, true) == 1) {
+    ProxyRoundTrips(state, false);
   } else {
     state.SkipWithError("cannot open the link");
   }
-  pair.slave.reset();
+  pair.slave.Reset();
   target.join();
 }
 
@@ -251,7 +251,7 @@ std::condition_variable g_delivered_changed;
 std::atomic<uint64_t> g_delivered{0};
 std::atomic<uint64_t> g_wanted{0};
 
-int32_t count_message(int32_t, const uint8_t*, int32_t) {
+int32_t CountMessage(int32_t, const uint8_t*, int32_t) {
   uint64_t now = g_delivered.fetch_add(1) + 1;
   if (now >= g_wanted.load()) {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -260,16 +260,16 @@ int32_t count_message(int32_t, const uint8_t*, int32_t) {
   return 0;
 }
 
-void BM_ProxyCallbackDelivery(benchmark::State& state) {
+void BmProxyCallbackDelivery(benchmark::State& state) {
   g_delivered = 0;
   g_wanted = 0;
   TcpTarget target;
-  if (open_link("127.0.0.1", target.port(), false) != 1) {
+  if (OpenLink("127.0.0.1", target.Port(), false) != 1) {
     state.SkipWithError("cannot open the link");
     return;
   }
-  RegisterCallbackForProxy(count_message);
-  target.start_stream();
+  RegisterCallbackForProxy(CountMessage);
+  target.StartStream();
   for (auto _ : state) {
     g_wanted += kMessagesPerIteration;
     std::unique_lock<std::mutex> lock(g_mutex);
@@ -279,12 +279,12 @@ void BM_ProxyCallbackDelivery(benchmark::State& state) {
   CloseCommunicationPort();
 }
 
-BENCHMARK(BM_RawTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
-BENCHMARK(BM_ProxyTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
-BENCHMARK(BM_RawPtyRoundTrip)->Arg(4)->UseRealTime();
-BENCHMARK(BM_ProxyPtyRoundTrip)->Arg(4)->UseRealTime();
-BENCHMARK(BM_RawReader)->UseRealTime();
-BENCHMARK(BM_ProxyCallbackDelivery)->UseRealTime();
+BENCHMARK(BmRawTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
+BENCHMARK(BmProxyTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
+BENCHMARK(BmRawPtyRoundTrip)->Arg(4)->UseRealTime();
+BENCHMARK(BmProxyPtyRoundTrip)->Arg(4)->UseRealTime();
+BENCHMARK(BmRawReader)->UseRealTime();
+BENCHMARK(BmProxyCallbackDelivery)->UseRealTime();
 
 // Keeps each benchmark's time per iteration and throughput for the
 // ratios: the median when repetitions are asked for, else the one run.
@@ -296,17 +296,17 @@ class RecordingReporter : public benchmark::ConsoleReporter {
       bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (run.run_type == Run::RT_Aggregate && !median) continue;
       std::string name = run.run_name.str();
-      time_[name] = run.GetAdjustedRealTime();
+      time[name] = run.GetAdjustedRealTime();
       auto items = run.counters.find("items_per_second");
-      if (items != run.counters.end()) rate_[name] = items->second.value;
+      if (items != run.counters.end()) rate[name] = items->second.value;
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  std::map<std::string, double> time_;
-  std::map<std::string, double> rate_;
+  std::map<std::string, double> time;
+  std::map<std::string, double> rate;
 };
 
-void print_ratio(const std::map<std::string, double>& values, const char* label, const std::string& ours,
+void PrintRatio(const std::map<std::string, double>& values, const char* label, const std::string& ours,
                  const std::string& raw, const char* goal) {
   auto a = values.find(ours);
   auto b = values.find(raw);
@@ -315,12 +315,12 @@ void print_ratio(const std::map<std::string, double>& values, const char* label,
 }
 
 // CPU used by the whole process while a link to a quiet docksim stays open.
-double idle_cpu_ms(bool serial, double seconds) {
+double IdleCpuMs(bool serial, double seconds) {
   docksim::Options options;
   options.record = false;
-  auto sim = serial ? docksim::DockSim::serve_pty(options) : docksim::DockSim::listen_tcp_any(options);
+  auto sim = serial ? docksim::DockSim::ServePty(options) : docksim::DockSim::ListenTcpAny(options);
   if (!sim) return -1;
-  if (open_link(serial ? sim->tty_name() : "127.0.0.1", serial ? 115200 : sim->base_port(), serial) != 1) {
+  if (OpenLink(serial ? sim->TtyName() : "127.0.0.1", serial ? 115200 : sim->BasePort(), serial) != 1) {
     return -1;
   }
   auto cpu = [] {
@@ -345,23 +345,23 @@ int main(int argc, char** argv) {
   RecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  const auto& t = reporter.time_;
-  const auto& r = reporter.rate_;
+  const auto& t = reporter.time;
+  const auto& r = reporter.rate;
   std::printf("\nferrylink against raw baselines (time ratio: lower is better)\n");
-  print_ratio(t, "rdmremote 4 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/4/0/real_time",
+  PrintRatio(t, "rdmremote 4 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/4/0/real_time",
               "BM_RawTcpRoundTrip/4/0/real_time", "<= 1.3");
-  print_ratio(t, "rdmremote 2043 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/2043/0/real_time",
+  PrintRatio(t, "rdmremote 2043 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/2043/0/real_time",
               "BM_RawTcpRoundTrip/2043/0/real_time", "<= 1.3");
-  print_ratio(t, "wrmremote + rdmremote / raw write + ping-pong", "BM_ProxyTcpRoundTrip/4/1/real_time",
+  PrintRatio(t, "wrmremote + rdmremote / raw write + ping-pong", "BM_ProxyTcpRoundTrip/4/1/real_time",
               "BM_RawTcpRoundTrip/4/1/real_time", "<= 1.3");
-  print_ratio(t, "serial rdmremote 4 bytes / raw pty ping-pong", "BM_ProxyPtyRoundTrip/4/real_time",
+  PrintRatio(t, "serial rdmremote 4 bytes / raw pty ping-pong", "BM_ProxyPtyRoundTrip/4/real_time",
               "BM_RawPtyRoundTrip/4/real_time", "<= 2");
   std::printf("throughput ratio (higher is better)\n");
-  print_ratio(r, "callback delivery 1 KB / raw socket reader", "BM_ProxyCallbackDelivery/real_time",
+  PrintRatio(r, "callback delivery 1 KB / raw socket reader", "BM_ProxyCallbackDelivery/real_time",
               "BM_RawReader/real_time", ">= 0.7");
   double seconds = 2.0;
   std::printf("CPU of the whole process over %.0f s with an idle open link:\n", seconds);
-  std::printf("  TCP    %.1f ms\n", idle_cpu_ms(false, seconds));
-  std::printf("  serial %.1f ms\n", idle_cpu_ms(true, seconds));
+  std::printf("  TCP    %.1f ms\n", IdleCpuMs(false, seconds));
+  std::printf("  serial %.1f ms\n", IdleCpuMs(true, seconds));
   return 0;
 }

@@ -27,16 +27,16 @@ namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
 
-void on_signal(int) { g_interrupted = 1; }
+void OnSignal(int) { g_interrupted = 1; }
 
-int usage() {
+int Usage() {
   std::fprintf(stderr,
                "usage: docksim tcp [--port P] | serial [--tty PATH]\n"
                "       [--mode MODE] [--rate HZ] [--size BYTES]\n");
   return 2;
 }
 
-bool parse_number(const char* text, unsigned long max, unsigned long& value) {
+bool ParseNumber(const char* text, unsigned long max, unsigned long& value) {
   char* end = nullptr;
   errno = 0;
   value = std::strtoul(text, &end, 10);
@@ -44,7 +44,7 @@ bool parse_number(const char* text, unsigned long max, unsigned long& value) {
 }
 
 // Acts on one line typed on standard input; false on "quit".
-bool run_command(docksim::DockSim& sim, const std::string& line) {
+bool RunCommand(docksim::DockSim& sim, const std::string& line) {
   std::istringstream words(line);
   std::string verb;
   words >> verb;
@@ -53,11 +53,11 @@ bool run_command(docksim::DockSim& sim, const std::string& line) {
   if (verb == "send" && words >> size && size <= 8192) {
     std::vector<uint8_t> payload(size);
     for (size_t i = 0; i < size; ++i) payload[i] = uint8_t(i);
-    sim.send_data_message(payload);
+    sim.SendDataMessage(payload);
   } else if (verb == "burst" && words >> size >> count && size <= 8192) {
-    sim.send_data_burst(size, count);
+    sim.SendDataBurst(size, count);
   } else if (verb == "drop") {
-    sim.drop_connections();
+    sim.DropConnections();
   } else if (verb == "quit") {
     return false;
   } else if (!verb.empty()) {
@@ -69,40 +69,40 @@ bool run_command(docksim::DockSim& sim, const std::string& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
+  if (argc < 2) return Usage();
   std::string kind = argv[1];
   docksim::Options options;
   unsigned long port = 5000;
   std::string tty;
   for (int i = 2; i < argc; ++i) {
     std::string flag = argv[i];
-    if (i + 1 >= argc) return usage();
+    if (i + 1 >= argc) return Usage();
     const char* value = argv[++i];
     unsigned long number = 0;
-    if (flag == "--port" && parse_number(value, 65535, number)) {
+    if (flag == "--port" && ParseNumber(value, 65535, number)) {
       port = number;
     } else if (flag == "--tty") {
       tty = value;
-    } else if (flag == "--mode" && docksim::parse_hostile(value, options.hostile)) {
-    } else if (flag == "--rate" && parse_number(value, 100000, number)) {
-      options.rate_hz = unsigned(number);
-    } else if (flag == "--size" && parse_number(value, 8192, number)) {
-      options.message_size = number;
+    } else if (flag == "--mode" && docksim::ParseHostile(value, options.hostile)) {
+    } else if (flag == "--rate" && ParseNumber(value, 100000, number)) {
+      options.rateHz = unsigned(number);
+    } else if (flag == "--size" && ParseNumber(value, 8192, number)) {
+      options.messageSize = number;
     } else {
-      return usage();
+      return Usage();
     }
   }
   options.record = false;  // nobody reads them back here
 
   std::unique_ptr<docksim::DockSim> sim;
   if (kind == "tcp") {
-    sim = docksim::DockSim::listen_tcp(uint16_t(port), options);
+    sim = docksim::DockSim::ListenTcp(uint16_t(port), options);
     if (sim) std::printf("docksim: listening on 127.0.0.1 ports %lu and %lu\n", port, (port + 10) & 0xFFFF);
   } else if (kind == "serial") {
-    sim = tty.empty() ? docksim::DockSim::serve_pty(options) : docksim::DockSim::serve_tty(tty, options);
-    if (sim) std::printf("docksim: serial line %s\n", sim->tty_name().c_str());
+    sim = tty.empty() ? docksim::DockSim::ServePty(options) : docksim::DockSim::ServeTty(tty, options);
+    if (sim) std::printf("docksim: serial line %s\n", sim->TtyName().c_str());
   } else {
-    return usage();
+    return Usage();
   }
   if (!sim) {
     std::fprintf(stderr, "docksim: cannot start: %s\n", std::strerror(errno));
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   struct sigaction action {};
-  action.sa_handler = on_signal;
+  action.sa_handler = OnSignal;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
 
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     while ((newline = pending.find('\n')) != std::string::npos) {
       std::string line = pending.substr(0, newline);
       pending.erase(0, newline + 1);
-      if (!run_command(*sim, line)) return 0;
+      if (!RunCommand(*sim, line)) return 0;
     }
   }
   return 0;

@@ -21,7 +21,7 @@ struct Found {
     bool operator==(const Found &) const = default;
 };
 
-bool SignatureAt(const uint8_t *p) { return ferry::get_u32(p) == ferry::kPacketSignature; }
+bool SignatureAt(const uint8_t *p) { return ferry::GetU32(p) == ferry::kPacketSignature; }
 
 // Packets in one stretch of line between quiet gaps: a signature, a length
 // that a TLV packet can have and the whole body, all inside the stretch.
@@ -35,7 +35,7 @@ void ModelStretch(const uint8_t *s, size_t n, size_t capacity, std::vector<Found
         }
         if (i + ferry::kHeaderSize > n)
             return; // the header was cut by the quiet gap
-        uint32_t length = ferry::get_u32(s + i + 4);
+        uint32_t length = ferry::GetU32(s + i + 4);
         if (length > ferry::kMaxPacketLength) {
             ++i;
             continue;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     // Small capacities make oversized packets common; the real one too.
     size_t capacity = data[0] == 0xFF ? ferry::kThreadBufferSize : size_t(data[0] % 48);
-    uint32_t state = ferry::get_u32(data + 1);
+    uint32_t state = ferry::GetU32(data + 1);
     const uint8_t *line = data + 5;
     size_t n = size - 5;
 
@@ -81,10 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         size_t piece = 1 + Next(state) % 24;
         if (piece > n - at)
             piece = n - at;
-        framer.feed(line + at, piece, sink);
+        framer.Feed(line + at, piece, sink);
         at += piece;
         if (Next(state) % 6 == 0) {
-            framer.line_quiet();
+            framer.LineQuiet();
             ModelStretch(line + stretch, at - stretch, capacity, expected);
             stretch = at;
         }

@@ -23,16 +23,16 @@ namespace {
 ferry::UniqueFd StreamOf(const uint8_t *data, size_t n)
 {
     ferry::UniqueFd fd(::memfd_create("stream", MFD_CLOEXEC));
-    if (!fd.valid())
+    if (!fd.Valid())
         return fd;
     size_t written = 0;
     while (written < n) {
-        ssize_t w = ::write(fd.get(), data + written, n - written);
+        ssize_t w = ::write(fd.Get(), data + written, n - written);
         if (w <= 0)
             return ferry::UniqueFd();
         written += size_t(w);
     }
-    if (::lseek(fd.get(), 0, SEEK_SET) != 0)
+    if (::lseek(fd.Get(), 0, SEEK_SET) != 0)
         return ferry::UniqueFd();
     return fd;
 }
@@ -55,24 +55,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *s = data + 1;
     size_t n = size - 1;
     ferry::UniqueFd fd = StreamOf(s, n);
-    fuzz::Require(fd.valid(), "a memory file holds the stream");
-    ferry::FdReader reader(fd.get(), -1);
+    fuzz::Require(fd.Valid(), "a memory file holds the stream");
+    ferry::FdReader reader(fd.Get(), -1);
     std::vector<uint8_t> buffer(capacity + 1);
 
     size_t i = 0;
     for (;;) {
         ferry::PacketInfo info;
-        ferry::PacketResult r = ferry::read_stream_packet(reader, buffer.data(), capacity, info);
+        ferry::PacketResult r = ferry::ReadStreamPacket(reader, buffer.data(), capacity, info);
         if (i + ferry::kHeaderSize > n) {
             fuzz::Require(r == ferry::PacketResult::Gone, "a cut header ends the stream");
             return 0;
         }
-        if (ferry::get_u32(s + i) != ferry::kPacketSignature) {
+        if (ferry::GetU32(s + i) != ferry::kPacketSignature) {
             fuzz::Require(r == ferry::PacketResult::BadSignature, "a wrong signature drops 8 bytes");
             i += ferry::kHeaderSize;
             continue;
         }
-        uint32_t length = ferry::get_u32(s + i + 4);
+        uint32_t length = ferry::GetU32(s + i + 4);
         if (n - i - ferry::kHeaderSize < length) {
             fuzz::Require(r == ferry::PacketResult::Gone, "a cut body ends the stream");
             return 0;

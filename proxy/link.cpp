@@ -10,32 +10,32 @@ namespace ferry {
 Link::~Link() {
   // Derived links stop their threads before their members go away; this
   // catches any that did not.
-  stop_threads();
+  StopThreads();
 }
 
-bool Link::reusable_for(const std::string&, uint32_t) const { return false; }
+bool Link::ReusableFor(const std::string&, uint32_t) const { return false; }
 
-void Link::mark_failed() {
+void Link::MarkFailed() {
   // Live becomes Failed; a link already ending stays so.
   LinkState live = LinkState::Live;
   state_.compare_exchange_strong(live, LinkState::Failed);
 }
 
-void Link::end_threads() {
+void Link::EndThreads() {
   state_.store(LinkState::Ending);
   callback_.store(nullptr);
-  wake_.raise();
-  wake_threads();
+  wake_.Raise();
+  WakeThreads();
 }
 
-void Link::stop_threads() {
-  end_threads();
-  threads_.join();
+void Link::StopThreads() {
+  EndThreads();
+  threads_.Join();
 }
 
-bool Link::deliver_data_message(const uint8_t* tlv, size_t carried, bool complete) {
+bool Link::DeliverDataMessage(const uint8_t* tlv, size_t carried, bool complete) {
   if (!complete || carried < kTlvHeaderSize) return true;
-  size_t n = get_u16(tlv + 2);
+  size_t n = GetU16(tlv + 2);
   if (n + kTlvHeaderSize > carried) return true;
   FerryCallback callback = callback_.load();
   if (callback == nullptr) return false;
@@ -43,7 +43,7 @@ bool Link::deliver_data_message(const uint8_t* tlv, size_t carried, bool complet
   return true;
 }
 
-void raise_thread_priority() {
+void RaiseThreadPriority() {
   // Failure (an unprivileged process) leaves the thread at normal priority.
   pid_t tid = ::gettid();
   int now = ::getpriority(PRIO_PROCESS, id_t(tid));

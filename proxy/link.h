@@ -21,7 +21,7 @@ namespace ferry {
 struct Reply {
   int32_t code;
   size_t carried;
-  bool in_step;
+  bool inStep;
 };
 
 inline constexpr int32_t kNotConnected = -1;
@@ -37,7 +37,7 @@ inline constexpr int32_t kBadArgument = -6;
 //           read returns at once; the receive threads end after the packet
 //           they are on; an open does not reuse the link.
 //   Ending  the threads must end now: their waits are woken and they leave
-//           without finishing a packet. Set only by end_threads.
+//           without finishing a packet. Set only by EndThreads.
 enum class LinkState { Live, Failed, Ending };
 
 class Link {
@@ -49,54 +49,54 @@ class Link {
 
   // Puts a whole packet on the link: the bytes sent, or 0 or a negative
   // code when nothing could be sent.
-  virtual int32_t send_packet(const uint8_t* data, size_t n) = 0;
+  virtual int32_t SendPacket(const uint8_t* data, size_t n) = 0;
   // Reads the next reply into buffer, from its command type on, within the
   // reply limit for header and body together. A failed link reads nothing.
-  virtual Reply read_reply(uint8_t* buffer, size_t capacity) = 0;
+  virtual Reply ReadReply(uint8_t* buffer, size_t capacity) = 0;
   // Forgets a reply that came before the request now being sent, so that
   // it cannot be taken for that request's answer.
-  virtual void discard_stale_reply() {}
+  virtual void DiscardStaleReply() {}
   // Starts the receive threads unless they already exist.
-  virtual void start_threads() = 0;
-  // Waits for the target's acknowledgement of the device open; reply_area
+  virtual void StartThreads() = 0;
+  // Waits for the target's acknowledgement of the device open; replyArea
   // may be used to read it.
-  virtual bool await_open_ack(uint8_t* reply_area, size_t capacity) = 0;
+  virtual bool AwaitOpenAck(uint8_t* replyArea, size_t capacity) = 0;
   // Ends the connections as the peer sees them; descriptors are closed
   // only once the threads are gone.
-  virtual void close_connections() {}
+  virtual void CloseConnections() {}
   // True when this link is a live one to the peer that text and number
   // name, so that an open can keep it.
-  virtual bool reusable_for(const std::string& text, uint32_t number) const;
+  virtual bool ReusableFor(const std::string& text, uint32_t number) const;
 
   // The state changes (see LinkState).
-  void mark_live() { state_.store(LinkState::Live); }
-  void mark_failed();
+  void MarkLive() { state_.store(LinkState::Live); }
+  void MarkFailed();
   // Tells every thread of the link to end and wakes it, without waiting.
-  void end_threads();
-  // end_threads, then waits for them.
-  void stop_threads();
-  // end_threads, then waits at most `limit` (see LinkThreads::join_within).
+  void EndThreads();
+  // EndThreads, then waits for them.
+  void StopThreads();
+  // EndThreads, then waits at most `limit` (see LinkThreads::JoinWithin).
   // For the end of the process only.
-  bool stop_threads_within(Millis limit) {
-    end_threads();
-    return threads_.join_within(limit);
+  bool StopThreadsWithin(Millis limit) {
+    EndThreads();
+    return threads_.JoinWithin(limit);
   }
-  bool on_own_thread() const { return threads_.contains_caller(); }
+  bool OnOwnThread() const { return threads_.ContainsCaller(); }
 
  protected:
-  bool failed() const { return state_.load() != LinkState::Live; }
-  bool ending() const { return state_.load() == LinkState::Ending; }
+  bool Failed() const { return state_.load() != LinkState::Live; }
+  bool Ending() const { return state_.load() == LinkState::Ending; }
   // Lets threads blocked elsewhere than on the wake signal go (a queue).
-  virtual void wake_threads() {}
+  virtual void WakeThreads() {}
   // Hands a data message (a TLV packet of `carried` bytes, from its command
   // type on) to the registered callback. A message that did not arrive
   // whole, or that claims more payload than it carried, is dropped rather
   // than delivered cut short. False only when a whole message finds no
   // callback registered.
-  bool deliver_data_message(const uint8_t* tlv, size_t carried, bool complete);
+  bool DeliverDataMessage(const uint8_t* tlv, size_t carried, bool complete);
 
   std::atomic<FerryCallback>& callback_;
-  WakeSignal wake_;  // raised by end_threads; the threads poll it
+  WakeSignal wake_;  // raised by EndThreads; the threads poll it
   LinkThreads threads_;
 
  private:
@@ -104,6 +104,6 @@ class Link {
 };
 
 // Raises the calling thread's priority above normal where permitted.
-void raise_thread_priority();
+void RaiseThreadPriority();
 
 }  // namespace ferry

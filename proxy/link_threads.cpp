@@ -2,7 +2,7 @@
 
 namespace ferry {
 
-void LinkThreads::start(std::function<void()> body) {
+void LinkThreads::Start(std::function<void()> body) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++running_;
@@ -17,28 +17,28 @@ void LinkThreads::start(std::function<void()> body) {
   });
 }
 
-bool LinkThreads::contains_caller() const {
+bool LinkThreads::ContainsCaller() const {
   for (const std::thread& t : threads_) {
     if (t.get_id() == std::this_thread::get_id()) return true;
   }
   return false;
 }
 
-void LinkThreads::join() {
+void LinkThreads::Join() {
   for (std::thread& t : threads_) {
     if (t.joinable()) t.join();
   }
   threads_.clear();
 }
 
-bool LinkThreads::join_within(Millis limit) {
+bool LinkThreads::JoinWithin(Millis limit) {
   bool ended;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     ended = ended_.wait_for(lock, limit, [this] { return running_ == 0; });
   }
   if (ended) {
-    join();
+    Join();
     return true;
   }
   for (std::thread& t : threads_) t.detach();

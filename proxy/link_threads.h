@@ -15,22 +15,22 @@ namespace ferry {
 class LinkThreads {
  public:
   LinkThreads() = default;
-  ~LinkThreads() { join(); }
+  ~LinkThreads() { Join(); }
   LinkThreads(const LinkThreads&) = delete;
   LinkThreads& operator=(const LinkThreads&) = delete;
 
   // Runs body on a new thread of the link.
-  void start(std::function<void()> body);
-  bool empty() const { return threads_.empty(); }
+  void Start(std::function<void()> body);
+  bool Empty() const { return threads_.empty(); }
   // True when called from one of the link's threads, which must not wait
   // for itself.
-  bool contains_caller() const;
+  bool ContainsCaller() const;
   // Waits for every thread to end; they must have been told to.
-  void join();
+  void Join();
   // Waits at most `limit` for every thread to end, then joins them, or lets
   // go of them all if one is still running (a thread held up in the host's
   // callback must not hold up the end of the process). True when all ended.
-  bool join_within(Millis limit);
+  bool JoinWithin(Millis limit);
 
  private:
   std::vector<std::thread> threads_;

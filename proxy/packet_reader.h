@@ -26,12 +26,12 @@ struct PacketInfo {
 
 // Reads the body of a packet whose header said `length`, until it is in,
 // the deadline passes or the stream ends.
-ReadStatus read_body(FdReader& reader, uint8_t* buffer, size_t capacity, uint32_t length,
+ReadStatus ReadBody(FdReader& reader, uint8_t* buffer, size_t capacity, uint32_t length,
                      const Deadline& deadline, PacketInfo& info);
 
 // A packet from the notification connection. A wrong signature prints the
 // diagnostic and consumes just the 8 header bytes.
-PacketResult read_stream_packet(FdReader& reader, uint8_t* buffer, size_t capacity,
+PacketResult ReadStreamPacket(FdReader& reader, uint8_t* buffer, size_t capacity,
                                 PacketInfo& info);
 
 }  // namespace ferry

@@ -17,55 +17,55 @@ SerialFramer::SerialFramer(size_t capacity)
 
 // The signature has no prefix that is also its suffix, so after a mismatch
 // the only place a new one can start is the mismatching byte itself.
-void SerialFramer::hunt(uint8_t byte) {
+void SerialFramer::Hunt(uint8_t byte) {
   if (byte == kSignatureBytes[matched_]) {
     if (++matched_ == sizeof kSignatureBytes) {
       matched_ = 0;
       state_ = State::Length;
-      length_got_ = 0;
+      lengthGot_ = 0;
     }
     return;
   }
   matched_ = byte == kSignatureBytes[0] ? 1 : 0;
 }
 
-bool SerialFramer::finish(const Sink& sink) {
+bool SerialFramer::Finish(const Sink& sink) {
   state_ = State::Hunting;
   size_t carried = std::min<size_t>(length_, capacity_);
   return sink(FramedPacket{body_.get(), carried, length_, length_ <= capacity_});
 }
 
-bool SerialFramer::feed(const uint8_t* data, size_t n, const Sink& sink) {
+bool SerialFramer::Feed(const uint8_t* data, size_t n, const Sink& sink) {
   size_t i = 0;
   while (i < n) {
     switch (state_) {
       case State::Hunting:
-        hunt(data[i++]);
+        Hunt(data[i++]);
         break;
       case State::Length:
-        length_bytes_[length_got_++] = data[i++];
-        if (length_got_ < sizeof length_bytes_) break;
-        length_ = get_u32(length_bytes_);
+        lengthBytes_[lengthGot_++] = data[i++];
+        if (lengthGot_ < sizeof lengthBytes_) break;
+        length_ = GetU32(lengthBytes_);
         if (length_ > kMaxPacketLength) {
           // Not a header after all: its length bytes may hold the start
           // of the real one.
           state_ = State::Hunting;
-          for (uint8_t b : length_bytes_) hunt(b);
+          for (uint8_t b : lengthBytes_) Hunt(b);
           break;
         }
         state_ = State::Body;
-        body_got_ = 0;
-        if (length_ == 0 && !finish(sink)) return false;
+        bodyGot_ = 0;
+        if (length_ == 0 && !Finish(sink)) return false;
         break;
       case State::Body: {
-        size_t take = std::min<size_t>(n - i, length_ - body_got_);
-        if (body_got_ < capacity_) {
-          size_t keep = std::min(take, capacity_ - body_got_);
-          std::memcpy(body_.get() + body_got_, data + i, keep);
+        size_t take = std::min<size_t>(n - i, length_ - bodyGot_);
+        if (bodyGot_ < capacity_) {
+          size_t keep = std::min(take, capacity_ - bodyGot_);
+          std::memcpy(body_.get() + bodyGot_, data + i, keep);
         }
-        body_got_ += take;
+        bodyGot_ += take;
         i += take;
-        if (body_got_ == length_ && !finish(sink)) return false;
+        if (bodyGot_ == length_ && !Finish(sink)) return false;
         break;
       }
     }
@@ -73,7 +73,7 @@ bool SerialFramer::feed(const uint8_t* data, size_t n, const Sink& sink) {
   return true;
 }
 
-void SerialFramer::line_quiet() {
+void SerialFramer::LineQuiet() {
   state_ = State::Hunting;
   matched_ = 0;
 }

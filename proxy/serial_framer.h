@@ -41,27 +41,27 @@ class SerialFramer {
 
   // Takes the next bytes off the line. False when the sink stopped it (the
   // bytes after that packet are not taken).
-  bool feed(const uint8_t* data, size_t n, const Sink& sink);
+  bool Feed(const uint8_t* data, size_t n, const Sink& sink);
   // The line has been quiet for the gap: a packet under way is dropped.
-  void line_quiet();
+  void LineQuiet();
   // True while bytes are held that a quiet line would throw away (a part
   // of a signature, a header or a body): only then does quiet matter.
-  bool mid_packet() const { return state_ != State::Hunting || matched_ > 0; }
+  bool MidPacket() const { return state_ != State::Hunting || matched_ > 0; }
 
  private:
   enum class State { Hunting, Length, Body };
 
-  void hunt(uint8_t byte);
-  bool finish(const Sink& sink);
+  void Hunt(uint8_t byte);
+  bool Finish(const Sink& sink);
 
   size_t capacity_;
   std::unique_ptr<uint8_t[]> body_;
   State state_ = State::Hunting;
   size_t matched_ = 0;  // signature bytes matched so far
-  uint8_t length_bytes_[4] = {};
-  size_t length_got_ = 0;
+  uint8_t lengthBytes_[4] = {};
+  size_t lengthGot_ = 0;
   uint32_t length_ = 0;
-  size_t body_got_ = 0;
+  size_t bodyGot_ = 0;
 };
 
 }  // namespace ferry

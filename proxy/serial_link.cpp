@@ -10,25 +10,25 @@
 
 namespace ferry {
 
-SerialLink::~SerialLink() { stop_threads(); }
+SerialLink::~SerialLink() { StopThreads(); }
 
-int SerialLink::open(const std::string& name, uint32_t baud) {
-  int result = open_serial_port(name, baud, port_);
-  if (result == kSerialOpened) reader_ = std::make_unique<FdReader>(port_.get(), wake_.fd());
+int SerialLink::Open(const std::string& name, uint32_t baud) {
+  int result = OpenSerialPort(name, baud, port_);
+  if (result == kSerialOpened) reader_ = std::make_unique<FdReader>(port_.Get(), wake_.Fd());
   return result;
 }
 
-int32_t SerialLink::send_packet(const uint8_t* data, size_t n) {
-  if (!port_.valid()) return 0;
-  WriteResult w = write_fully(port_.get(), data, n, false, current_limits().send_stall);
+int32_t SerialLink::SendPacket(const uint8_t* data, size_t n) {
+  if (!port_.Valid()) return 0;
+  WriteResult w = WriteFully(port_.Get(), data, n, false, CurrentLimits().sendStall);
   return w.failed ? 0 : int32_t(w.sent);
 }
 
-Reply SerialLink::read_reply(uint8_t* buffer, size_t capacity) {
-  if (failed()) return {kNotConnected, 0, true};
+Reply SerialLink::ReadReply(uint8_t* buffer, size_t capacity) {
+  if (Failed()) return {kNotConnected, 0, true};
   std::vector<uint8_t> stored;
   bool complete = false;
-  if (!reply_.take(current_limits().reply, stored, complete)) return {kReceiveFailed, 0, false};
+  if (!reply_.Take(CurrentLimits().reply, stored, complete)) return {kReceiveFailed, 0, false};
   size_t take = std::min(stored.size(), capacity);
   if (take > 0) std::memcpy(buffer, stored.data(), take);
   // The whole packet has left the line either way, so the link is in step.
@@ -36,76 +36,76 @@ Reply SerialLink::read_reply(uint8_t* buffer, size_t capacity) {
   return {int32_t(stored.size()), take, true};
 }
 
-void SerialLink::start_threads() {
-  if (!threads_.empty()) return;
-  threads_.start([this] { reader_loop(); });
-  threads_.start([this] { dispatch_loop(); });
+void SerialLink::StartThreads() {
+  if (!threads_.Empty()) return;
+  threads_.Start([this] { ReaderLoop(); });
+  threads_.Start([this] { DispatchLoop(); });
 }
 
-bool SerialLink::await_open_ack(uint8_t*, size_t) {
-  return device_open_.wait_for(current_limits().open_ack);
+bool SerialLink::AwaitOpenAck(uint8_t*, size_t) {
+  return deviceOpen_.WaitFor(CurrentLimits().openAck);
 }
 
-void SerialLink::reader_loop() {
-  raise_thread_priority();
-  const Millis quiet = current_limits().serial_quiet;
+void SerialLink::ReaderLoop() {
+  RaiseThreadPriority();
+  const Millis quiet = CurrentLimits().serialQuiet;
   SerialFramer framer(kThreadBufferSize);
-  SerialFramer::Sink queue_packet = [this](const FramedPacket& p) {
+  SerialFramer::Sink queuePacket = [this](const FramedPacket& p) {
     QueuedPacket packet{std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete};
-    return queue_.push(std::move(packet));
+    return queue_.Push(std::move(packet));
   };
   std::vector<uint8_t> chunk(kThreadBufferSize);
-  Clock::time_point last_byte{};
-  while (!ending()) {
+  Clock::time_point lastByte{};
+  while (!Ending()) {
     // Only a packet under way has a quiet gap to watch for; otherwise the
     // reader sleeps until a byte comes or the link stops.
-    Deadline wait = framer.mid_packet() ? Deadline::at(last_byte + quiet) : Deadline::never();
+    Deadline wait = framer.MidPacket() ? Deadline::At(lastByte + quiet) : Deadline::Never();
     size_t got = 0;
-    ReadStatus st = reader_->read_some(chunk.data(), chunk.size(), wait, got);
+    ReadStatus st = reader_->ReadSome(chunk.data(), chunk.size(), wait, got);
     if (st == ReadStatus::Complete) {
-      last_byte = Clock::now();
-      if (!framer.feed(chunk.data(), got, queue_packet)) return;
+      lastByte = Clock::now();
+      if (!framer.Feed(chunk.data(), got, queuePacket)) return;
     } else if (st == ReadStatus::TimedOut) {
-      framer.line_quiet();
+      framer.LineQuiet();
     } else if (st == ReadStatus::Woken) {
       return;
     } else {
       // The line failed; reading again would only spin.
-      wait_for_wake(wake_.fd());
+      WaitForWake(wake_.Fd());
       return;
     }
   }
 }
 
-void SerialLink::dispatch_loop() {
-  raise_thread_priority();
-  if (failed()) return;
-  while (!ending()) {
-    std::optional<QueuedPacket> packet = queue_.pop();
-    if (!packet || ending()) return;
-    dispatch(*packet);
-    if (failed()) return;
+void SerialLink::DispatchLoop() {
+  RaiseThreadPriority();
+  if (Failed()) return;
+  while (!Ending()) {
+    std::optional<QueuedPacket> packet = queue_.Pop();
+    if (!packet || Ending()) return;
+    Dispatch(*packet);
+    if (Failed()) return;
   }
 }
 
-void SerialLink::dispatch(const QueuedPacket& packet) {
+void SerialLink::Dispatch(const QueuedPacket& packet) {
   const std::vector<uint8_t>& bytes = packet.bytes;
   if (bytes.size() < 2) return;
   // A packet too short for its payload length is still a reply, with no payload.
-  size_t n = bytes.size() >= kTlvHeaderSize ? get_u16(bytes.data() + 2) : 0;
-  switch (get_u16(bytes.data())) {
+  size_t n = bytes.size() >= kTlvHeaderSize ? GetU16(bytes.data() + 2) : 0;
+  switch (GetU16(bytes.data())) {
     case kCmdReadMemory: {
       // Kept apart from the packets that follow until a read takes it.
       size_t keep = std::min(n + kTlvHeaderSize + 1, bytes.size());
-      reply_.put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep)), packet.complete);
+      reply_.Put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep)), packet.complete);
       break;
     }
     case kCmdDataMessage:
       // With no callback registered the message is simply not delivered.
-      deliver_data_message(bytes.data(), bytes.size(), packet.complete);
+      DeliverDataMessage(bytes.data(), bytes.size(), packet.complete);
       break;
     case kCmdDeviceOpen:
-      device_open_.set();
+      deviceOpen_.Set();
       break;
     default:
       break;

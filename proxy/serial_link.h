@@ -18,14 +18,14 @@ class SerialLink final : public Link {
   explicit SerialLink(std::atomic<FerryCallback>& callback) : Link(callback) {}
   ~SerialLink() override;
 
-  // One of the codes of open_serial_port.
-  int open(const std::string& name, uint32_t baud);
+  // One of the codes of OpenSerialPort.
+  int Open(const std::string& name, uint32_t baud);
 
-  int32_t send_packet(const uint8_t* data, size_t n) override;
-  Reply read_reply(uint8_t* buffer, size_t capacity) override;
-  void discard_stale_reply() override { reply_.clear(); }
-  void start_threads() override;
-  bool await_open_ack(uint8_t* reply_area, size_t capacity) override;
+  int32_t SendPacket(const uint8_t* data, size_t n) override;
+  Reply ReadReply(uint8_t* buffer, size_t capacity) override;
+  void DiscardStaleReply() override { reply_.Clear(); }
+  void StartThreads() override;
+  bool AwaitOpenAck(uint8_t* replyArea, size_t capacity) override;
 
  private:
   struct QueuedPacket {
@@ -33,16 +33,16 @@ class SerialLink final : public Link {
     bool complete;
   };
 
-  void wake_threads() override { queue_.close(); }
-  void reader_loop();
-  void dispatch_loop();
-  void dispatch(const QueuedPacket& packet);
+  void WakeThreads() override { queue_.Close(); }
+  void ReaderLoop();
+  void DispatchLoop();
+  void Dispatch(const QueuedPacket& packet);
 
   UniqueFd port_;
   std::unique_ptr<FdReader> reader_;
   BlockingQueue<QueuedPacket> queue_{32};
   ReplySlot reply_;    // the remote memory read reply, until a read takes it
-  Event device_open_;  // the device-open acknowledgement arrived
+  Event deviceOpen_;  // the device-open acknowledgement arrived
 };
 
 }  // namespace ferry

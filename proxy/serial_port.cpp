@@ -21,7 +21,7 @@ constexpr BaudEntry kBaudRates[] = {
     {3000000, B3000000}, {4000000, B4000000},
 };
 
-bool speed_code(uint32_t rate, speed_t& code) {
+bool SpeedCode(uint32_t rate, speed_t& code) {
   for (const BaudEntry& e : kBaudRates) {
     if (e.rate == rate) {
       code = e.code;
@@ -33,15 +33,15 @@ bool speed_code(uint32_t rate, speed_t& code) {
 
 }  // namespace
 
-int open_serial_port(const std::string& name, uint32_t baud, UniqueFd& port) {
+int OpenSerialPort(const std::string& name, uint32_t baud, UniqueFd& port) {
   UniqueFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return kSerialSetupFailed;
-  ::ioctl(fd.get(), TIOCEXCL);  // the port is not shared; refused for ptys, which is fine
+  if (!fd.Valid()) return kSerialSetupFailed;
+  ::ioctl(fd.Get(), TIOCEXCL);  // the port is not shared; refused for ptys, which is fine
 
   termios tio{};
-  if (::tcgetattr(fd.get(), &tio) != 0) return kSerialSetupFailed;
+  if (::tcgetattr(fd.Get(), &tio) != 0) return kSerialSetupFailed;
   speed_t code = 0;
-  if (!speed_code(baud, code)) return kSerialSetupFailed;
+  if (!SpeedCode(baud, code)) return kSerialSetupFailed;
 
   // Binary: no byte is translated, echoed or taken as a control or
   // XON/XOFF character, since packets may contain any value.
@@ -55,12 +55,12 @@ int open_serial_port(const std::string& name, uint32_t baud, UniqueFd& port) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 5;
   if (::cfsetispeed(&tio, code) != 0 || ::cfsetospeed(&tio, code) != 0) return kSerialSetupFailed;
-  if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) return kSerialSetupFailed;
+  if (::tcsetattr(fd.Get(), TCSANOW, &tio) != 0) return kSerialSetupFailed;
 
   int lines = TIOCM_DTR | TIOCM_RTS;
-  ::ioctl(fd.get(), TIOCMBIC, &lines);  // a pty has no modem lines
+  ::ioctl(fd.Get(), TIOCMBIC, &lines);  // a pty has no modem lines
 
-  if (::tcflush(fd.get(), TCOFLUSH) != 0 || ::tcflush(fd.get(), TCIFLUSH) != 0) {
+  if (::tcflush(fd.Get(), TCOFLUSH) != 0 || ::tcflush(fd.Get(), TCIFLUSH) != 0) {
     return kSerialPurgeFailed;
   }
   port = std::move(fd);

@@ -16,6 +16,6 @@ inline constexpr int kSerialPurgeFailed = -2;  // queues or purges
 // at the given baud rate and discards anything queued either way. Parity
 // and stop bits stay as the driver reports them. Returns kSerialOpened
 // with `port` set, or the code of the step that failed.
-int open_serial_port(const std::string& name, uint32_t baud, UniqueFd& port);
+int OpenSerialPort(const std::string& name, uint32_t baud, UniqueFd& port);
 
 }  // namespace ferry

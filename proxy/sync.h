@@ -16,14 +16,14 @@ namespace ferry {
 // wait takes it.
 class Event {
  public:
-  void set() {
+  void Set() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       signalled_ = true;
     }
     cv_.notify_one();
   }
-  bool wait_for(std::chrono::milliseconds timeout) {
+  bool WaitFor(std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!cv_.wait_for(lock, timeout, [this] { return signalled_; })) return false;
     signalled_ = false;
@@ -41,7 +41,7 @@ class Event {
 // that timed out cannot make a later one return at once.
 class ReplySlot {
  public:
-  void put(std::vector<uint8_t> bytes, bool complete) {
+  void Put(std::vector<uint8_t> bytes, bool complete) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       bytes_ = std::move(bytes);
@@ -51,7 +51,7 @@ class ReplySlot {
     cv_.notify_one();
   }
   // False when no reply was stored within the timeout.
-  bool take(std::chrono::milliseconds timeout, std::vector<uint8_t>& bytes, bool& complete) {
+  bool Take(std::chrono::milliseconds timeout, std::vector<uint8_t>& bytes, bool& complete) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!cv_.wait_for(lock, timeout, [this] { return stored_; })) return false;
     bytes = std::move(bytes_);
@@ -60,7 +60,7 @@ class ReplySlot {
     stored_ = false;
     return true;
   }
-  void clear() {
+  void Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     bytes_.clear();
     stored_ = false;
@@ -81,40 +81,40 @@ class BlockingQueue {
  public:
   explicit BlockingQueue(size_t limit) : limit_(limit) {}
 
-  bool push(T&& item) {
+  bool Push(T&& item) {
     std::unique_lock<std::mutex> lock(mutex_);
-    not_full_.wait(lock, [this] { return closed_ || items_.size() < limit_; });
+    notFull_.wait(lock, [this] { return closed_ || items_.size() < limit_; });
     if (closed_) return false;
     items_.push_back(std::move(item));
     lock.unlock();
-    not_empty_.notify_one();
+    notEmpty_.notify_one();
     return true;
   }
 
-  std::optional<T> pop() {
+  std::optional<T> Pop() {
     std::unique_lock<std::mutex> lock(mutex_);
-    not_empty_.wait(lock, [this] { return closed_ || !items_.empty(); });
+    notEmpty_.wait(lock, [this] { return closed_ || !items_.empty(); });
     if (closed_) return std::nullopt;
     T item = std::move(items_.front());
     items_.pop_front();
     lock.unlock();
-    not_full_.notify_one();
+    notFull_.notify_one();
     return item;
   }
 
-  void close() {
+  void Close() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       closed_ = true;
     }
-    not_full_.notify_all();
-    not_empty_.notify_all();
+    notFull_.notify_all();
+    notEmpty_.notify_all();
   }
 
  private:
   std::mutex mutex_;
-  std::condition_variable not_full_;
-  std::condition_variable not_empty_;
+  std::condition_variable notFull_;
+  std::condition_variable notEmpty_;
   std::deque<T> items_;
   size_t limit_;
   bool closed_ = false;

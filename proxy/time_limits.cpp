@@ -9,12 +9,12 @@ std::mutex limits_mutex;
 Limits limits_in_force;
 }  // namespace
 
-Limits current_limits() {
+Limits CurrentLimits() {
   std::lock_guard<std::mutex> lock(limits_mutex);
   return limits_in_force;
 }
 
-void set_limits(const Limits& limits) {
+void SetLimits(const Limits& limits) {
   std::lock_guard<std::mutex> lock(limits_mutex);
   limits_in_force = limits;
 }

@@ -11,16 +11,16 @@ using Millis = std::chrono::milliseconds;
 
 struct Limits {
   Millis reply{10000};         // a whole reply, header and body together
-  Millis send_stall{10000};    // a send that makes no progress
+  Millis sendStall{10000};    // a send that makes no progress
   Millis connect{10000};       // each TCP connection
-  Millis open_ack{5000};       // the serial device-open acknowledgement
-  Millis serial_quiet{500};    // no byte for this long ends a serial packet
+  Millis openAck{5000};       // the serial device-open acknowledgement
+  Millis serialQuiet{500};    // no byte for this long ends a serial packet
 };
 
 // The limits in force. Read once per wait, so a change applies to the
 // waits that start after it.
-Limits current_limits();
+Limits CurrentLimits();
 // For tests only: replaces the limits (Limits{} restores the defaults).
-void set_limits(const Limits& limits);
+void SetLimits(const Limits& limits);
 
 }  // namespace ferry

@@ -12,7 +12,7 @@
 
 namespace ferry {
 
-int Deadline::poll_timeout() const {
+int Deadline::PollTimeout() const {
   if (!bounded_) return -1;
   auto left = at_ - Clock::now();
   if (left <= Clock::duration::zero()) return 0;
@@ -22,27 +22,27 @@ int Deadline::poll_timeout() const {
 
 WakeSignal::WakeSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-void WakeSignal::raise() {
+void WakeSignal::Raise() {
   uint64_t one = 1;
   // The counter only needs to be non-zero; a failed write means it already is.
-  [[maybe_unused]] ssize_t r = ::write(fd_.get(), &one, sizeof one);
+  [[maybe_unused]] ssize_t r = ::write(fd_.Get(), &one, sizeof one);
 }
 
-void wait_for_wake(int wake_fd) {
-  pollfd p{wake_fd, POLLIN, 0};
+void WaitForWake(int wakeFd) {
+  pollfd p{wakeFd, POLLIN, 0};
   while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
   }
 }
 
-bool set_nonblocking(int fd) {
+bool SetNonblocking(int fd) {
   int flags = ::fcntl(fd, F_GETFL);
   return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-FdReader::FdReader(int fd, int wake_fd)
-    : fd_(fd), wake_fd_(wake_fd), buffer_(std::make_unique<uint8_t[]>(kBufferSize)) {}
+FdReader::FdReader(int fd, int wakeFd)
+    : fd_(fd), wakeFd_(wakeFd), buffer_(std::make_unique<uint8_t[]>(kBufferSize)) {}
 
-ReadStatus FdReader::fill(const Deadline& deadline) {
+ReadStatus FdReader::Fill(const Deadline& deadline) {
   begin_ = end_ = 0;
   for (;;) {
     ssize_t r = ::read(fd_, buffer_.get(), kBufferSize);
@@ -55,9 +55,9 @@ ReadStatus FdReader::fill(const Deadline& deadline) {
     if (errno == EIO) return ReadStatus::Closed;  // a serial line whose far end went away
     if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadStatus::Failed;
 
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-    nfds_t count = wake_fd_ >= 0 ? 2 : 1;
-    int p = ::poll(fds, count, deadline.poll_timeout());
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    nfds_t count = wakeFd_ >= 0 ? 2 : 1;
+    int p = ::poll(fds, count, deadline.PollTimeout());
     if (p < 0) {
       if (errno == EINTR) continue;
       return ReadStatus::Failed;
@@ -68,11 +68,11 @@ ReadStatus FdReader::fill(const Deadline& deadline) {
   }
 }
 
-ReadStatus FdReader::read(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got) {
+ReadStatus FdReader::Read(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got) {
   got = 0;
   while (got < n) {
     if (begin_ == end_) {
-      ReadStatus st = fill(deadline);
+      ReadStatus st = Fill(deadline);
       if (st != ReadStatus::Complete) return st;
     }
     size_t take = std::min(n - got, end_ - begin_);
@@ -83,11 +83,11 @@ ReadStatus FdReader::read(uint8_t* dst, size_t n, const Deadline& deadline, size
   return ReadStatus::Complete;
 }
 
-ReadStatus FdReader::read_some(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got) {
+ReadStatus FdReader::ReadSome(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got) {
   got = 0;
   if (n == 0) return ReadStatus::Complete;
   if (begin_ == end_) {
-    ReadStatus st = fill(deadline);
+    ReadStatus st = Fill(deadline);
     if (st != ReadStatus::Complete) return st;
   }
   got = std::min(n, end_ - begin_);
@@ -96,22 +96,22 @@ ReadStatus FdReader::read_some(uint8_t* dst, size_t n, const Deadline& deadline,
   return ReadStatus::Complete;
 }
 
-WriteResult write_fully(int fd, const uint8_t* data, size_t n, bool is_socket, Millis stall) {
+WriteResult WriteFully(int fd, const uint8_t* data, size_t n, bool isSocket, Millis stall) {
   size_t sent = 0;
-  Deadline deadline = Deadline::after(stall);
+  Deadline deadline = Deadline::After(stall);
   while (sent < n) {
-    ssize_t r = is_socket ? ::send(fd, data + sent, n - sent, MSG_NOSIGNAL)
+    ssize_t r = isSocket ? ::send(fd, data + sent, n - sent, MSG_NOSIGNAL)
                           : ::write(fd, data + sent, n - sent);
     if (r > 0) {
       sent += size_t(r);
-      deadline = Deadline::after(stall);  // progress renews the budget
+      deadline = Deadline::After(stall);  // progress renews the budget
       continue;
     }
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {sent, true};
 
     pollfd p{fd, POLLOUT, 0};
-    int pr = ::poll(&p, 1, deadline.poll_timeout());
+    int pr = ::poll(&p, 1, deadline.PollTimeout());
     if (pr == 0) return {sent, false};
     if (pr < 0 && errno != EINTR) return {sent, true};
   }

@@ -18,16 +18,16 @@ using Millis = std::chrono::milliseconds;
 // The time after which a wait gives up; unbounded when made by never().
 class Deadline {
  public:
-  static Deadline never() { return Deadline(); }
-  static Deadline after(Millis span) { return at(Clock::now() + span); }
-  static Deadline at(Clock::time_point when) {
+  static Deadline Never() { return Deadline(); }
+  static Deadline After(Millis span) { return At(Clock::now() + span); }
+  static Deadline At(Clock::time_point when) {
     Deadline d;
     d.bounded_ = true;
     d.at_ = when;
     return d;
   }
   // Milliseconds left, rounded up, as poll() takes them (-1: no limit).
-  int poll_timeout() const;
+  int PollTimeout() const;
 
  private:
   bool bounded_ = false;
@@ -41,35 +41,35 @@ enum class ReadStatus { Complete, TimedOut, Closed, Failed, Woken };
 class WakeSignal {
  public:
   WakeSignal();
-  void raise();
-  int fd() const { return fd_.get(); }
+  void Raise();
+  int Fd() const { return fd_.Get(); }
 
  private:
   UniqueFd fd_;
 };
 
-// Blocks until the wake signal behind wake_fd is raised.
-void wait_for_wake(int wake_fd);
+// Blocks until the wake signal behind wakeFd is raised.
+void WaitForWake(int wakeFd);
 
 // Reads a non-blocking descriptor through a buffer, so that many small
 // packets cost one system call. A wake descriptor of -1 is never polled.
 class FdReader {
  public:
-  FdReader(int fd, int wake_fd);
+  FdReader(int fd, int wakeFd);
 
   // Collects n bytes into dst (discards them when dst is null). Returns
   // Complete when all arrived; otherwise got tells how many did.
-  ReadStatus read(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got);
+  ReadStatus Read(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got);
   // Takes whatever has arrived, at most n bytes, waiting for the first
   // one until the deadline. Complete means got > 0.
-  ReadStatus read_some(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got);
+  ReadStatus ReadSome(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got);
 
  private:
-  ReadStatus fill(const Deadline& deadline);
+  ReadStatus Fill(const Deadline& deadline);
 
   static constexpr size_t kBufferSize = 16384;
   int fd_;
-  int wake_fd_;
+  int wakeFd_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t begin_ = 0;
   size_t end_ = 0;
@@ -84,8 +84,8 @@ struct WriteResult {
 // failed = false when the peer takes nothing for `stall`, and with
 // failed = true on an error. Sockets are written with MSG_NOSIGNAL so a
 // dead peer never raises SIGPIPE.
-WriteResult write_fully(int fd, const uint8_t* data, size_t n, bool is_socket, Millis stall);
+WriteResult WriteFully(int fd, const uint8_t* data, size_t n, bool isSocket, Millis stall);
 
-bool set_nonblocking(int fd);
+bool SetNonblocking(int fd);
 
 }  // namespace ferry

@@ -3,7 +3,7 @@
 
 #include "ferrylink.h"
 
-static int32_t on_message(int32_t reserved, const uint8_t *payload, int32_t length) {
+static int32_t OnMessage(int32_t reserved, const uint8_t *payload, int32_t length) {
   (void)reserved;
   (void)payload;
   (void)length;
@@ -13,7 +13,7 @@ static int32_t on_message(int32_t reserved, const uint8_t *payload, int32_t leng
 int main(void) {
   FerryOpenRecord record = {0};
   if (sizeof record != 133) return 1;
-  if (RegisterCallbackForProxy(on_message) != -1) return 2; /* the port is not open */
+  if (RegisterCallbackForProxy(OnMessage) != -1) return 2; /* the port is not open */
   CloseCommunicationPort();
   record.transport = 3;
   if (OpenCommunicatonPort(&record) != -1) return 3;

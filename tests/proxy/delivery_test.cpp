@@ -8,25 +8,25 @@ namespace {
 using docksim::Channel;
 
 TEST_P(BothTest, DataMessagesReachTheCallbackOnTheReceiveThread) {
-  open_ok();
-  sim_->send_data_message({});  // a 13-byte packet: the callback gets length 0
+  OpenOk();
+  sim_->SendDataMessage({});  // a 13-byte packet: the callback gets length 0
   Bytes message(1000);
   for (size_t i = 0; i < message.size(); ++i) message[i] = uint8_t(i * 7);
-  sim_->send_data_message(message);
+  sim_->SendDataMessage(message);
 
   // One written a few bytes at a time arrives whole.
-  Bytes pieces = encode_packet(4, {0x0C, 0x00, 0x07, 0x00, 1, 2, 3, 4, 5});
+  Bytes pieces = EncodePacket(4, {0x0C, 0x00, 0x07, 0x00, 1, 2, 3, 4, 5});
   for (size_t at = 0; at < pieces.size(); at += 3) {
-    sim_->send_raw(Channel::Notify, Bytes(pieces.begin() + long(at),
+    sim_->SendRaw(Channel::Notify, Bytes(pieces.begin() + long(at),
                                           pieces.begin() + long(std::min(at + 3, pieces.size()))));
     std::this_thread::sleep_for(3ms);
   }
   // Eight bytes with a wrong signature are dropped; the next header is read on.
-  sim_->send_raw(Channel::Notify, {0xEF, 0xBE, 0xAD, 0xDE, 5, 0, 0, 0});
-  sim_->send_data_message({9, 9});
+  sim_->SendRaw(Channel::Notify, {0xEF, 0xBE, 0xAD, 0xDE, 5, 0, 0, 0});
+  sim_->SendDataMessage({9, 9});
 
-  ASSERT_TRUE(callback_log().wait_for(4));
-  std::vector<Delivery> got = callback_log().items();
+  ASSERT_TRUE(Deliveries().WaitFor(4));
+  std::vector<Delivery> got = Deliveries().Items();
   ASSERT_EQ(got.size(), 4u);
   EXPECT_TRUE(got[0].payload.empty());
   EXPECT_EQ(got[1].payload, message);
@@ -36,14 +36,14 @@ TEST_P(BothTest, DataMessagesReachTheCallbackOnTheReceiveThread) {
 }
 
 TEST_P(BothTest, ReplyLargerThanTheCapacityIsRefusedAndTheStreamStaysInStep) {
-  sim_->set_hostile(docksim::Hostile::Silent);
-  open_ok();
-  sim_->send_raw(Channel::Command, encode_packet(1, {1, 2, 3, 4, 5, 6, 7, 8}));
+  sim_->SetHostile(docksim::Hostile::Silent);
+  OpenOk();
+  sim_->SendRaw(Channel::Command, EncodePacket(1, {1, 2, 3, 4, 5, 6, 7, 8}));
   uint8_t small[6] = {};
   EXPECT_EQ(ReadDataMessage(small, sizeof small), -4);
   EXPECT_EQ(Bytes(small, small + 6), (Bytes{1, 0, 8, 0, 1, 2}));
 
-  sim_->send_raw(Channel::Command, encode_packet(1, {0x42}));
+  sim_->SendRaw(Channel::Command, EncodePacket(1, {0x42}));
   uint8_t buffer[64] = {};
   ASSERT_EQ(ReadDataMessage(buffer, sizeof buffer), 6);
   EXPECT_EQ(Bytes(buffer, buffer + 6), (Bytes{1, 0, 1, 0, 0x42, 0}));
@@ -52,19 +52,19 @@ TEST_P(BothTest, ReplyLargerThanTheCapacityIsRefusedAndTheStreamStaysInStep) {
 }
 
 TEST_F(TcpTest, ReadDataMessageReturnsTheNextPacketOfAnyType) {
-  sim_->set_hostile(docksim::Hostile::Silent);
-  open_ok();
-  sim_->send_raw(Channel::Command, encode_packet(9, {1, 2, 3}));
+  sim_->SetHostile(docksim::Hostile::Silent);
+  OpenOk();
+  sim_->SendRaw(Channel::Command, EncodePacket(9, {1, 2, 3}));
   uint8_t buffer[32] = {};
   ASSERT_EQ(ReadDataMessage(buffer, sizeof buffer), 8);
   EXPECT_EQ(Bytes(buffer, buffer + 8), (Bytes{9, 0, 3, 0, 1, 2, 3, 0}));
 }
 
 TEST_F(SerialTest, ReplyArrivingBeforeTheReadIsReturnedAtOnce) {
-  sim_->set_hostile(docksim::Hostile::Silent);
-  open_ok();
-  sim_->send_raw(Channel::Command, encode_packet(9, {7}));  // not a reply: ignored
-  sim_->send_raw(Channel::Command, encode_packet(1, {0xAB, 0xCD}));
+  sim_->SetHostile(docksim::Hostile::Silent);
+  OpenOk();
+  sim_->SendRaw(Channel::Command, EncodePacket(9, {7}));  // not a reply: ignored
+  sim_->SendRaw(Channel::Command, EncodePacket(1, {0xAB, 0xCD}));
   std::this_thread::sleep_for(100ms);  // the reply is stored, nobody waits yet
   uint8_t buffer[32] = {};
   auto start = std::chrono::steady_clock::now();
@@ -74,52 +74,52 @@ TEST_F(SerialTest, ReplyArrivingBeforeTheReadIsReturnedAtOnce) {
 }
 
 TEST_F(TcpTest, WrongSignaturePrintsOnceAndOtherTypesAreNamed) {
-  open_ok();
+  OpenOk();
   ::testing::internal::CaptureStdout();
-  sim_->send_raw(Channel::Notify, {0x01, 0x02, 0x03, 0x04, 5, 0, 0, 0});
-  sim_->send_raw(Channel::Notify, encode_packet(9, {1}));
-  sim_->send_data_message({4, 4});
-  bool delivered = callback_log().wait_for(1);
+  sim_->SendRaw(Channel::Notify, {0x01, 0x02, 0x03, 0x04, 5, 0, 0, 0});
+  sim_->SendRaw(Channel::Notify, EncodePacket(9, {1}));
+  sim_->SendDataMessage({4, 4});
+  bool delivered = Deliveries().WaitFor(1);
   std::string out = ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(delivered);
   EXPECT_EQ(out,
             "if(stCommandHeader.uiSignature != PACKET_SIGNATURE)"
             "\npTLVFormat_Packet->usCommandType 9\n");
-  EXPECT_EQ(callback_log().items()[0].payload, (Bytes{4, 4}));
+  EXPECT_EQ(Deliveries().Items()[0].payload, (Bytes{4, 4}));
 }
 
 TEST_F(TcpTest, DataMessageWithoutCallbackEndsTheReceiveThread) {
-  size_t before = thread_count();
-  ASSERT_EQ(open(), 1);
-  EXPECT_EQ(thread_count(), before + 1);
-  sim_->send_data_message({1});
-  EXPECT_TRUE(eventually([&] { return thread_count() == before; }));
+  size_t before = ThreadCount();
+  ASSERT_EQ(Open(), 1);
+  EXPECT_EQ(ThreadCount(), before + 1);
+  sim_->SendDataMessage({1});
+  EXPECT_TRUE(Eventually([&] { return ThreadCount() == before; }));
   // Registering later does not bring the thread back; a new open does.
-  ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::callback), 0);
-  sim_->send_data_message({2});
+  ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+  sim_->SendDataMessage({2});
   std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(callback_log().items().empty());
+  EXPECT_TRUE(Deliveries().Items().empty());
   CloseCommunicationPort();
-  open_ok();
-  sim_->send_data_message({3});
-  ASSERT_TRUE(callback_log().wait_for(1));
-  EXPECT_EQ(callback_log().items()[0].payload, Bytes{3});
+  OpenOk();
+  sim_->SendDataMessage({3});
+  ASSERT_TRUE(Deliveries().WaitFor(1));
+  EXPECT_EQ(Deliveries().Items()[0].payload, Bytes{3});
 }
 
 TEST_F(SerialTest, DataMessageWithoutCallbackIsDroppedAndLaterOnesDelivered) {
-  ASSERT_EQ(open(), 1);
-  sim_->send_data_message({1});
-  sim_->send_data_message({2});
+  ASSERT_EQ(Open(), 1);
+  sim_->SendDataMessage({1});
+  sim_->SendDataMessage({2});
   // The reply comes down the same line after them, so once it is back the
   // two messages have been dispatched.
   uint8_t word[4];
   ASSERT_EQ(rdmremote(0, word, 4), 0);
-  ASSERT_EQ(word[0], docksim::DockSim::initial_byte(0));
-  ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::callback), 0);
-  sim_->send_data_message({3});
-  ASSERT_TRUE(callback_log().wait_for(1));
+  ASSERT_EQ(word[0], docksim::DockSim::InitialByte(0));
+  ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+  sim_->SendDataMessage({3});
+  ASSERT_TRUE(Deliveries().WaitFor(1));
   std::this_thread::sleep_for(50ms);
-  std::vector<Delivery> got = callback_log().items();
+  std::vector<Delivery> got = Deliveries().Items();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].payload, Bytes{3});
 }

@@ -28,26 +28,26 @@ using namespace std::chrono_literals;
 // ten. The serial quiet gap keeps its real length, which the framing tests
 // time against.
 inline const ferry::Limits kTestLimits{
-    .reply = 1000ms, .send_stall = 2000ms, .connect = 2000ms, .open_ack = 1000ms,
-    .serial_quiet = 500ms};
+    .reply = 1000ms, .sendStall = 2000ms, .connect = 2000ms, .openAck = 1000ms,
+    .serialQuiet = 500ms};
 
 // Other limits for one test; the test limits come back at the end of scope.
 class ScopedLimits {
  public:
-  explicit ScopedLimits(const ferry::Limits& limits) { ferry::set_limits(limits); }
-  ~ScopedLimits() { ferry::set_limits(kTestLimits); }
+  explicit ScopedLimits(const ferry::Limits& limits) { ferry::SetLimits(limits); }
+  ~ScopedLimits() { ferry::SetLimits(kTestLimits); }
   ScopedLimits(const ScopedLimits&) = delete;
   ScopedLimits& operator=(const ScopedLimits&) = delete;
 };
 
-FerryOpenRecord make_record(uint8_t transport, const std::string& text, uint32_t number);
-int32_t open_tcp(uint16_t base_port);
-int32_t open_serial(const std::string& tty);
+FerryOpenRecord MakeRecord(uint8_t transport, const std::string& text, uint32_t number);
+int32_t OpenTcp(uint16_t basePort);
+int32_t OpenSerial(const std::string& tty);
 
-// encode_packet(type, payload): a whole packet, as the target sends it and
+// EncodePacket(type, payload): a whole packet, as the target sends it and
 // as docksim records a request.
-using ferry::encode_packet;
-Bytes le32(uint32_t a, uint32_t b);
+using ferry::EncodePacket;
+Bytes Le32(uint32_t a, uint32_t b);
 
 struct Delivery {
   Bytes payload;
@@ -58,21 +58,21 @@ struct Delivery {
 // so there is one recorder per process.
 class CallbackLog {
  public:
-  static int32_t callback(int32_t reserved, const uint8_t* payload, int32_t length);
-  void clear();
-  bool wait_for(size_t count, std::chrono::milliseconds timeout = 5s);
-  std::vector<Delivery> items();
+  static int32_t Callback(int32_t reserved, const uint8_t* payload, int32_t length);
+  void Clear();
+  bool WaitFor(size_t count, std::chrono::milliseconds timeout = 5s);
+  std::vector<Delivery> Items();
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Delivery> items_;
 };
-CallbackLog& callback_log();
+CallbackLog& Deliveries();
 
-size_t thread_count();      // entries of /proc/self/task
-size_t descriptor_count();  // entries of /proc/self/fd
-long cpu_ticks();           // user + system clock ticks of the process
+size_t ThreadCount();      // entries of /proc/self/task
+size_t DescriptorCount();  // entries of /proc/self/fd
+long CpuTicks();           // user + system clock ticks of the process
 
 // Sends `packet` as the target's answer once the target has received its
 // `nth` request, from a thread of its own, so that the answer never comes
@@ -90,7 +90,7 @@ class AnswerWhenAsked {
 };
 
 // Waits until `predicate` holds or the timeout passes.
-bool eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 5s);
+bool Eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 5s);
 
 // A docksim for each test, on TCP or on a pty, and the proxy closed after it.
 class LinkTest : public ::testing::Test {
@@ -99,10 +99,10 @@ class LinkTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
   // Replaces the docksim with one made with these options.
-  void restart(const docksim::Options& options);
-  int32_t open();
+  void Restart(const docksim::Options& options);
+  int32_t Open();
   // Opens and registers the recorder as callback.
-  void open_ok();
+  void OpenOk();
 
   bool serial_;
   std::unique_ptr<docksim::DockSim> sim_;
@@ -121,6 +121,6 @@ struct BothTest : LinkTest, ::testing::WithParamInterface<bool> {
   BothTest() : LinkTest(GetParam()) {}
 };
 
-std::string transport_name(const ::testing::TestParamInfo<bool>& info);
+std::string TransportName(const ::testing::TestParamInfo<bool>& info);
 
 }  // namespace proxytest

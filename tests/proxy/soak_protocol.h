@@ -28,7 +28,7 @@ enum class Misbehaviour : int {
   Count
 };
 
-inline const char* name(Misbehaviour m) {
+inline const char* Name(Misbehaviour m) {
   static const char* const kNames[] = {"good",  "garbage", "cut",  "huge",   "lying",    "flood",
                                        "stall", "late",    "drop", "no-ack", "wrong-ack"};
   return kNames[int(m)];
@@ -45,30 +45,30 @@ inline constexpr uint32_t kBogus = 0x80000000;
 // command type, or claims the whole count but carries half of it, or
 // carries kOverBy bytes more than were asked for.
 enum class Lie { TypeOnly, Half, Over };
-inline Lie lie_of(int round) { return Lie(round % 3); }
+inline Lie LieOf(int round) { return Lie(round % 3); }
 inline constexpr uint32_t kOverBy = 16;
 
-inline size_t message_size(uint32_t seq) { return 8 + ((seq * 2654435761u) >> 20) % 400; }
+inline size_t MessageSize(uint32_t seq) { return 8 + ((seq * 2654435761u) >> 20) % 400; }
 
-inline uint8_t message_byte(uint32_t seq, size_t i) {
+inline uint8_t MessageByte(uint32_t seq, size_t i) {
   return uint8_t(seq * 151u + i * 7u + (i >> 8));
 }
 
-inline std::vector<uint8_t> message(uint32_t seq) {
-  std::vector<uint8_t> payload(message_size(seq));
-  ferry::put_u32(payload.data(), seq);
-  ferry::put_u16(payload.data() + 4, uint16_t(payload.size()));
-  for (size_t i = 6; i < payload.size(); ++i) payload[i] = message_byte(seq, i);
+inline std::vector<uint8_t> Message(uint32_t seq) {
+  std::vector<uint8_t> payload(MessageSize(seq));
+  ferry::PutU32(payload.data(), seq);
+  ferry::PutU16(payload.data() + 4, uint16_t(payload.size()));
+  for (size_t i = 6; i < payload.size(); ++i) payload[i] = MessageByte(seq, i);
   return payload;
 }
 
 // True when the payload is exactly one whole message; seq is its number.
-inline bool message_seq(const uint8_t* payload, size_t n, uint32_t& seq) {
+inline bool MessageSeq(const uint8_t* payload, size_t n, uint32_t& seq) {
   if (n < 6) return false;
-  seq = ferry::get_u32(payload);
-  if (n != message_size(seq) || ferry::get_u16(payload + 4) != n) return false;
+  seq = ferry::GetU32(payload);
+  if (n != MessageSize(seq) || ferry::GetU16(payload + 4) != n) return false;
   for (size_t i = 6; i < n; ++i) {
-    if (payload[i] != message_byte(seq, i)) return false;
+    if (payload[i] != MessageByte(seq, i)) return false;
   }
   return true;
 }

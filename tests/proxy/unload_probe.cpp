@@ -16,17 +16,17 @@ int main(int argc, char** argv) {
       ::dlsym(library, "OpenCommunicatonPort"));
   if (open == nullptr) return 4;
 
-  auto sim = docksim::DockSim::listen_tcp_any({});
+  auto sim = docksim::DockSim::ListenTcpAny({});
   if (!sim) return 5;
   FerryOpenRecord record{};
   record.transport = FERRYLINK_TRANSPORT_TCP;
   std::snprintf(record.text, sizeof record.text, "127.0.0.1");
-  record.number = sim->base_port();
+  record.number = sim->BasePort();
   if (open(&record) != 1) return 6;
 
   ::dlclose(library);
   std::printf("after unload\n");
   std::fflush(stdout);
-  sim->send_data_message({1});  // the receive thread is still there to take it
+  sim->SendDataMessage({1});  // the receive thread is still there to take it
   return 0;
 }

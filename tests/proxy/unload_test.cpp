@@ -25,7 +25,7 @@ TEST(Unload, UnloadingWithAnOpenLinkNeitherEndsNorHangsTheProcess) {
   ::close(out[1]);
 
   int status = 0;
-  bool ended = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
+  bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 30s);
   if (!ended) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
