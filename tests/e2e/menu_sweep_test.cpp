@@ -16,12 +16,13 @@
 // keep asking (the option commands loop until -1) are swept up to
 // kMaxPrompts answers.
 //
-// The two items that sleep for real are driven less, so that the sweep stays
-// quick on two cores: the sleep test has no prompt and runs once (10 s of
-// sleeps); the automated test runs three times: end of input at its first
-// pause, end of input at the load mode question, and once with every pause
-// answered by a 1,000-character line and the load mode first by a word and
-// a long word. Its other pauses share the first pause's code path.
+// The two items that sleep are driven less (RunProgram's virtual time makes
+// their sleeps instant, but a run that did sleep would take seconds): the
+// sleep test has no prompt and runs once (10 s of sleeps); the automated
+// test runs three times: end of input at its first pause, end of input at
+// the load mode question, and once with every pause answered by a
+// 1,000-character line and the load mode first by a word and a long word.
+// Its other pauses share the first pause's code path.
 #include "tuneprobe/menu.h"
 #include "testcmds/test_commands.h"
 #include "tests/support/console_harness.h"

@@ -29,6 +29,26 @@ void ThrowInputEnded()
 // Tests never wait for real: sleeps return at once.
 void NoSleep(uint32_t) {}
 
+// What a started program gets on top of the inherited environment: virtual
+// time (see virtual_time.c), then the caller's entries, which may replace it.
+std::vector<std::string> ProgramEnvironment(const std::vector<std::string> &extra)
+{
+    std::string preload = std::string("LD_PRELOAD=") + VIRTUAL_TIME_PATH;
+    if (const char *inherited = std::getenv("LD_PRELOAD"); inherited != nullptr && inherited[0] != '\0')
+        preload += std::string(":") + inherited;
+    std::vector<std::string> env{preload};
+#if defined(__SANITIZE_ADDRESS__)
+    // The preloaded library is loaded ahead of the sanitizer's runtime, which
+    // would take that for a wrong link order and refuse to start.
+    std::string options = "ASAN_OPTIONS=";
+    if (const char *inherited = std::getenv("ASAN_OPTIONS"); inherited != nullptr && inherited[0] != '\0')
+        options += std::string(inherited) + ":";
+    env.push_back(options + "verify_asan_link_order=0");
+#endif
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
 } // namespace
 
 Bench::Bench(uint32_t seed, bool connect)
@@ -109,6 +129,7 @@ ProgramRun RunProgram(const std::string &path, const std::string &input, const s
                       int timeoutMs)
 {
     ProgramRun run;
+    const std::vector<std::string> childEnv = ProgramEnvironment(env);
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
@@ -117,7 +138,7 @@ ProgramRun RunProgram(const std::string &path, const std::string &input, const s
     if (pid == 0) {
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
-        for (const std::string &entry : env)
+        for (const std::string &entry : childEnv)
             putenv(const_cast<char *>(entry.c_str()));
         execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
         _exit(127);

@@ -84,7 +84,8 @@ struct ProgramRun {
 };
 
 // Runs `path` with `input` on standard input and extra environment entries
-// ("NAME=value"); kills it after timeoutMs.
+// ("NAME=value"); kills it after timeoutMs. The program runs in virtual
+// time: its sleeps return at once and move its clocks on by the time slept.
 ProgramRun RunProgram(const std::string &path, const std::string &input, const std::vector<std::string> &env = {},
                       int timeoutMs = 20000);
 
