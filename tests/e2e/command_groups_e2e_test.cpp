@@ -140,6 +140,6 @@ TEST(AutomatedTestSession, PausesReadLinesAndTheTranscriptMatches)
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(Count(run.output, "\nPress Enter to continue\n"), 8);
-    EXPECT_EQ(AutomatedTestPart(run.output), testing_support::ReadDataFile("automated_test.txt"));
+    testing_support::ExpectMatchesTranscript("automated_test.txt", AutomatedTestPart(run.output));
     EXPECT_TRUE(EndsWith(run.output, kClosing));
 }
