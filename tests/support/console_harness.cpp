@@ -149,6 +149,34 @@ void ExpectMatchesTranscript(const std::string &name, const std::string &actual,
     EXPECT_EQ(actual, expected) << "TUNEPROBE_UPDATE_TRANSCRIPTS=1 rewrites the transcript from a run";
 }
 
+std::string ReadAnswerFile(const std::string &name)
+{
+    const std::string path = DataPath("answers/" + name);
+    std::string text;
+    if (!ReadWholeFile(path, text))
+        ADD_FAILURE() << "cannot read " << path;
+    return StripAnswerComments(text);
+}
+
+std::string StripAnswerComments(const std::string &text)
+{
+    std::string answers;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + from, end - from);
+        line = line.substr(0, line.find('#'));
+        std::size_t last = line.find_last_not_of(" \t\r");
+        line = last == std::string_view::npos ? std::string_view() : line.substr(0, last + 1);
+        answers.append(line);
+        answers += '\n';
+        from = end + 1;
+    }
+    return answers;
+}
+
 std::string TuneprobePath()
 {
     return TUNEPROBE_PATH;

@@ -81,6 +81,17 @@ std::string RunSession(Bench &bench, std::span<const SessionStep> steps);
 void ExpectMatchesTranscript(const std::string &name, const std::string &actual,
                              std::source_location caller = std::source_location::current());
 
+// The answers of tests/data/answers/NAME as the program is to read them.
+// Each line of the file is one line of input, ended by a line end: from '#'
+// to the end of the line is a comment, and the blanks then left at the end
+// go. A line holding only a comment is therefore an empty input line, the
+// answer to a pause of the automated test; an answer file has no other
+// comment lines. No answer can contain '#'.
+std::string ReadAnswerFile(const std::string &name);
+
+// The same rule on text in memory.
+std::string StripAnswerComments(const std::string &text);
+
 // Result of running a program with piped input.
 struct ProgramRun {
     std::string output;

@@ -1,4 +1,5 @@
-// The harness's own rules that the other tests rely on without seeing them.
+// The harness's own rules that the other tests rely on without seeing them:
+// when transcripts are rewritten, and how answer files are read.
 #include "tests/support/console_harness.h"
 
 #include <gtest/gtest-spi.h>
@@ -10,6 +11,8 @@
 #include <string>
 
 using testing_support::ExpectMatchesTranscript;
+using testing_support::ReadAnswerFile;
+using testing_support::StripAnswerComments;
 
 namespace {
 
@@ -54,4 +57,29 @@ TEST(Transcripts, AnythingButTheSwitchCompares)
                                 "never_recorded.txt");
         EXPECT_FALSE(std::filesystem::exists(std::string(TESTS_DATA_DIR) + "/never_recorded.txt"));
     }
+}
+
+// All that an answer file may hold: a comment after one word or several,
+// blanks and a tab before it or none, a line of only a comment and an empty
+// line (both empty input lines), and a last line without its line end.
+TEST(AnswerFiles, CommentsAndEndBlanksGoEveryLineStays)
+{
+    EXPECT_EQ(StripAnswerComments("0               # interface: Local\n"
+                                  "2500000 5000 \t # SetBandConfig: frequency (kHz), bandwidth\n"
+                                  "                # pause\n"
+                                  "\n"
+                                  "-1  \n"
+                                  "1e# no blank before the comment\n"
+                                  "-1"),
+              "0\n2500000 5000\n\n\n-1\n1e\n-1\n");
+    EXPECT_EQ(StripAnswerComments(""), "");
+}
+
+// Each pause of the automated test reads a whole line, and the end-to-end
+// session still passes with an empty line added or the load mode a pause
+// later: the file must keep the session as recorded, six pauses, the load
+// mode, two pauses.
+TEST(AnswerFiles, AutomatedTestSessionKeepsItsPauseLines)
+{
+    EXPECT_EQ(ReadAnswerFile("automated_test.txt"), "0\n9\n2\n\n\n\n\n\n\n1\n\n\n-1\n-1\n");
 }
