@@ -143,7 +143,7 @@ const testing_support::SessionStep kSession[] = {
 TEST(RadioCommands, SessionThroughEveryHandlerMatchesTheRecording)
 {
     Bench bench;
-    EXPECT_EQ(RunSession(bench, kSession), testing_support::ReadDataFile("radio_session.txt"));
+    testing_support::ExpectMatchesTranscript("radio_session.txt", RunSession(bench, kSession));
 }
 
 TEST(RadioCommands, SpectrumLongerThanTheTableListsItsFirst2048Values)

@@ -67,7 +67,7 @@ const testing_support::SessionStep kSession[] = {
 TEST(DevDataInfoRead, SessionThroughTheTextsMatchesTheRecording)
 {
     Bench bench;
-    EXPECT_EQ(RunSession(bench, kSession), testing_support::ReadDataFile("devdata_session.txt"));
+    testing_support::ExpectMatchesTranscript("devdata_session.txt", RunSession(bench, kSession));
     EXPECT_EQ(calsim::DevDataSection(2), calsim::DevDataSection(0)); // the copy
     EXPECT_EQ(calsim::FlashSectorSize(), 8192u);
 }

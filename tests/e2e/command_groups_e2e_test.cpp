@@ -17,6 +17,7 @@ using testing_support::Count;
 using testing_support::EndsWith;
 using testing_support::InOrder;
 using testing_support::ProgramRun;
+using testing_support::ReadAnswerFile;
 using testing_support::RunProgram;
 using testing_support::TuneprobePath;
 
@@ -26,7 +27,7 @@ const char kClosing[] = "\nClosing application...\n";
 
 struct GroupSession {
     const char *name;
-    const char *answers;
+    const char *answerFile;          // in tests/data/answers/
     const char *faults;              // CALSIM_FAULTS
     std::vector<std::string> shown; // in this order
 };
@@ -38,47 +39,45 @@ std::string Success(const std::string &name)
 
 const GroupSession kSessions[] = {
     {"Configuration",
-     "0\n1\n2\n1\n3\n4\n3 1\n5\n6\n2500000 5000\n7\n8\n-100\n-1\n-1\n",
+     "configuration_group.txt",
      "GetBandConfig=Band table busy",
      {"     Device disconnected.\n", "     Device connected.\n", Success("GetDeviceMode"), Success("SetDeviceMode"),
       "\nGetBandConfig:\n\nERROR: Band table busy\n", Success("SetBandConfig"), Success("GetCWOffset"),
       Success("SetCWOffset")}},
     {"Rx",
-     "0\n2\n1\n2\n1\n3\n4\n5\n0 0\n6\n1\n7\n2 1 1 0 12\n8\n9\n10\n11\n12\n13\n14\n-1\n-1\n",
+     "rx_group.txt",
      "GetCINR=Demodulator not running",
      {Success("GetRxAntConfig"), Success("SetRxAntConfig"), Success("IsSync"), Success("ForceReSync"),
       Success("SetAGCMode"), Success("GetRxGainState"), Success("SetRxGainState"), Success("GetRSSIReport"),
       "\nGetCINR:\n\nERROR: Demodulator not running\n", Success("GetPerAntCINR"), Success("GetPerAntThermalNoise"),
       Success("ResetFrameErrorStatistics"), Success("GetFrameErrorStatistics"), Success("GetPDUErrorStatistics")}},
     {"Tx",
-     "0\n3\n1\n2\n-2.0 9 4 1\n3\n4\n23.5\n5\n6\n1\n-1\n-1\n",
+     "tx_group.txt",
      "GetTxDiversitySwitch=Switch unreadable",
      {Success("GetTx1Attn"), Success("SetTx1Attn"), Success("GetTx1OutputPower"), Success("SetTx1OutputPower"),
       "\nGetTxDiversitySwitch:\n\nERROR: Switch unreadable\n", Success("SetTxDiversitySwitch")}},
     {"Loopback", // in loopback mode, as on the bench
-     "0\n1\n4\n5 0\n-1\n4\n1\n0\n2\n3\n2550\n4\n2550 9\n5\n5 0 20 20 20 20 20 20 20 20 20 20 20 20\n6\n5 -40 -40\n"
-     "7\n4 1\n-1\n-1\n",
+     "loopback_group.txt",
      "CalibrateLCTrim=No loopback signal",
      {Success("SetTRSwitch"), "Calibrate LC Trim:\n\nERROR: No loopback signal\n", Success("CalibrateTxSteps"),
       Success("CalibrateLimitedTxSteps"), Success("CalibrateTxPoutFreqCorr"), Success("CalibrateLNASteps"),
       Success("CalibrateTxExtAttnStep")}},
     {"Other",
-     "0\n5\n1\n2\n1c00\n3\n11 1\n4\n1e 1\n5\n1e ffff 1\n6\n7\n1\n8\n1 1.5\n9\n16 0\n10\n11\n-1\n-1\n",
+     "other_group.txt",
      "GetTemperature=Sensor not ready",
      {Success("ReadGPIOState"), Success("SetGPIOConfiguration"), Success("SetGPIOPinState"),
       Success("ReadRFICRegister"), Success("WriteRFICRegister"), "\nGetTemperature:\n\nERROR: Sensor not ready\n",
       Success("GetGPADCValue"), Success("SetGPDACValue"), Success("ResetRxSpectrum"), Success("GetRxSpectrum"),
       Success("GetVersionInfo")}},
     {"DevDataManagement",
-     "0\n6\n1\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n0\n12\n5000\n-1\n-1\n",
+     "devdata_management_group.txt",
      "GetMACAddress=MAC block unreadable",
      {Success("LoadDevData"), Success("IsDevDataValid"), Success("AreDevDataChecksumsValidArray"),
       Success("GetDevDataChecksumsArray"), Success("IsCalibrationValid"), Success("GetCalibrationInfo"),
       "\nGetMACAddress:\n\nERROR: MAC block unreadable\n", Success("GetDevDataSize"), Success("GetDevDataInfo"),
       Success("GetFlash2xDevDataInfo"), Success("SelectActiveDevDataSection"), Success("InitializeFlash")}},
     {"DevDataReadWrite", // the byte write's verify read fails, and the last write gets no key
-     "0\n7\n1\n100 5\n2\n0 4\n3\n4\n4\n4\n5\n6\n200 2 1 0 3 0 1\n7\n40 4 1 1 3 5 1\n8\n100 16 1 4 3 1 0 3 ab 1\n"
-     "9\n4 1 10 1 1\n10\n0\n11\n0 2 65536 0\n6\n100 1 1 0 3 1 0\n-1\n-1\n",
+     "devdata_read_write_group.txt",
      "ReadDevDataBytes/2:1=Bus error;RequestDevDataWriteKey/6:1=No key",
      {Success("ReadDevDataBlock"), Success("ReadDevDataBytes"), Success("GetDevDataRegionSizeByID"),
       Success("ReadDevDataRegionByID"), Success("RequestDevDataWriteKey"), Success("WriteDevDataBlock"),
@@ -86,7 +85,7 @@ const GroupSession kSessions[] = {
       Success("WriteDevDataRegionByID"), Success("SelectCurrentDevDataSection"), Success("CopyDevDataSection"),
       "\nWRITE ERROR: No Device Data write key (0)\n"}},
     {"OptionsAndTests", // the automated test and the sleep test run on their own
-     "0\n8\n2\n2\n7\n-1\n1\n2\n-1\n-1\n9\n1\n64\n4\n1\n2000\n2\n5\n0\n-1\n-1\n",
+     "options_and_tests_groups.txt",
      "SetOptionByID/1:1=Option table locked",
      {Success("TestSetOptionByID"), "\nConnect retry count                 = 7\n", Success("TestGetOptionByID"),
       Success("TestEchoTest"), "\nTest result: 0 verify errors out of 2 Device Data writes\n",
@@ -103,7 +102,7 @@ class GroupSessionTest : public ::testing::TestWithParam<GroupSession> {};
 TEST_P(GroupSessionTest, EveryItemRunsItsCommand)
 {
     const GroupSession &session = GetParam();
-    ProgramRun run = RunProgram(TuneprobePath(), session.answers,
+    ProgramRun run = RunProgram(TuneprobePath(), ReadAnswerFile(session.answerFile),
                                 {"CALSIM_SEED=1", std::string("CALSIM_FAULTS=") + session.faults});
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitStatus, 0);
@@ -136,10 +135,10 @@ std::string AutomatedTestPart(const std::string &output)
 // sixth; then leave the group and the program.
 TEST(AutomatedTestSession, PausesReadLinesAndTheTranscriptMatches)
 {
-    ProgramRun run = RunProgram(TuneprobePath(), "0\n9\n2\n\n\n\n\n\n\n1\n\n\n-1\n-1\n", {"CALSIM_SEED=1"}, 90000);
+    ProgramRun run = RunProgram(TuneprobePath(), ReadAnswerFile("automated_test.txt"), {"CALSIM_SEED=1"}, 90000);
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(Count(run.output, "\nPress Enter to continue\n"), 8);
-    EXPECT_EQ(AutomatedTestPart(run.output), testing_support::ReadDataFile("automated_test.txt"));
+    testing_support::ExpectMatchesTranscript("automated_test.txt", AutomatedTestPart(run.output));
     EXPECT_TRUE(EndsWith(run.output, kClosing));
 }

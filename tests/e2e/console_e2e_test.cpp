@@ -7,8 +7,8 @@
 
 #include <chrono>
 
+using testing_support::ExpectMatchesTranscript;
 using testing_support::ProgramRun;
-using testing_support::ReadDataFile;
 using testing_support::RunProgram;
 using testing_support::TuneprobePath;
 
@@ -28,7 +28,7 @@ TEST(TuneprobeSession, DeviceModeTranscript)
 {
     ProgramRun run = RunTuneprobe("0\n1\n3\n-1\n-1\n");
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(run.output, ReadDataFile("config_session.txt"));
+    ExpectMatchesTranscript("config_session.txt", run.output);
 }
 
 TEST(TuneprobeSession, MinusOneAtTheInterfaceQuestionExitsAtOnce)

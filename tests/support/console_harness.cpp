@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sstream>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +49,49 @@ std::vector<std::string> ProgramEnvironment(const std::vector<std::string> &extr
 #endif
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
+}
+
+std::string DataPath(const std::string &name)
+{
+    return std::string(TESTS_DATA_DIR) + "/" + name;
+}
+
+// The whole file into text; false, and text empty, when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::string &text)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    text = content.str();
+    return static_cast<bool>(in);
+}
+
+bool UpdatingTranscripts()
+{
+    const char *value = std::getenv("TUNEPROBE_UPDATE_TRANSCRIPTS");
+    return value != nullptr && std::string_view(value) == "1";
+}
+
+// Through a file of its own and a rename: the test programs run at the same
+// time, and two of them record automated_test.txt.
+bool WriteDataFile(const std::string &name, const std::string &text)
+{
+    const std::string path = DataPath(name);
+    const std::string temporary = path + ".new" + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -112,12 +157,45 @@ std::string RunSession(Bench &bench, std::span<const SessionStep> steps)
     return session;
 }
 
-std::string ReadDataFile(const std::string &name)
+void ExpectMatchesTranscript(const std::string &name, const std::string &actual, std::source_location caller)
 {
-    std::ifstream in(std::string(TESTS_DATA_DIR) + "/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    ::testing::ScopedTrace trace(caller.file_name(), static_cast<int>(caller.line()), "transcript tests/data/" + name);
+    std::string expected;
+    ReadWholeFile(DataPath(name), expected); // one not yet recorded compares as empty
+    if (UpdatingTranscripts()) {
+        if (actual != expected && !WriteDataFile(name, actual))
+            ADD_FAILURE() << "cannot write " << DataPath(name);
+        return;
+    }
+    EXPECT_EQ(actual, expected) << "TUNEPROBE_UPDATE_TRANSCRIPTS=1 rewrites the transcript from a run";
+}
+
+std::string ReadAnswerFile(const std::string &name)
+{
+    const std::string path = DataPath("answers/" + name);
+    std::string text;
+    if (!ReadWholeFile(path, text))
+        ADD_FAILURE() << "cannot read " << path;
+    return StripAnswerComments(text);
+}
+
+std::string StripAnswerComments(const std::string &text)
+{
+    std::string answers;
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view line(text.data() + from, end - from);
+        line = line.substr(0, line.find('#'));
+        std::size_t last = line.find_last_not_of(" \t\r");
+        line = last == std::string_view::npos ? std::string_view() : line.substr(0, last + 1);
+        answers.append(line);
+        answers += '\n';
+        from = end + 1;
+    }
+    return answers;
 }
 
 std::string TuneprobePath()

@@ -8,6 +8,7 @@
 #include "console/handler.h"
 
 #include <cstdint>
+#include <source_location>
 #include <span>
 #include <string>
 #include <vector>
@@ -73,8 +74,23 @@ struct SessionStep {
 // when it prints an error line.
 std::string RunSession(Bench &bench, std::span<const SessionStep> steps);
 
-// Reads a file of the tests' data folder (expected transcripts).
-std::string ReadDataFile(const std::string &name);
+// Expects actual to equal the transcript tests/data/NAME. With
+// TUNEPROBE_UPDATE_TRANSCRIPTS=1 in the environment it writes actual to that
+// file of the source tree instead and passes, so that changing a console
+// text is one test run and a review of the diff. A failure names the caller.
+void ExpectMatchesTranscript(const std::string &name, const std::string &actual,
+                             std::source_location caller = std::source_location::current());
+
+// The answers of tests/data/answers/NAME as the program is to read them.
+// Each line of the file is one line of input, ended by a line end: from '#'
+// to the end of the line is a comment, and the blanks then left at the end
+// go. A line holding only a comment is therefore an empty input line, the
+// answer to a pause of the automated test; an answer file has no other
+// comment lines. No answer can contain '#'.
+std::string ReadAnswerFile(const std::string &name);
+
+// The same rule on text in memory.
+std::string StripAnswerComments(const std::string &text);
 
 // Result of running a program with piped input.
 struct ProgramRun {

@@ -45,7 +45,7 @@ TEST(AutomatedTest, FirstRunMatchesTheTranscriptAndEveryCheckPasses)
     std::string out = bench.Run(CmdAutomatedTest, kAutomatedTestAnswers, &result, &ended);
     EXPECT_FALSE(ended);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(out, testing_support::ReadDataFile("automated_test.txt"));
+    testing_support::ExpectMatchesTranscript("automated_test.txt", out);
     EXPECT_EQ(Count(out, "PASS"), 22);
     EXPECT_EQ(Count(out, "FAIL"), 0);
 }

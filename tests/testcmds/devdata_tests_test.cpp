@@ -139,7 +139,7 @@ TEST(NvmModeTest, BothInterfaceKindsMatchTheRecording)
         ExpectDeviceMode(bench.handle(), 3, 2);
         EXPECT_EQ(calsim::DevDataSection(0), nvm);
     }
-    EXPECT_EQ(session, testing_support::ReadDataFile("nvm_mode_test.txt"));
+    testing_support::ExpectMatchesTranscript("nvm_mode_test.txt", session);
 }
 
 TEST(NvmModeTest, UnreadableInterfaceKindIsAskedAgain)

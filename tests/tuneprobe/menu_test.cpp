@@ -82,7 +82,7 @@ TEST(Menu, RealTableScreensMatchTheRecording)
     Bench bench;
     std::string out = bench.RunCode([&] { RunMenu(bench.handle()); },
                                     "10 1 -1 2 -1 3 -1 4 -1 5 -1 6 13 -1 7 -1 8 3 -1 9 6 -1 -1\n");
-    EXPECT_EQ(out, testing_support::ReadDataFile("menu_screens.txt"));
+    testing_support::ExpectMatchesTranscript("menu_screens.txt", out);
 }
 
 TEST(Menu, EndOfInputLeavesTheLoop)
