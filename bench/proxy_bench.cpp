@@ -38,55 +38,66 @@ constexpr int kMessagesPerIteration = 1000;
 
 // ---- raw baselines: blocking reads and writes, nothing else ----
 
-bool ReadAll(int fd, uint8_t* data, size_t n) {
-  while (n > 0) {
-    ssize_t r = ::read(fd, data, n);
-    if (r <= 0) return false;
-    data += r;
-    n -= size_t(r);
-  }
-  return true;
+bool ReadAll(int fd, uint8_t *data, size_t n)
+{
+    while (n > 0) {
+        ssize_t r = ::read(fd, data, n);
+        if (r <= 0)
+            return false;
+        data += r;
+        n -= size_t(r);
+    }
+    return true;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t n) {
-  while (n > 0) {
-    ssize_t r = ::write(fd, data, n);
-    if (r <= 0) return false;
-    data += r;
-    n -= size_t(r);
-  }
-  return true;
+bool WriteAll(int fd, const uint8_t *data, size_t n)
+{
+    while (n > 0) {
+        ssize_t r = ::write(fd, data, n);
+        if (r <= 0)
+            return false;
+        data += r;
+        n -= size_t(r);
+    }
+    return true;
 }
 
 // The target of every round trip, raw or through the proxy, so that the
 // ratios show the proxy's own cost: read a packet, acknowledge a device
 // open, answer a remote read with `count` bytes. Ends when the other side
 // goes away.
-void RawTarget(int fd) {
-  Bytes packet(ferry::kHeaderSize + 64);
-  Bytes reply;
-  Bytes ack = ferry::EncodePacket(ferry::kCmdDeviceOpen, {});
-  Bytes memory(ferry::kMaxRequestPayload, 0x5A);
-  while (ReadAll(fd, packet.data(), ferry::kHeaderSize)) {
-    uint32_t length = ferry::GetU32(packet.data() + 4);
-    if (length > 64 || !ReadAll(fd, packet.data() + 8, length)) return;
-    uint16_t type = ferry::GetU16(packet.data() + 8);
-    if (type == ferry::kCmdDeviceOpen && !WriteAll(fd, ack.data(), ack.size())) return;
-    if (type != ferry::kCmdReadMemory) continue;
-    uint32_t count = std::min<uint32_t>(ferry::GetU32(packet.data() + 16), ferry::kMaxRequestPayload);
-    reply.resize(count + ferry::kPacketOverhead);
-    ferry::EncodePacket(reply.data(), ferry::kCmdReadMemory, memory.data(), count);
-    if (!WriteAll(fd, reply.data(), reply.size())) return;
-  }
+void RawTarget(int fd)
+{
+    Bytes packet(ferry::kHeaderSize + 64);
+    Bytes reply;
+    Bytes ack = ferry::EncodePacket(ferry::kCmdDeviceOpen, {});
+    Bytes memory(ferry::kMaxRequestPayload, 0x5A);
+    while (ReadAll(fd, packet.data(), ferry::kHeaderSize)) {
+        uint32_t length = ferry::GetU32(packet.data() + 4);
+        if (length > 64 || !ReadAll(fd, packet.data() + 8, length))
+            return;
+        uint16_t type = ferry::GetU16(packet.data() + 8);
+        if (type == ferry::kCmdDeviceOpen && !WriteAll(fd, ack.data(), ack.size()))
+            return;
+        if (type != ferry::kCmdReadMemory)
+            continue;
+        uint32_t count = std::min<uint32_t>(ferry::GetU32(packet.data() + 16), ferry::kMaxRequestPayload);
+        reply.resize(count + ferry::kPacketOverhead);
+        ferry::EncodePacket(reply.data(), ferry::kCmdReadMemory, memory.data(), count);
+        if (!WriteAll(fd, reply.data(), reply.size()))
+            return;
+    }
 }
 
 // 1 KB data messages, written back to back until the reader goes away.
-void MessageStream(int fd) {
-  Bytes message = ferry::EncodePacket(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
-  Bytes chunk;
-  for (int i = 0; i < 64; ++i) chunk.insert(chunk.end(), message.begin(), message.end());
-  while (WriteAll(fd, chunk.data(), chunk.size())) {
-  }
+void MessageStream(int fd)
+{
+    Bytes message = ferry::EncodePacket(ferry::kCmdDataMessage, Bytes(kMessageSize, 7));
+    Bytes chunk;
+    for (int i = 0; i < 64; ++i)
+        chunk.insert(chunk.end(), message.begin(), message.end());
+    while (WriteAll(fd, chunk.data(), chunk.size())) {
+    }
 }
 
 // Serves the command port with RawTarget and the notification port
@@ -94,156 +105,176 @@ void MessageStream(int fd) {
 // stream starts on StartStream(): a data message that finds no callback
 // registered would end the proxy's receive thread.
 class TcpTarget {
- public:
-  TcpTarget() {
-    for (uint16_t base = 31000; base > 21000 && !command_.Valid(); base -= 97) {
-      command_ = docksim::BindLoopback(base, true);
-      notify_ = docksim::BindLoopback(uint16_t(base + 10), true);
-      if (!notify_.Valid()) command_.Reset();
-      port_ = base;
-    }
-    threads_.emplace_back(Serve, command_.Get(), RawTarget);
-    threads_.emplace_back(Serve, notify_.Get(), [this](int fd) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      goChanged_.wait(lock, [this] { return go_ != 0; });
-      if (go_ > 0) {
-        lock.unlock();
-        MessageStream(fd);
-      }
-    });
-  }
-  ~TcpTarget() {
+public:
+    TcpTarget()
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (go_ == 0) go_ = -1;  // a stream never started ends at once
+        for (uint16_t base = 31000; base > 21000 && !command_.Valid(); base -= 97) {
+            command_ = docksim::BindLoopback(base, true);
+            notify_ = docksim::BindLoopback(uint16_t(base + 10), true);
+            if (!notify_.Valid())
+                command_.Reset();
+            port_ = base;
+        }
+        threads_.emplace_back(Serve, command_.Get(), RawTarget);
+        threads_.emplace_back(Serve, notify_.Get(), [this](int fd) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            goChanged_.wait(lock, [this] { return go_ != 0; });
+            if (go_ > 0) {
+                lock.unlock();
+                MessageStream(fd);
+            }
+        });
     }
-    goChanged_.notify_all();
-    ::shutdown(command_.Get(), SHUT_RDWR);  // wakes the accepts
-    ::shutdown(notify_.Get(), SHUT_RDWR);
-    for (std::thread& t : threads_) t.join();
-  }
-  void StartStream() {
+    ~TcpTarget()
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      go_ = 1;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (go_ == 0)
+                go_ = -1; // a stream never started ends at once
+        }
+        goChanged_.notify_all();
+        ::shutdown(command_.Get(), SHUT_RDWR); // wakes the accepts
+        ::shutdown(notify_.Get(), SHUT_RDWR);
+        for (std::thread &t : threads_)
+            t.join();
     }
-    goChanged_.notify_all();
-  }
-  uint16_t Port() const { return port_; }
-
-  int ConnectTo(uint16_t port) const {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-  }
-
- private:
-  static void Serve(int listener, const std::function<void(int)>& handler) {
-    for (;;) {
-      UniqueFd conn(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
-      if (!conn.Valid()) return;
-      int one = 1;
-      ::setsockopt(conn.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      handler(conn.Get());
+    void StartStream()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            go_ = 1;
+        }
+        goChanged_.notify_all();
     }
-  }
+    uint16_t Port() const { return port_; }
 
-  UniqueFd command_;
-  UniqueFd notify_;
-  uint16_t port_ = 0;
-  std::mutex mutex_;
-  std::condition_variable goChanged_;
-  int go_ = 0;
-  std::vector<std::thread> threads_;
+    int ConnectTo(uint16_t port) const
+    {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        return fd;
+    }
+
+private:
+    static void Serve(int listener, const std::function<void(int)> &handler)
+    {
+        for (;;) {
+            UniqueFd conn(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+            if (!conn.Valid())
+                return;
+            int one = 1;
+            ::setsockopt(conn.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            handler(conn.Get());
+        }
+    }
+
+    UniqueFd command_;
+    UniqueFd notify_;
+    uint16_t port_ = 0;
+    std::mutex mutex_;
+    std::condition_variable goChanged_;
+    int go_ = 0;
+    std::vector<std::thread> threads_;
 };
 
 // One remote read as a raw exchange: 21 bytes out, count + 13 back.
-void RawRoundTrip(benchmark::State& state, int fd, uint32_t count, bool writeFirst) {
-  Bytes write = ferry::EncodePacket(ferry::kCmdWriteMemory, Bytes(8, 1));
-  Bytes read = ferry::EncodePacket(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
-  Bytes reply(count + ferry::kPacketOverhead);
-  for (auto _ : state) {
-    if (writeFirst) WriteAll(fd, write.data(), write.size());
-    WriteAll(fd, read.data(), read.size());
-    if (!ReadAll(fd, reply.data(), reply.size())) state.SkipWithError("target went away");
-  }
-}
-
-void BmRawTcpRoundTrip(benchmark::State& state) {
-  TcpTarget target;
-  UniqueFd fd(target.ConnectTo(target.Port()));
-  RawRoundTrip(state, fd.Get(), uint32_t(state.range(0)), state.range(1) != 0);
-}
-
-void BmRawPtyRoundTrip(benchmark::State& state) {
-  docksim::PtyPair pair = docksim::OpenRawPty();
-  std::thread target(RawTarget, pair.master.Get());
-  RawRoundTrip(state, pair.slave.Get(), uint32_t(state.range(0)), false);
-  pair.slave.Reset();  // the target's read fails and it ends
-  target.join();
-}
-
-void BmRawReader(benchmark::State& state) {
-  TcpTarget target;
-  UniqueFd fd(target.ConnectTo(uint16_t(target.Port() + 10)));
-  target.StartStream();
-  Bytes header(ferry::kHeaderSize), body(8192);
-  for (auto _ : state) {
-    for (int i = 0; i < kMessagesPerIteration; ++i) {
-      ReadAll(fd.Get(), header.data(), header.size());
-      ReadAll(fd.Get(), body.data(), ferry::GetU32(header.data() + 4));
+void RawRoundTrip(benchmark::State &state, int fd, uint32_t count, bool writeFirst)
+{
+    Bytes write = ferry::EncodePacket(ferry::kCmdWriteMemory, Bytes(8, 1));
+    Bytes read = ferry::EncodePacket(ferry::kCmdReadMemory, {0, 0, 0, 0, uint8_t(count), uint8_t(count >> 8), 0, 0});
+    Bytes reply(count + ferry::kPacketOverhead);
+    for (auto _ : state) {
+        if (writeFirst)
+            WriteAll(fd, write.data(), write.size());
+        WriteAll(fd, read.data(), read.size());
+        if (!ReadAll(fd, reply.data(), reply.size()))
+            state.SkipWithError("target went away");
     }
-  }
-  state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
-  ::shutdown(fd.Get(), SHUT_RDWR);
+}
+
+void BmRawTcpRoundTrip(benchmark::State &state)
+{
+    TcpTarget target;
+    UniqueFd fd(target.ConnectTo(target.Port()));
+    RawRoundTrip(state, fd.Get(), uint32_t(state.range(0)), state.range(1) != 0);
+}
+
+void BmRawPtyRoundTrip(benchmark::State &state)
+{
+    docksim::PtyPair pair = docksim::OpenRawPty();
+    std::thread target(RawTarget, pair.master.Get());
+    RawRoundTrip(state, pair.slave.Get(), uint32_t(state.range(0)), false);
+    pair.slave.Reset(); // the target's read fails and it ends
+    target.join();
+}
+
+void BmRawReader(benchmark::State &state)
+{
+    TcpTarget target;
+    UniqueFd fd(target.ConnectTo(uint16_t(target.Port() + 10)));
+    target.StartStream();
+    Bytes header(ferry::kHeaderSize), body(8192);
+    for (auto _ : state) {
+        for (int i = 0; i < kMessagesPerIteration; ++i) {
+            ReadAll(fd.Get(), header.data(), header.size());
+            ReadAll(fd.Get(), body.data(), ferry::GetU32(header.data() + 4));
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
+    ::shutdown(fd.Get(), SHUT_RDWR);
 }
 
 // ---- the proxy ----
 
-int32_t OpenLink(const std::string& text, uint32_t number, bool serial) {
-  FerryOpenRecord record{};
-  record.transport = serial ? FERRYLINK_TRANSPORT_SERIAL : FERRYLINK_TRANSPORT_TCP;
-  std::snprintf(record.text, sizeof record.text, "%s", text.c_str());
-  record.number = number;
-  return OpenCommunicatonPort(&record);
+int32_t OpenLink(const std::string &text, uint32_t number, bool serial)
+{
+    FerryOpenRecord record{};
+    record.transport = serial ? FERRYLINK_TRANSPORT_SERIAL : FERRYLINK_TRANSPORT_TCP;
+    std::snprintf(record.text, sizeof record.text, "%s", text.c_str());
+    record.number = number;
+    return OpenCommunicatonPort(&record);
 }
 
-void ProxyRoundTrips(benchmark::State& state, bool writeFirst) {
-  uint32_t count = uint32_t(state.range(0));
-  Bytes out(count);
-  uint32_t value = 0x01020304;
-  for (auto _ : state) {
-    if (writeFirst) wrmremote(0x100, &value);
-    rdmremote(0x100, out.data(), count);
-  }
-  CloseCommunicationPort();
+void ProxyRoundTrips(benchmark::State &state, bool writeFirst)
+{
+    uint32_t count = uint32_t(state.range(0));
+    Bytes out(count);
+    uint32_t value = 0x01020304;
+    for (auto _ : state) {
+        if (writeFirst)
+            wrmremote(0x100, &value);
+        rdmremote(0x100, out.data(), count);
+    }
+    CloseCommunicationPort();
 }
 
-void BmProxyTcpRoundTrip(benchmark::State& state) {
-  TcpTarget target;
-  if (OpenLink("127.0.0.1", target.Port(), false) != 1) {
-    state.SkipWithError("cannot open the link");
-    return;
-  }
-  ProxyRoundTrips(state, state.range(1) != 0);
+void BmProxyTcpRoundTrip(benchmark::State &state)
+{
+    TcpTarget target;
+    if (OpenLink("127.0.0.1", target.Port(), false) != 1) {
+        state.SkipWithError("cannot open the link");
+        return;
+    }
+    ProxyRoundTrips(state, state.range(1) != 0);
 }
 
-void BmProxyPtyRoundTrip(benchmark::State& state) {
-  docksim::PtyPair pair = docksim::OpenRawPty();
-  std::thread target(RawTarget, pair.master.Get());
-  if (OpenLink(pair.name, 115200, true) == 1) {
-    ProxyRoundTrips(state, false);
-  } else {
-    state.SkipWithError("cannot open the link");
-  }
-  pair.slave.Reset();
-  target.join();
+void BmProxyPtyRoundTrip(benchmark::State &state)
+{
+    docksim::PtyPair pair = docksim::OpenRawPty();
+    std::thread target(RawTarget, pair.master.Get());
+    if (OpenLink(pair.name, 115200, true) == 1) {
+        ProxyRoundTrips(state, false);
+    } else {
+        state.SkipWithError("cannot open the link");
+    }
+    pair.slave.Reset();
+    target.join();
 }
 
 std::mutex g_mutex;
@@ -251,32 +282,34 @@ std::condition_variable g_delivered_changed;
 std::atomic<uint64_t> g_delivered{0};
 std::atomic<uint64_t> g_wanted{0};
 
-int32_t CountMessage(int32_t, const uint8_t*, int32_t) {
-  uint64_t now = g_delivered.fetch_add(1) + 1;
-  if (now >= g_wanted.load()) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_delivered_changed.notify_all();
-  }
-  return 0;
+int32_t CountMessage(int32_t, const uint8_t *, int32_t)
+{
+    uint64_t now = g_delivered.fetch_add(1) + 1;
+    if (now >= g_wanted.load()) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_delivered_changed.notify_all();
+    }
+    return 0;
 }
 
-void BmProxyCallbackDelivery(benchmark::State& state) {
-  g_delivered = 0;
-  g_wanted = 0;
-  TcpTarget target;
-  if (OpenLink("127.0.0.1", target.Port(), false) != 1) {
-    state.SkipWithError("cannot open the link");
-    return;
-  }
-  RegisterCallbackForProxy(CountMessage);
-  target.StartStream();
-  for (auto _ : state) {
-    g_wanted += kMessagesPerIteration;
-    std::unique_lock<std::mutex> lock(g_mutex);
-    g_delivered_changed.wait(lock, [] { return g_delivered.load() >= g_wanted.load(); });
-  }
-  state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
-  CloseCommunicationPort();
+void BmProxyCallbackDelivery(benchmark::State &state)
+{
+    g_delivered = 0;
+    g_wanted = 0;
+    TcpTarget target;
+    if (OpenLink("127.0.0.1", target.Port(), false) != 1) {
+        state.SkipWithError("cannot open the link");
+        return;
+    }
+    RegisterCallbackForProxy(CountMessage);
+    target.StartStream();
+    for (auto _ : state) {
+        g_wanted += kMessagesPerIteration;
+        std::unique_lock<std::mutex> lock(g_mutex);
+        g_delivered_changed.wait(lock, [] { return g_delivered.load() >= g_wanted.load(); });
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
+    CloseCommunicationPort();
 }
 
 BENCHMARK(BmRawTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
@@ -289,79 +322,89 @@ BENCHMARK(BmProxyCallbackDelivery)->UseRealTime();
 // Keeps each benchmark's time per iteration and throughput for the
 // ratios: the median when repetitions are asked for, else the one run.
 class RecordingReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.error_occurred || run.iterations == 0) continue;
-      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Aggregate && !median) continue;
-      std::string name = run.run_name.str();
-      time[name] = run.GetAdjustedRealTime();
-      auto items = run.counters.find("items_per_second");
-      if (items != run.counters.end()) rate[name] = items->second.value;
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &run : runs) {
+            if (run.error_occurred || run.iterations == 0)
+                continue;
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median)
+                continue;
+            std::string name = run.run_name.str();
+            time[name] = run.GetAdjustedRealTime();
+            auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end())
+                rate[name] = items->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
     }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> time;
-  std::map<std::string, double> rate;
+    std::map<std::string, double> time;
+    std::map<std::string, double> rate;
 };
 
-void PrintRatio(const std::map<std::string, double>& values, const char* label, const std::string& ours,
-                 const std::string& raw, const char* goal) {
-  auto a = values.find(ours);
-  auto b = values.find(raw);
-  if (a == values.end() || b == values.end() || b->second == 0) return;
-  std::printf("  %-44s %6.2f   (goal %s)\n", label, a->second / b->second, goal);
+void PrintRatio(const std::map<std::string, double> &values, const char *label, const std::string &ours,
+                const std::string &raw, const char *goal)
+{
+    auto a = values.find(ours);
+    auto b = values.find(raw);
+    if (a == values.end() || b == values.end() || b->second == 0)
+        return;
+    std::printf("  %-44s %6.2f   (goal %s)\n", label, a->second / b->second, goal);
 }
 
 // CPU used by the whole process while a link to a quiet docksim stays open.
-double IdleCpuMs(bool serial, double seconds) {
-  docksim::Options options;
-  options.record = false;
-  auto sim = serial ? docksim::DockSim::ServePty(options) : docksim::DockSim::ListenTcpAny(options);
-  if (!sim) return -1;
-  if (OpenLink(serial ? sim->TtyName() : "127.0.0.1", serial ? 115200 : sim->BasePort(), serial) != 1) {
-    return -1;
-  }
-  auto cpu = [] {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-  };
-  double before = cpu();
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-  double used = cpu() - before;
-  CloseCommunicationPort();
-  return used;
+double IdleCpuMs(bool serial, double seconds)
+{
+    docksim::Options options;
+    options.record = false;
+    auto sim = serial ? docksim::DockSim::ServePty(options) : docksim::DockSim::ListenTcpAny(options);
+    if (!sim)
+        return -1;
+    if (OpenLink(serial ? sim->TtyName() : "127.0.0.1", serial ? 115200 : sim->BasePort(), serial) != 1) {
+        return -1;
+    }
+    auto cpu = [] {
+        rusage u{};
+        ::getrusage(RUSAGE_SELF, &u);
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+               double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+    };
+    double before = cpu();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    double used = cpu() - before;
+    CloseCommunicationPort();
+    return used;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
-  ::signal(SIGPIPE, SIG_IGN);  // the raw baselines write with plain write()
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RecordingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+int main(int argc, char **argv)
+{
+    ::signal(SIGPIPE, SIG_IGN); // the raw baselines write with plain write()
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  const auto& t = reporter.time;
-  const auto& r = reporter.rate;
-  std::printf("\nferrylink against raw baselines (time ratio: lower is better)\n");
-  PrintRatio(t, "rdmremote 4 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/4/0/real_time",
-              "BM_RawTcpRoundTrip/4/0/real_time", "<= 1.3");
-  PrintRatio(t, "rdmremote 2043 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/2043/0/real_time",
-              "BM_RawTcpRoundTrip/2043/0/real_time", "<= 1.3");
-  PrintRatio(t, "wrmremote + rdmremote / raw write + ping-pong", "BM_ProxyTcpRoundTrip/4/1/real_time",
-              "BM_RawTcpRoundTrip/4/1/real_time", "<= 1.3");
-  PrintRatio(t, "serial rdmremote 4 bytes / raw pty ping-pong", "BM_ProxyPtyRoundTrip/4/real_time",
-              "BM_RawPtyRoundTrip/4/real_time", "<= 2");
-  std::printf("throughput ratio (higher is better)\n");
-  PrintRatio(r, "callback delivery 1 KB / raw socket reader", "BM_ProxyCallbackDelivery/real_time",
-              "BM_RawReader/real_time", ">= 0.7");
-  double seconds = 2.0;
-  std::printf("CPU of the whole process over %.0f s with an idle open link:\n", seconds);
-  std::printf("  TCP    %.1f ms\n", IdleCpuMs(false, seconds));
-  std::printf("  serial %.1f ms\n", IdleCpuMs(true, seconds));
-  return 0;
+    const auto &t = reporter.time;
+    const auto &r = reporter.rate;
+    std::printf("\nferrylink against raw baselines (time ratio: lower is better)\n");
+    PrintRatio(t, "rdmremote 4 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/4/0/real_time",
+               "BM_RawTcpRoundTrip/4/0/real_time", "<= 1.3");
+    PrintRatio(t, "rdmremote 2043 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/2043/0/real_time",
+               "BM_RawTcpRoundTrip/2043/0/real_time", "<= 1.3");
+    PrintRatio(t, "wrmremote + rdmremote / raw write + ping-pong", "BM_ProxyTcpRoundTrip/4/1/real_time",
+               "BM_RawTcpRoundTrip/4/1/real_time", "<= 1.3");
+    PrintRatio(t, "serial rdmremote 4 bytes / raw pty ping-pong", "BM_ProxyPtyRoundTrip/4/real_time",
+               "BM_RawPtyRoundTrip/4/real_time", "<= 2");
+    std::printf("throughput ratio (higher is better)\n");
+    PrintRatio(r, "callback delivery 1 KB / raw socket reader", "BM_ProxyCallbackDelivery/real_time",
+               "BM_RawReader/real_time", ">= 0.7");
+    double seconds = 2.0;
+    std::printf("CPU of the whole process over %.0f s with an idle open link:\n", seconds);
+    std::printf("  TCP    %.1f ms\n", IdleCpuMs(false, seconds));
+    std::printf("  serial %.1f ms\n", IdleCpuMs(true, seconds));
+    return 0;
 }

@@ -26,11 +26,7 @@ typedef void *TavrelCalHandle;
 typedef const char *TavrelResult;
 
 /* Interface types of GetCalInterface. */
-enum {
-    TAVREL_IF_LOCAL = 0,
-    TAVREL_IF_ETHERNET_PROXY = 1,
-    TAVREL_IF_SERIAL_PROXY = 2
-};
+enum { TAVREL_IF_LOCAL = 0, TAVREL_IF_ETHERNET_PROXY = 1, TAVREL_IF_SERIAL_PROXY = 2 };
 
 /* One library option (IDs 0 to 7); six words on the original 32-bit
  * platform: ID, name, three words the console does not read, reserved flag. */
@@ -78,7 +74,8 @@ TAVREL_CALAPI TavrelResult SetCWOffset(TavrelCalHandle h, int32_t offsetKHz);
 /* Rx */
 TAVREL_CALAPI TavrelResult GetRxAntConfig(TavrelCalHandle h, uint32_t *config);
 TAVREL_CALAPI TavrelResult SetRxAntConfig(TavrelCalHandle h, uint32_t config);
-TAVREL_CALAPI TavrelResult IsSync(TavrelCalHandle h, double *freqOffsetPpm, uint32_t *syncFreqKHz, uint32_t *syncStatus);
+TAVREL_CALAPI TavrelResult IsSync(TavrelCalHandle h, double *freqOffsetPpm, uint32_t *syncFreqKHz,
+                                  uint32_t *syncStatus);
 TAVREL_CALAPI TavrelResult ForceReSync(TavrelCalHandle h);
 TAVREL_CALAPI TavrelResult SetAGCMode(TavrelCalHandle h, uint32_t mode, uint32_t backoffDb);
 TAVREL_CALAPI TavrelResult GetRxGainState(TavrelCalHandle h, uint32_t path, uint32_t *extLna, uint32_t *lnaGain,
@@ -158,7 +155,8 @@ TAVREL_CALAPI TavrelResult GetCalibrationInfo(TavrelCalHandle h, uint8_t *calFla
                                               uint8_t time[4], uint8_t swVersion[4]);
 TAVREL_CALAPI TavrelResult GetMACAddress(TavrelCalHandle h, uint8_t mac[6]);
 TAVREL_CALAPI TavrelResult GetDevDataSize(TavrelCalHandle h, int32_t *sizeBytes);
-TAVREL_CALAPI TavrelResult GetDevDataInfo(TavrelCalHandle h, uint32_t *nvmType, int32_t *sizeBytes, uint32_t *flashMapType);
+TAVREL_CALAPI TavrelResult GetDevDataInfo(TavrelCalHandle h, uint32_t *nvmType, int32_t *sizeBytes,
+                                          uint32_t *flashMapType);
 TAVREL_CALAPI TavrelResult GetFlash2xDevDataInfo(TavrelCalHandle h, uint32_t sectionFlags[3]);
 TAVREL_CALAPI TavrelResult SelectActiveDevDataSection(TavrelCalHandle h, uint32_t section);
 TAVREL_CALAPI TavrelResult SelectCurrentDevDataSection(TavrelCalHandle h, uint32_t section);
@@ -182,9 +180,9 @@ TAVREL_CALAPI TavrelResult WriteDevDataBlock(TavrelCalHandle h, uint32_t key, co
 TAVREL_CALAPI TavrelResult WriteDevDataBytes(TavrelCalHandle h, uint32_t key, const uint8_t *data, uint32_t byteCount,
                                              uint32_t address, uint32_t *bytesWritten);
 TAVREL_CALAPI TavrelResult WriteFlash2xBytesWithHeader(TavrelCalHandle h, uint32_t key, const uint8_t *data,
-                                                       uint32_t byteCount, uint32_t flashOffset,
-                                                       const uint32_t *header, uint32_t headerWords,
-                                                       uint32_t writeMode, uint32_t *bytesWritten);
+                                                       uint32_t byteCount, uint32_t flashOffset, const uint32_t *header,
+                                                       uint32_t headerWords, uint32_t writeMode,
+                                                       uint32_t *bytesWritten);
 TAVREL_CALAPI TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t regionId, uint32_t byteCount,
                                                   const uint8_t *data, uint32_t *bytesWritten);
 

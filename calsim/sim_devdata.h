@@ -39,8 +39,8 @@ extern const Extent kRegions[kMaxRegion + 1];
 
 // Fields inside the Device Data.
 constexpr uint32_t kCalBlock = 4;
-constexpr uint32_t kStampAddress = 0x1900;   // flag, vendor, date[4], time[4], version[4]
-constexpr uint32_t kMacRegion = 4;           // 3-byte prefix, then the MAC address
+constexpr uint32_t kStampAddress = 0x1900; // flag, vendor, date[4], time[4], version[4]
+constexpr uint32_t kMacRegion = 4;         // 3-byte prefix, then the MAC address
 constexpr uint32_t kMacPrefixBytes = 3;
 
 struct Section {

@@ -23,7 +23,7 @@ const Extent kBlocks[kMaxBlocks] = {
 
 // Regions lie inside blocks and clear of the stored checksums.
 const Extent kRegions[kMaxRegion + 1] = {
-    {0, 0},
+    {0, 0},           // regions count from 1
     {0x0020, 0x0020}, // product identity
     {0x0100, 0x0400}, // RF tables
     {0x0D00, 0x0200}, // PHY parameters
@@ -51,8 +51,8 @@ void PutBigEndian(uint8_t *at, uint32_t value)
 
 uint32_t GetBigEndian(const uint8_t *at)
 {
-    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 |
-           static_cast<uint32_t>(at[2]) << 8 | at[3];
+    return static_cast<uint32_t>(at[0]) << 24 | static_cast<uint32_t>(at[1]) << 16 | static_cast<uint32_t>(at[2]) << 8 |
+           at[3];
 }
 
 void StoreChecksums(std::vector<uint8_t> &image)
@@ -77,8 +77,20 @@ std::vector<uint8_t> FactoryImage(const Stamp &stamp)
     std::vector<uint8_t> image(kDevDataSectionSize, 0xFF);
     for (uint32_t i = 0; i < kDevDataImageSize; ++i)
         image[i] = static_cast<uint8_t>((i * 7 + (i >> 8) + stamp.date[1]) & 0xFF);
-    const uint8_t stampBytes[14] = {1,    0x2A, stamp.date[0], stamp.date[1], stamp.date[2], 0, stamp.time[0],
-                                    stamp.time[1], stamp.time[2], 0, 0x03, 0x05, 0x00, 0};
+    const uint8_t stampBytes[14] = {1,
+                                    0x2A,
+                                    stamp.date[0],
+                                    stamp.date[1],
+                                    stamp.date[2],
+                                    0,
+                                    stamp.time[0],
+                                    stamp.time[1],
+                                    stamp.time[2],
+                                    0,
+                                    0x03,
+                                    0x05,
+                                    0x00,
+                                    0};
     std::memcpy(image.data() + kStampAddress, stampBytes, sizeof stampBytes);
     const uint8_t mac[kMacPrefixBytes + 6] = {0xA4, 0x00, 0x06, 0x00, 0x1D, 0x88, 0x4C, 0x21, 0x07};
     std::memcpy(image.data() + kRegions[kMacRegion].start, mac, sizeof mac);

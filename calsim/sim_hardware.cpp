@@ -12,11 +12,11 @@ constexpr uint32_t kRficChipId = 0x5A31;
 constexpr uint32_t kRficRegisterCount = 0x80; // addresses 0x00 to 0x7F
 constexpr uint32_t kMaxIirShift = 16;
 constexpr uint32_t kSymbolsPerFrame = 48;
-constexpr uint32_t kFftSize = 1024;           // 10 MHz channel
-constexpr uint32_t kFirstUsedBin = 92;        // guard bands either side
+constexpr uint32_t kFftSize = 1024;    // 10 MHz channel
+constexpr uint32_t kFirstUsedBin = 92; // guard bands either side
 constexpr uint32_t kLastUsedBin = 931;
 constexpr double kDacFullScaleVolts = 3.3;
-constexpr uint32_t kAdcMax = 255;             // 8-bit converter over 0 to 3.3 V
+constexpr uint32_t kAdcMax = 255; // 8-bit converter over 0 to 3.3 V
 
 struct Hardware {
     // GPIO 10 to 12 drive the bench LEDs (outputs); 13 to 15 and 24 to 31

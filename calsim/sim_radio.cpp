@@ -12,13 +12,13 @@
 
 namespace {
 
-constexpr double kFrameMs = 5.0;           // OFDMA frame duration
-constexpr double kSyncAcquireMs = 40.0;    // preamble search after a (re-)sync
+constexpr double kFrameMs = 5.0;            // OFDMA frame duration
+constexpr double kSyncAcquireMs = 40.0;     // preamble search after a (re-)sync
 constexpr double kChannelNoiseDbm = -104.0; // kTB over the 10 MHz channel
 constexpr double kAdcFullScaleDbm = 0.0;
-constexpr double kFixedGainDb = 30.0;      // gain of the stages not in the gain state
+constexpr double kFixedGainDb = 30.0; // gain of the stages not in the gain state
 constexpr double kExtLnaGainDb = 15.0;
-constexpr double kCinrCeilingDb = 32.0;    // the demodulator's own distortion
+constexpr double kCinrCeilingDb = 32.0;           // the demodulator's own distortion
 constexpr uint32_t kAdcSamplesPerReport = 102400; // 100 symbols of 1024 samples
 constexpr uint32_t kFramesPerFrameError = 800;    // residual error rate in sync
 
@@ -316,8 +316,8 @@ TavrelResult SetAGCMode(TavrelCalHandle h, uint32_t mode, uint32_t backoffDb)
     return nullptr;
 }
 
-TavrelResult GetRxGainState(TavrelCalHandle h, uint32_t path, uint32_t *extLna, uint32_t *lnaGain,
-                            uint32_t *mixerGain, int32_t *pgaIndex, double *totalGain)
+TavrelResult GetRxGainState(TavrelCalHandle h, uint32_t path, uint32_t *extLna, uint32_t *lnaGain, uint32_t *mixerGain,
+                            int32_t *pgaIndex, double *totalGain)
 {
     if (const char *error = Enter("GetRxGainState", h))
         return error;
@@ -450,7 +450,8 @@ TavrelResult GetFrameErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, u
 
 TavrelResult GetPDUErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, uint32_t *framesInError,
                                    uint32_t *fchErrors, uint32_t *dlMapErrors, uint32_t pduCount[TAVREL_PDU_DIUC_COUNT],
-                                   uint32_t hcsErrors[TAVREL_PDU_DIUC_COUNT], uint32_t crcErrors[TAVREL_PDU_DIUC_COUNT], uint32_t burstSizes[TAVREL_PDU_DIUC_COUNT])
+                                   uint32_t hcsErrors[TAVREL_PDU_DIUC_COUNT], uint32_t crcErrors[TAVREL_PDU_DIUC_COUNT],
+                                   uint32_t burstSizes[TAVREL_PDU_DIUC_COUNT])
 {
     if (const char *error = Enter("GetPDUErrorStatistics", h))
         return error;

@@ -17,7 +17,7 @@ constexpr double kMinBackoffDb = -20.0;
 constexpr double kMaxBackoffDb = 60.0;
 constexpr double kMinPowerDbm = -40.0;
 constexpr double kMaxPowerDbm = 35.0;
-constexpr double kTxFullScaleDbm = 23.0;  // output with no attenuation at all
+constexpr double kTxFullScaleDbm = 23.0; // output with no attenuation at all
 constexpr double kPgaStepDb = 2.0;
 constexpr double kPaDriverStepDb = 1.0;
 constexpr double kExtAttnStepDb = 15.0;
@@ -26,7 +26,7 @@ constexpr double kBenchCableLossDb = 20.0;   // the loss of the cable actually o
 
 // The scan list: the twelve calibration frequencies F0 to F11, in MHz.
 constexpr double kScanListMHz[TAVREL_SCAN_LIST_SIZE] = {2300, 2350, 2400, 2496, 2550, 2600,
-                                                         2650, 2690, 3300, 3400, 3500, 3600};
+                                                        2650, 2690, 3300, 3400, 3500, 3600};
 
 struct Transmitter {
     double backoffDb = 3.0;

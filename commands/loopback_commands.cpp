@@ -18,8 +18,7 @@ void PrintTxStepTables(const double paDrvSteps[TAVREL_TX_PADRV_STEPS], const dou
         con::Print("TxPGAStepArray[%2d]   = %5.2f dB\n", i, pgaSteps[i]);
 }
 
-void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE],
-                         const double extAttnStep[TAVREL_SCAN_LIST_SIZE])
+void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE], const double extAttnStep[TAVREL_SCAN_LIST_SIZE])
 {
     con::Print("\n");
     for (int i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i)
@@ -56,7 +55,8 @@ int CmdSetTRSwitch(TavrelCalHandle handle)
     if (handle == nullptr)
         return -1;
     con::Print("Set TR Switch:\n");
-    uint32_t state = con::AskUnsigned("Please specify the state for the TR switch.\n0 = Tx OFF & Rx ON, 1 = Tx ON & Rx OFF: ");
+    uint32_t state =
+        con::AskUnsigned("Please specify the state for the TR switch.\n0 = Tx OFF & Rx ON, 1 = Tx ON & Rx OFF: ");
     if (const char *error = SetTRSwitch(handle, state))
         return ReportError(error);
     return ReportSuccess("SetTRSwitch");

@@ -164,8 +164,8 @@ int CmdGetVersionInfo(TavrelCalHandle handle)
     uint32_t calApiVersion[3] = {};
     uint32_t basebandChip = 0;
     uint32_t rfChip = 0;
-    if (const char *error = GetVersionInfo(handle, &phyFirmware, macFirmware, driverVersion, calApiVersion,
-                                           &basebandChip, &rfChip))
+    if (const char *error =
+            GetVersionInfo(handle, &phyFirmware, macFirmware, driverVersion, calApiVersion, &basebandChip, &rfChip))
         return ReportError(error);
     // A driver text that fills the whole buffer has no terminator of its own.
     driverVersion[TAVREL_DRIVER_VERSION_SIZE - 1] = '\0';

@@ -122,7 +122,8 @@ int CmdGetRxGainState(TavrelCalHandle handle)
         return ReportError(error);
     con::Print("    External LNA   = %s (%u)\n", extLna != 0 ? "Enabled" : "Disabled", extLna);
     con::Print("    LNA gain       = %s (%u)\n", LnaGainName(lnaGain), lnaGain);
-    con::Print("    Mixer gain     = %s (%u)\n", mixerGain != 0 ? "High (Max gain)" : "Low (Max gain - 5 dB)", mixerGain);
+    con::Print("    Mixer gain     = %s (%u)\n", mixerGain != 0 ? "High (Max gain)" : "Low (Max gain - 5 dB)",
+               mixerGain);
     con::Print("    PGA gain index = %d\n", pgaIndex);
     con::Print("    Total gain     = %g\n", totalGain);
     return ReportSuccess("GetRxGainState");

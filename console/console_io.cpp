@@ -206,9 +206,8 @@ uint32_t AskUnsigned(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    uint32_t v = AskUntilNumber<uint32_t>(fmt, ap, [](const std::string &w, uint32_t &x) {
-        return ParseUnsigned(w, 10, x);
-    });
+    uint32_t v =
+        AskUntilNumber<uint32_t>(fmt, ap, [](const std::string &w, uint32_t &x) { return ParseUnsigned(w, 10, x); });
     va_end(ap);
     return v;
 }
@@ -217,9 +216,8 @@ uint32_t AskHex(const char *fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
-    uint32_t v = AskUntilNumber<uint32_t>(fmt, ap, [](const std::string &w, uint32_t &x) {
-        return ParseUnsigned(w, 16, x);
-    });
+    uint32_t v =
+        AskUntilNumber<uint32_t>(fmt, ap, [](const std::string &w, uint32_t &x) { return ParseUnsigned(w, 16, x); });
     va_end(ap);
     return v;
 }

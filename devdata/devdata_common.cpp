@@ -43,8 +43,7 @@ int ReportWriteError(const char *error)
     return -1;
 }
 
-int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer,
-                         int32_t &size)
+int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer, int32_t &size)
 {
     if (const char *error = GetDevDataRegionSizeByID(handle, region, &size))
         return ReportError(error);

@@ -41,8 +41,7 @@ int ReportWriteError(const char *error);
 // region's size, shows "\nDevData region size = %d bytes\n" and allocates
 // `parts` parts of that size. 0, or -1 after the error line (a failed
 // query, or an allocation failure for a negative size).
-int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer,
-                         int32_t &size);
+int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer, int32_t &size);
 
 // The NVM mode (library option 7), read before the dialogue's first line.
 struct NvmMode {

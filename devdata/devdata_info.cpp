@@ -13,9 +13,8 @@ namespace {
 
 constexpr uint32_t kBlockLabels = TAVREL_DEVDATA_BLOCKS;
 
-const char *const kBlockLabel[kBlockLabels] = {"Compatibility", "      RF", "     PHY",      "     MAC",
-                                               "     CAL",      "      HW", "     MIB",      "Security",
-                                               "  OMA DM",      "(Unused)"};
+const char *const kBlockLabel[kBlockLabels] = {"Compatibility", "      RF", "     PHY", "     MAC", "     CAL",
+                                               "      HW",      "     MIB", "Security", "  OMA DM", "(Unused)"};
 
 const char *NvmTypeName(uint32_t type)
 {

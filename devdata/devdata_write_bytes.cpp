@@ -89,8 +89,8 @@ int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
     devdata::PrintNvmMode(nvm);
     con::Print("\n");
     con::Print("Bytes to be written:\n");
-    uint32_t address = flash2x ? con::AskHex("    Flash memory offset (hex) ? ")
-                               : con::AskHex("    Device Data address (hex) ? ");
+    uint32_t address =
+        flash2x ? con::AskHex("    Flash memory offset (hex) ? ") : con::AskHex("    Device Data address (hex) ? ");
     uint32_t size = con::AskUnsigned("    Size in bytes (dec)       ? ");
     Flash2xWrite w;
     if (flash2x)
@@ -122,9 +122,9 @@ int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
     devdata::FillPattern(data, size);
 
     uint32_t written = 0;
-    const char *error = flash2x ? WriteFlash2xBytesWithHeader(handle, key, data, size, address, w.header, 3,
-                                                              w.writeMode, &written)
-                                : WriteDevDataBytes(handle, key, data, size, address, &written);
+    const char *error =
+        flash2x ? WriteFlash2xBytesWithHeader(handle, key, data, size, address, w.header, 3, w.writeMode, &written)
+                : WriteDevDataBytes(handle, key, data, size, address, &written);
     if (error != nullptr)
         return devdata::ReportWriteError(error);
     con::Print("\nWrote %d bytes to dev data memory\n", static_cast<int32_t>(written));

@@ -4,8 +4,7 @@
 
 uint32_t SwapBytes32(uint32_t x)
 {
-    return ((x & 0x000000FFu) << 24) | ((x & 0x0000FF00u) << 8) | ((x & 0x00FF0000u) >> 8) |
-           ((x & 0xFF000000u) >> 24);
+    return ((x & 0x000000FFu) << 24) | ((x & 0x0000FF00u) << 8) | ((x & 0x00FF0000u) >> 8) | ((x & 0xFF000000u) >> 24);
 }
 
 uint32_t VerifyBytes(const uint8_t *readBack, const uint8_t *expected, uint32_t readOffset, uint32_t expectedOffset,

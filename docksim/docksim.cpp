@@ -27,412 +27,478 @@ using ferry::UniqueFd;
 
 namespace {
 
-constexpr size_t kOutboxTarget = 1 << 16;     // how far a burst runs ahead of the reader
-constexpr uint32_t kMaxReadCount = 65536;     // largest remote read answered
+constexpr size_t kOutboxTarget = 1 << 16; // how far a burst runs ahead of the reader
+constexpr uint32_t kMaxReadCount = 65536; // largest remote read answered
 constexpr uint32_t kMaxInboundLength = 1 << 20;
 constexpr size_t kMaxRecorded = 100000;
 
-void MakeRaw(int fd) {
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return;
-  ::cfmakeraw(&tio);
-  ::tcsetattr(fd, TCSANOW, &tio);
+void MakeRaw(int fd)
+{
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return;
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
 }
 
 // A data message payload: message type 1, subtype 1, then a byte pattern.
-std::vector<uint8_t> SampleMessage(size_t size, uint32_t seed) {
-  std::vector<uint8_t> payload(size);
-  for (size_t i = 0; i < size; ++i) payload[i] = uint8_t(seed + i);
-  if (size >= 4) {
-    ferry::PutU16(payload.data(), 1);
-    ferry::PutU16(payload.data() + 2, 1);
-  }
-  return payload;
-}
-
-}  // namespace
-
-UniqueFd BindLoopback(uint16_t port, bool doListen) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.Valid()) return fd;
-  int one = 1;
-  ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return UniqueFd();
-  if (doListen && ::listen(fd.Get(), 4) != 0) return UniqueFd();
-  return fd;
-}
-
-PtyPair OpenRawPty() {
-  PtyPair pty;
-  pty.master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-  char name[128];
-  if (!pty.master.Valid() || ::grantpt(pty.master.Get()) != 0 || ::unlockpt(pty.master.Get()) != 0 ||
-      ::ptsname_r(pty.master.Get(), name, sizeof name) != 0) {
-    return PtyPair();
-  }
-  pty.slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!pty.slave.Valid()) return PtyPair();
-  MakeRaw(pty.slave.Get());
-  pty.name = name;
-  return pty;
-}
-
-bool ParseHostile(const std::string& name, Hostile& mode) {
-  static const std::pair<const char*, Hostile> kNames[] = {
-      {"none", Hostile::None},           {"bad-signature", Hostile::BadSignature},
-      {"huge-length", Hostile::HugeLength}, {"short-length", Hostile::ShortLength},
-      {"truncated", Hostile::Truncated}, {"silent", Hostile::Silent},
-      {"no-ack", Hostile::NoAck},        {"wrong-ack", Hostile::WrongAck},
-      {"drop", Hostile::Drop},
-  };
-  for (const auto& [text, value] : kNames) {
-    if (name == text) {
-      mode = value;
-      return true;
+std::vector<uint8_t> SampleMessage(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> payload(size);
+    for (size_t i = 0; i < size; ++i)
+        payload[i] = uint8_t(seed + i);
+    if (size >= 4) {
+        ferry::PutU16(payload.data(), 1);
+        ferry::PutU16(payload.data() + 2, 1);
     }
-  }
-  return false;
+    return payload;
 }
 
-std::unique_ptr<DockSim> DockSim::ListenTcp(uint16_t basePort, const Options& options) {
-  std::unique_ptr<DockSim> sim(new DockSim(options));
-  sim->basePort_ = basePort;
-  sim->listenCommand_ = BindLoopback(basePort, true);
-  // Without a notification listener the port is still held, so that a
-  // connection to it is refused rather than reaching someone else.
-  sim->listenNotify_ = BindLoopback(uint16_t(basePort + 10), options.listenNotify);
-  if (!sim->listenCommand_.Valid() || !sim->listenNotify_.Valid()) return nullptr;
-  // The loop polls its listeners and must never block in accept.
-  ferry::SetNonblocking(sim->listenCommand_.Get());
-  ferry::SetNonblocking(sim->listenNotify_.Get());
-  return sim->Start() ? std::move(sim) : nullptr;
+} // namespace
+
+UniqueFd BindLoopback(uint16_t port, bool doListen)
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid())
+        return fd;
+    int one = 1;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+        return UniqueFd();
+    if (doListen && ::listen(fd.Get(), 4) != 0)
+        return UniqueFd();
+    return fd;
 }
 
-std::unique_ptr<DockSim> DockSim::ListenTcpAny(const Options& options) {
-  static std::atomic<unsigned> attempt{0};
-  for (int i = 0; i < 500; ++i) {
-    unsigned key = unsigned(::getpid()) * 131u + attempt.fetch_add(1) * 17u;
-    auto sim = ListenTcp(uint16_t(20000 + key % 12000), options);
-    if (sim) return sim;
-  }
-  return nullptr;
+PtyPair OpenRawPty()
+{
+    PtyPair pty;
+    pty.master.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    char name[128];
+    if (!pty.master.Valid() || ::grantpt(pty.master.Get()) != 0 || ::unlockpt(pty.master.Get()) != 0 ||
+        ::ptsname_r(pty.master.Get(), name, sizeof name) != 0) {
+        return PtyPair();
+    }
+    pty.slave.Reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!pty.slave.Valid())
+        return PtyPair();
+    MakeRaw(pty.slave.Get());
+    pty.name = name;
+    return pty;
 }
 
-std::unique_ptr<DockSim> DockSim::ServePty(const Options& options) {
-  PtyPair pty = OpenRawPty();
-  if (!pty.slave.Valid()) return nullptr;
-  ferry::SetNonblocking(pty.master.Get());
-  std::unique_ptr<DockSim> sim(new DockSim(options));
-  sim->serial_ = true;
-  sim->ttyName_ = pty.name;
-  sim->command_.fd = std::move(pty.master);
-  sim->slaveHold_ = std::move(pty.slave);
-  return sim->Start() ? std::move(sim) : nullptr;
+bool ParseHostile(const std::string &name, Hostile &mode)
+{
+    static const std::pair<const char *, Hostile> kNames[] = {
+        {"none", Hostile::None},
+        {"bad-signature", Hostile::BadSignature},
+        {"huge-length", Hostile::HugeLength},
+        {"short-length", Hostile::ShortLength},
+        {"truncated", Hostile::Truncated},
+        {"silent", Hostile::Silent},
+        {"no-ack", Hostile::NoAck},
+        {"wrong-ack", Hostile::WrongAck},
+        {"drop", Hostile::Drop},
+    };
+    for (const auto &[text, value] : kNames) {
+        if (name == text) {
+            mode = value;
+            return true;
+        }
+    }
+    return false;
 }
 
-std::unique_ptr<DockSim> DockSim::ServeTty(const std::string& path, const Options& options) {
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.Valid()) return nullptr;
-  MakeRaw(fd.Get());
-  std::unique_ptr<DockSim> sim(new DockSim(options));
-  sim->serial_ = true;
-  sim->ttyName_ = path;
-  sim->command_.fd = std::move(fd);
-  return sim->Start() ? std::move(sim) : nullptr;
+std::unique_ptr<DockSim> DockSim::ListenTcp(uint16_t basePort, const Options &options)
+{
+    std::unique_ptr<DockSim> sim(new DockSim(options));
+    sim->basePort_ = basePort;
+    sim->listenCommand_ = BindLoopback(basePort, true);
+    // Without a notification listener the port is still held, so that a
+    // connection to it is refused rather than reaching someone else.
+    sim->listenNotify_ = BindLoopback(uint16_t(basePort + 10), options.listenNotify);
+    if (!sim->listenCommand_.Valid() || !sim->listenNotify_.Valid())
+        return nullptr;
+    // The loop polls its listeners and must never block in accept.
+    ferry::SetNonblocking(sim->listenCommand_.Get());
+    ferry::SetNonblocking(sim->listenNotify_.Get());
+    return sim->Start() ? std::move(sim) : nullptr;
 }
 
-bool DockSim::Start() {
-  control_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!control_.Valid()) return false;
-  nextTick_ = std::chrono::steady_clock::now();
-  thread_ = std::thread([this] { Loop(); });
-  return true;
+std::unique_ptr<DockSim> DockSim::ListenTcpAny(const Options &options)
+{
+    static std::atomic<unsigned> attempt{0};
+    for (int i = 0; i < 500; ++i) {
+        unsigned key = unsigned(::getpid()) * 131u + attempt.fetch_add(1) * 17u;
+        auto sim = ListenTcp(uint16_t(20000 + key % 12000), options);
+        if (sim)
+            return sim;
+    }
+    return nullptr;
 }
 
-DockSim::~DockSim() {
-  {
+std::unique_ptr<DockSim> DockSim::ServePty(const Options &options)
+{
+    PtyPair pty = OpenRawPty();
+    if (!pty.slave.Valid())
+        return nullptr;
+    ferry::SetNonblocking(pty.master.Get());
+    std::unique_ptr<DockSim> sim(new DockSim(options));
+    sim->serial_ = true;
+    sim->ttyName_ = pty.name;
+    sim->command_.fd = std::move(pty.master);
+    sim->slaveHold_ = std::move(pty.slave);
+    return sim->Start() ? std::move(sim) : nullptr;
+}
+
+std::unique_ptr<DockSim> DockSim::ServeTty(const std::string &path, const Options &options)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.Valid())
+        return nullptr;
+    MakeRaw(fd.Get());
+    std::unique_ptr<DockSim> sim(new DockSim(options));
+    sim->serial_ = true;
+    sim->ttyName_ = path;
+    sim->command_.fd = std::move(fd);
+    return sim->Start() ? std::move(sim) : nullptr;
+}
+
+bool DockSim::Start()
+{
+    control_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!control_.Valid())
+        return false;
+    nextTick_ = std::chrono::steady_clock::now();
+    thread_ = std::thread([this] { Loop(); });
+    return true;
+}
+
+DockSim::~DockSim()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    Poke();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void DockSim::Poke()
+{
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t r = ::write(control_.Get(), &one, sizeof one);
+}
+
+void DockSim::SetHostile(Hostile mode)
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  Poke();
-  if (thread_.joinable()) thread_.join();
+    options_.hostile = mode;
 }
 
-void DockSim::Poke() {
-  uint64_t one = 1;
-  [[maybe_unused]] ssize_t r = ::write(control_.Get(), &one, sizeof one);
+DockSim::Conn &DockSim::ChannelConn(Channel channel)
+{
+    return serial_ || channel == Channel::Command ? command_ : notify_;
 }
 
-void DockSim::SetHostile(Hostile mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  options_.hostile = mode;
+void DockSim::SendDataMessage(const std::vector<uint8_t> &payload)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Emit(ChannelConn(Channel::Notify), ferry::kCmdDataMessage, payload);
+    }
+    Poke();
 }
 
-DockSim::Conn& DockSim::ChannelConn(Channel channel) {
-  return serial_ || channel == Channel::Command ? command_ : notify_;
+void DockSim::SendDataBurst(size_t size, uint64_t count)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        burstPacket_ = EncodePacket(ferry::kCmdDataMessage, SampleMessage(size, 7));
+        burstLeft_ = count;
+    }
+    Poke();
 }
 
-void DockSim::SendDataMessage(const std::vector<uint8_t>& payload) {
-  {
+void DockSim::SendRaw(Channel channel, const std::vector<uint8_t> &bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Conn &conn = ChannelConn(channel);
+        if (conn.fd.Valid())
+            conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
+    }
+    Poke();
+}
+
+void DockSim::DropConnections()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropPending_ = true;
+    }
+    Poke();
+}
+
+std::vector<std::vector<uint8_t>> DockSim::Requests() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    Emit(ChannelConn(Channel::Notify), ferry::kCmdDataMessage, payload);
-  }
-  Poke();
+    return requests_;
 }
 
-void DockSim::SendDataBurst(size_t size, uint64_t count) {
-  {
+bool DockSim::WaitRequests(size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+size_t DockSim::Connections() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    burstPacket_ = EncodePacket(ferry::kCmdDataMessage, SampleMessage(size, 7));
-    burstLeft_ = count;
-  }
-  Poke();
+    return size_t(command_.fd.Valid()) + size_t(notify_.fd.Valid());
 }
 
-void DockSim::SendRaw(Channel channel, const std::vector<uint8_t>& bytes) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Conn& conn = ChannelConn(channel);
-    if (conn.fd.Valid()) conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
-  }
-  Poke();
+uint8_t DockSim::InitialByte(uint32_t address)
+{
+    return uint8_t((address * 2654435761u) >> 24);
 }
 
-void DockSim::DropConnections() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    dropPending_ = true;
-  }
-  Poke();
-}
-
-std::vector<std::vector<uint8_t>> DockSim::Requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return requests_;
-}
-
-bool DockSim::WaitRequests(size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
-}
-
-size_t DockSim::Connections() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return size_t(command_.fd.Valid()) + size_t(notify_.fd.Valid());
-}
-
-uint8_t DockSim::InitialByte(uint32_t address) { return uint8_t((address * 2654435761u) >> 24); }
-
-std::vector<uint8_t> DockSim::ReadMemory(uint32_t address, uint32_t count) const {
-  std::vector<uint8_t> bytes(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    auto it = written_.find(address + i);
-    bytes[i] = it != written_.end() ? it->second : InitialByte(address + i);
-  }
-  return bytes;
+std::vector<uint8_t> DockSim::ReadMemory(uint32_t address, uint32_t count) const
+{
+    std::vector<uint8_t> bytes(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto it = written_.find(address + i);
+        bytes[i] = it != written_.end() ? it->second : InitialByte(address + i);
+    }
+    return bytes;
 }
 
 // Everything below runs on the loop thread, with mutex_ held except while
 // polling. Only this thread opens or closes descriptors, so the ones it
 // polls stay valid.
 
-void DockSim::Loop() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_) {
-    pollfd fds[5];
-    nfds_t count = 0;
-    auto add = [&](const UniqueFd& fd, short events) {
-      fds[count++] = {fd.Get(), events, 0};
-    };
-    add(control_, POLLIN);
-    add(listenCommand_, POLLIN);
-    // A socket that is only bound reports a hang-up at once: leave it out.
-    fds[count++] = {options_.listenNotify ? listenNotify_.Get() : -1, POLLIN, 0};
-    // A burst in progress is topped up whenever its connection can take more.
-    Conn& burstTarget = ChannelConn(Channel::Notify);
-    auto events = [&](const Conn& conn) {
-      bool more = !conn.out.empty() || (burstLeft_ > 0 && &conn == &burstTarget);
-      return short(POLLIN | (more ? POLLOUT : 0));
-    };
-    add(command_.fd, events(command_));
-    add(notify_.fd, events(notify_));
-    int timeout = -1;
-    if (options_.rateHz > 0) {
-      auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ -
-                                                               std::chrono::steady_clock::now());
-      timeout = int(std::max<long>(0, long(left.count())));
-    }
-    lock.unlock();
-    ::poll(fds, count, timeout);
-    lock.lock();
-    if (stopping_) break;
+void DockSim::Loop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        pollfd fds[5];
+        nfds_t count = 0;
+        auto add = [&](const UniqueFd &fd, short events) { fds[count++] = {fd.Get(), events, 0}; };
+        add(control_, POLLIN);
+        add(listenCommand_, POLLIN);
+        // A socket that is only bound reports a hang-up at once: leave it out.
+        fds[count++] = {options_.listenNotify ? listenNotify_.Get() : -1, POLLIN, 0};
+        // A burst in progress is topped up whenever its connection can take more.
+        Conn &burstTarget = ChannelConn(Channel::Notify);
+        auto events = [&](const Conn &conn) {
+            bool more = !conn.out.empty() || (burstLeft_ > 0 && &conn == &burstTarget);
+            return short(POLLIN | (more ? POLLOUT : 0));
+        };
+        add(command_.fd, events(command_));
+        add(notify_.fd, events(notify_));
+        int timeout = -1;
+        if (options_.rateHz > 0) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - std::chrono::steady_clock::now());
+            timeout = int(std::max<long>(0, long(left.count())));
+        }
+        lock.unlock();
+        ::poll(fds, count, timeout);
+        lock.lock();
+        if (stopping_)
+            break;
 
-    if (fds[0].revents != 0) {
-      uint64_t value;
-      [[maybe_unused]] ssize_t r = ::read(control_.Get(), &value, sizeof value);
-    }
-    if (fds[1].revents & POLLIN) AcceptOn(listenCommand_.Get(), command_);
-    if (fds[2].revents & POLLIN) AcceptOn(listenNotify_.Get(), notify_);
-    if (fds[3].revents != 0) ReadFrom(command_, true);
-    if (fds[4].revents != 0) ReadFrom(notify_, false);
+        if (fds[0].revents != 0) {
+            uint64_t value;
+            [[maybe_unused]] ssize_t r = ::read(control_.Get(), &value, sizeof value);
+        }
+        if (fds[1].revents & POLLIN)
+            AcceptOn(listenCommand_.Get(), command_);
+        if (fds[2].revents & POLLIN)
+            AcceptOn(listenNotify_.Get(), notify_);
+        if (fds[3].revents != 0)
+            ReadFrom(command_, true);
+        if (fds[4].revents != 0)
+            ReadFrom(notify_, false);
 
-    if (options_.rateHz > 0 && std::chrono::steady_clock::now() >= nextTick_) {
-      Conn& target = ChannelConn(Channel::Notify);
-      if (target.fd.Valid()) {
-        Emit(target, ferry::kCmdDataMessage, SampleMessage(options_.messageSize, ticks_++));
-      }
-      nextTick_ = std::chrono::steady_clock::now() +
-                   std::chrono::microseconds(1000000 / options_.rateHz);
+        if (options_.rateHz > 0 && std::chrono::steady_clock::now() >= nextTick_) {
+            Conn &target = ChannelConn(Channel::Notify);
+            if (target.fd.Valid()) {
+                Emit(target, ferry::kCmdDataMessage, SampleMessage(options_.messageSize, ticks_++));
+            }
+            nextTick_ = std::chrono::steady_clock::now() + std::chrono::microseconds(1000000 / options_.rateHz);
+        }
+        TopUpBurst();
+        Flush(command_);
+        Flush(notify_);
+        if (dropPending_ && command_.out.empty() && notify_.out.empty()) {
+            dropPending_ = false;
+            EndConn(command_);
+            EndConn(notify_);
+            slaveHold_.Reset();
+        }
+        changed_.notify_all();
     }
-    TopUpBurst();
-    Flush(command_);
-    Flush(notify_);
-    if (dropPending_ && command_.out.empty() && notify_.out.empty()) {
-      dropPending_ = false;
-      EndConn(command_);
-      EndConn(notify_);
-      slaveHold_.Reset();
-    }
-    changed_.notify_all();
-  }
 }
 
-void DockSim::AcceptOn(int listener, Conn& conn) {
-  UniqueFd fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-  if (!fd.Valid()) return;
-  int one = 1;
-  ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  EndConn(conn);  // a new connection replaces the old one
-  conn.fd = std::move(fd);
+void DockSim::AcceptOn(int listener, Conn &conn)
+{
+    UniqueFd fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.Valid())
+        return;
+    int one = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    EndConn(conn); // a new connection replaces the old one
+    conn.fd = std::move(fd);
 }
 
-void DockSim::ReadFrom(Conn& conn, bool parse) {
-  uint8_t buffer[65536];
-  bool ended = false;
-  for (;;) {
-    ssize_t r = ::read(conn.fd.Get(), buffer, sizeof buffer);
-    if (r > 0) {
-      if (parse) conn.in.insert(conn.in.end(), buffer, buffer + r);
-      continue;
+void DockSim::ReadFrom(Conn &conn, bool parse)
+{
+    uint8_t buffer[65536];
+    bool ended = false;
+    for (;;) {
+        ssize_t r = ::read(conn.fd.Get(), buffer, sizeof buffer);
+        if (r > 0) {
+            if (parse)
+                conn.in.insert(conn.in.end(), buffer, buffer + r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        // Otherwise nothing more for now, or the peer closed or failed. A
+        // serial line stays: the next host simply opens it again.
+        ended = !serial_ && !(r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+        break;
     }
-    if (r < 0 && errno == EINTR) continue;
-    // Otherwise nothing more for now, or the peer closed or failed. A
-    // serial line stays: the next host simply opens it again.
-    ended = !serial_ && !(r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
-    break;
-  }
-  if (parse) ParsePackets(conn);
-  if (ended) EndConn(conn);
+    if (parse)
+        ParsePackets(conn);
+    if (ended)
+        EndConn(conn);
 }
 
-void DockSim::ParsePackets(Conn& conn) {
+void DockSim::ParsePackets(Conn &conn)
+{
 
-  size_t pos = 0;
-  std::vector<uint8_t>& in = conn.in;
-  while (in.size() - pos >= ferry::kHeaderSize) {
-    if (GetU32(&in[pos]) != ferry::kPacketSignature) {
-      ++pos;  // hunt for the next header
-      continue;
+    size_t pos = 0;
+    std::vector<uint8_t> &in = conn.in;
+    while (in.size() - pos >= ferry::kHeaderSize) {
+        if (GetU32(&in[pos]) != ferry::kPacketSignature) {
+            ++pos; // hunt for the next header
+            continue;
+        }
+        uint32_t length = GetU32(&in[pos + 4]);
+        if (length > kMaxInboundLength) {
+            pos += ferry::kHeaderSize;
+            continue;
+        }
+        if (in.size() - pos < ferry::kHeaderSize + length)
+            break;
+        std::vector<uint8_t> packet(in.begin() + long(pos), in.begin() + long(pos + ferry::kHeaderSize + length));
+        pos += packet.size();
+        HandlePacket(conn, packet);
     }
-    uint32_t length = GetU32(&in[pos + 4]);
-    if (length > kMaxInboundLength) {
-      pos += ferry::kHeaderSize;
-      continue;
+    in.erase(in.begin(), in.begin() + long(pos));
+}
+
+void DockSim::HandlePacket(Conn &conn, const std::vector<uint8_t> &packet)
+{
+    if (options_.record && requests_.size() < kMaxRecorded)
+        requests_.push_back(packet);
+    if (packet.size() < ferry::kHeaderSize + ferry::kTlvHeaderSize)
+        return;
+    uint16_t type = GetU16(&packet[8]);
+    size_t n = std::min<size_t>(GetU16(&packet[10]), packet.size() - 12);
+    const uint8_t *payload = &packet[12];
+    Hostile mode = options_.hostile;
+
+    if (type == ferry::kCmdDeviceOpen) {
+        if (mode == Hostile::NoAck)
+            return;
+        uint16_t ack = mode == Hostile::WrongAck ? ferry::kCmdClose : ferry::kCmdDeviceOpen;
+        std::vector<uint8_t> bytes = EncodePacket(ack, {});
+        conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
+        if (mode == Hostile::Drop)
+            dropPending_ = true;
+    } else if (type == ferry::kCmdReadMemory && n >= 8 && mode != Hostile::Silent) {
+        uint32_t count = std::min(GetU32(payload + 4), kMaxReadCount);
+        Emit(conn, ferry::kCmdReadMemory, ReadMemory(GetU32(payload), count));
+    } else if (type == ferry::kCmdWriteMemory && n >= 8) {
+        uint32_t address = GetU32(payload);
+        for (uint32_t i = 0; i < 4; ++i)
+            written_[address + i] = payload[4 + i];
     }
-    if (in.size() - pos < ferry::kHeaderSize + length) break;
-    std::vector<uint8_t> packet(in.begin() + long(pos),
-                                in.begin() + long(pos + ferry::kHeaderSize + length));
-    pos += packet.size();
-    HandlePacket(conn, packet);
-  }
-  in.erase(in.begin(), in.begin() + long(pos));
 }
 
-void DockSim::HandlePacket(Conn& conn, const std::vector<uint8_t>& packet) {
-  if (options_.record && requests_.size() < kMaxRecorded) requests_.push_back(packet);
-  if (packet.size() < ferry::kHeaderSize + ferry::kTlvHeaderSize) return;
-  uint16_t type = GetU16(&packet[8]);
-  size_t n = std::min<size_t>(GetU16(&packet[10]), packet.size() - 12);
-  const uint8_t* payload = &packet[12];
-  Hostile mode = options_.hostile;
-
-  if (type == ferry::kCmdDeviceOpen) {
-    if (mode == Hostile::NoAck) return;
-    uint16_t ack = mode == Hostile::WrongAck ? ferry::kCmdClose : ferry::kCmdDeviceOpen;
-    std::vector<uint8_t> bytes = EncodePacket(ack, {});
-    conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
-    if (mode == Hostile::Drop) dropPending_ = true;
-  } else if (type == ferry::kCmdReadMemory && n >= 8 && mode != Hostile::Silent) {
-    uint32_t count = std::min(GetU32(payload + 4), kMaxReadCount);
-    Emit(conn, ferry::kCmdReadMemory, ReadMemory(GetU32(payload), count));
-  } else if (type == ferry::kCmdWriteMemory && n >= 8) {
-    uint32_t address = GetU32(payload);
-    for (uint32_t i = 0; i < 4; ++i) written_[address + i] = payload[4 + i];
-  }
-}
-
-void DockSim::Emit(Conn& conn, uint16_t type, const std::vector<uint8_t>& payload) {
-  if (!conn.fd.Valid()) return;
-  std::vector<uint8_t> packet = EncodePacket(type, payload);
-  switch (options_.hostile) {
+void DockSim::Emit(Conn &conn, uint16_t type, const std::vector<uint8_t> &payload)
+{
+    if (!conn.fd.Valid())
+        return;
+    std::vector<uint8_t> packet = EncodePacket(type, payload);
+    switch (options_.hostile) {
     case Hostile::BadSignature:
-      ferry::PutU32(packet.data(), 0xDEADBEEF);
-      break;
+        ferry::PutU32(packet.data(), 0xDEADBEEF);
+        break;
     case Hostile::HugeLength:
-      ferry::PutU32(packet.data() + 4, 0xFFFFFFF0);
-      conn.closeWhenFlushed = !serial_;
-      break;
+        ferry::PutU32(packet.data() + 4, 0xFFFFFFF0);
+        conn.closeWhenFlushed = !serial_;
+        break;
     case Hostile::ShortLength:
-      ferry::PutU32(packet.data() + 4, 2);
-      packet.resize(ferry::kHeaderSize + 2);
-      break;
+        ferry::PutU32(packet.data() + 4, 2);
+        packet.resize(ferry::kHeaderSize + 2);
+        break;
     case Hostile::Truncated:
-      packet.resize(ferry::kHeaderSize + (payload.size() + 5) / 2);
-      conn.closeWhenFlushed = !serial_;
-      break;
+        packet.resize(ferry::kHeaderSize + (payload.size() + 5) / 2);
+        conn.closeWhenFlushed = !serial_;
+        break;
     default:
-      break;
-  }
-  conn.out.insert(conn.out.end(), packet.begin(), packet.end());
-}
-
-void DockSim::TopUpBurst() {
-  Conn& target = ChannelConn(Channel::Notify);
-  if (!target.fd.Valid()) return;
-  while (burstLeft_ > 0 && target.out.size() < kOutboxTarget) {
-    target.out.insert(target.out.end(), burstPacket_.begin(), burstPacket_.end());
-    --burstLeft_;
-  }
-}
-
-void DockSim::Flush(Conn& conn) {
-  size_t done = 0;
-  while (conn.fd.Valid() && done < conn.out.size()) {
-    ssize_t w = serial_ ? ::write(conn.fd.Get(), conn.out.data() + done, conn.out.size() - done)
-                        : ::send(conn.fd.Get(), conn.out.data() + done, conn.out.size() - done,
-                                 MSG_NOSIGNAL);
-    if (w > 0) {
-      done += size_t(w);
-      continue;
+        break;
     }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    EndConn(conn);
-    return;
-  }
-  conn.out.erase(conn.out.begin(), conn.out.begin() + long(done));
-  if (conn.out.empty() && conn.closeWhenFlushed) EndConn(conn);
+    conn.out.insert(conn.out.end(), packet.begin(), packet.end());
 }
 
-void DockSim::EndConn(Conn& conn) {
-  conn.fd.Reset();
-  conn.in.clear();
-  conn.out.clear();
-  conn.closeWhenFlushed = false;
+void DockSim::TopUpBurst()
+{
+    Conn &target = ChannelConn(Channel::Notify);
+    if (!target.fd.Valid())
+        return;
+    while (burstLeft_ > 0 && target.out.size() < kOutboxTarget) {
+        target.out.insert(target.out.end(), burstPacket_.begin(), burstPacket_.end());
+        --burstLeft_;
+    }
 }
 
-}  // namespace docksim
+void DockSim::Flush(Conn &conn)
+{
+    size_t done = 0;
+    while (conn.fd.Valid() && done < conn.out.size()) {
+        ssize_t w = serial_ ? ::write(conn.fd.Get(), conn.out.data() + done, conn.out.size() - done)
+                            : ::send(conn.fd.Get(), conn.out.data() + done, conn.out.size() - done, MSG_NOSIGNAL);
+        if (w > 0) {
+            done += size_t(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        EndConn(conn);
+        return;
+    }
+    conn.out.erase(conn.out.begin(), conn.out.begin() + long(done));
+    if (conn.out.empty() && conn.closeWhenFlushed)
+        EndConn(conn);
+}
+
+void DockSim::EndConn(Conn &conn)
+{
+    conn.fd.Reset();
+    conn.in.clear();
+    conn.out.clear();
+    conn.closeWhenFlushed = false;
+}
+
+} // namespace docksim

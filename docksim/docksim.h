@@ -21,18 +21,18 @@
 namespace docksim {
 
 enum class Hostile {
-  None,
-  BadSignature,  // replies and data messages carry a wrong signature
-  HugeLength,    // ... claim 0xFFFFFFF0 bytes, then the connection ends
-  ShortLength,   // ... claim 2 bytes: just the command type
-  Truncated,     // ... stop halfway, then the connection ends
-  Silent,        // the open is acknowledged, nothing else is answered
-  NoAck,         // the open is never acknowledged
-  WrongAck,      // the open is acknowledged with command type 5
-  Drop,          // the connections (or the line) end right after the acknowledgement
+    None,
+    BadSignature, // replies and data messages carry a wrong signature
+    HugeLength,   // ... claim 0xFFFFFFF0 bytes, then the connection ends
+    ShortLength,  // ... claim 2 bytes: just the command type
+    Truncated,    // ... stop halfway, then the connection ends
+    Silent,       // the open is acknowledged, nothing else is answered
+    NoAck,        // the open is never acknowledged
+    WrongAck,     // the open is acknowledged with command type 5
+    Drop,         // the connections (or the line) end right after the acknowledgement
 };
 
-bool ParseHostile(const std::string& name, Hostile& mode);
+bool ParseHostile(const std::string &name, Hostile &mode);
 
 // A blocking socket bound to 127.0.0.1:port, listening when asked; invalid
 // when the port is taken.
@@ -41,101 +41,101 @@ ferry::UniqueFd BindLoopback(uint16_t port, bool doListen);
 // A pty with its slave side in raw mode; both ends blocking. Both invalid
 // when no pty could be had.
 struct PtyPair {
-  ferry::UniqueFd master;
-  ferry::UniqueFd slave;
-  std::string name;  // the slave's path
+    ferry::UniqueFd master;
+    ferry::UniqueFd slave;
+    std::string name; // the slave's path
 };
 PtyPair OpenRawPty();
 
 struct Options {
-  Hostile hostile = Hostile::None;
-  bool listenNotify = true;   // TCP: accept the notification connection
-  bool record = true;          // keep every received packet for requests()
-  unsigned rateHz = 0;        // data messages sent on their own per second
-  size_t messageSize = 16;    // payload bytes of those messages
+    Hostile hostile = Hostile::None;
+    bool listenNotify = true; // TCP: accept the notification connection
+    bool record = true;       // keep every received packet for requests()
+    unsigned rateHz = 0;      // data messages sent on their own per second
+    size_t messageSize = 16;  // payload bytes of those messages
 };
 
-enum class Channel { Command, Notify };  // the same line on serial
+enum class Channel { Command, Notify }; // the same line on serial
 
 class DockSim {
- public:
-  // Listens on 127.0.0.1 at basePort and basePort + 10 (16-bit wrap);
-  // null when a port is taken.
-  static std::unique_ptr<DockSim> ListenTcp(uint16_t basePort, const Options& options);
-  // Same, on a free pair of ports below the ephemeral range.
-  static std::unique_ptr<DockSim> ListenTcpAny(const Options& options);
-  // Creates a pty and serves its master side; the host opens TtyName().
-  static std::unique_ptr<DockSim> ServePty(const Options& options);
-  // Serves an existing tty.
-  static std::unique_ptr<DockSim> ServeTty(const std::string& path, const Options& options);
-  ~DockSim();
-  DockSim(const DockSim&) = delete;
-  DockSim& operator=(const DockSim&) = delete;
+public:
+    // Listens on 127.0.0.1 at basePort and basePort + 10 (16-bit wrap);
+    // null when a port is taken.
+    static std::unique_ptr<DockSim> ListenTcp(uint16_t basePort, const Options &options);
+    // Same, on a free pair of ports below the ephemeral range.
+    static std::unique_ptr<DockSim> ListenTcpAny(const Options &options);
+    // Creates a pty and serves its master side; the host opens TtyName().
+    static std::unique_ptr<DockSim> ServePty(const Options &options);
+    // Serves an existing tty.
+    static std::unique_ptr<DockSim> ServeTty(const std::string &path, const Options &options);
+    ~DockSim();
+    DockSim(const DockSim &) = delete;
+    DockSim &operator=(const DockSim &) = delete;
 
-  uint16_t BasePort() const { return basePort_; }
-  const std::string& TtyName() const { return ttyName_; }
+    uint16_t BasePort() const { return basePort_; }
+    const std::string &TtyName() const { return ttyName_; }
 
-  void SetHostile(Hostile mode);
-  // A data message (command type 4), shaped by the hostile mode.
-  void SendDataMessage(const std::vector<uint8_t>& payload);
-  // `count` data messages of `size` payload bytes, as fast as they are taken.
-  void SendDataBurst(size_t size, uint64_t count);
-  // Bytes put on the wire exactly as given.
-  void SendRaw(Channel channel, const std::vector<uint8_t>& bytes);
-  // Ends both connections, or the serial line for good.
-  void DropConnections();
+    void SetHostile(Hostile mode);
+    // A data message (command type 4), shaped by the hostile mode.
+    void SendDataMessage(const std::vector<uint8_t> &payload);
+    // `count` data messages of `size` payload bytes, as fast as they are taken.
+    void SendDataBurst(size_t size, uint64_t count);
+    // Bytes put on the wire exactly as given.
+    void SendRaw(Channel channel, const std::vector<uint8_t> &bytes);
+    // Ends both connections, or the serial line for good.
+    void DropConnections();
 
-  std::vector<std::vector<uint8_t>> Requests() const;  // whole packets received
-  bool WaitRequests(size_t count, std::chrono::milliseconds timeout) const;
-  size_t Connections() const;
-  // What an unwritten byte of the simulated memory holds.
-  static uint8_t InitialByte(uint32_t address);
+    std::vector<std::vector<uint8_t>> Requests() const; // whole packets received
+    bool WaitRequests(size_t count, std::chrono::milliseconds timeout) const;
+    size_t Connections() const;
+    // What an unwritten byte of the simulated memory holds.
+    static uint8_t InitialByte(uint32_t address);
 
- private:
-  struct Conn {
-    ferry::UniqueFd fd;
-    std::vector<uint8_t> in;
-    std::vector<uint8_t> out;
-    bool closeWhenFlushed = false;
-  };
+private:
+    struct Conn {
+        ferry::UniqueFd fd;
+        std::vector<uint8_t> in;
+        std::vector<uint8_t> out;
+        bool closeWhenFlushed = false;
+    };
 
-  explicit DockSim(const Options& options) : options_(options) {}
-  bool Start();
-  void Loop();
-  void Poke();
-  Conn& ChannelConn(Channel channel);
-  void AcceptOn(int listener, Conn& conn);
-  void ReadFrom(Conn& conn, bool parse);
-  void ParsePackets(Conn& conn);
-  void Flush(Conn& conn);
-  void EndConn(Conn& conn);
-  void HandlePacket(Conn& conn, const std::vector<uint8_t>& packet);
-  void Emit(Conn& conn, uint16_t type, const std::vector<uint8_t>& payload);
-  void TopUpBurst();
-  std::vector<uint8_t> ReadMemory(uint32_t address, uint32_t count) const;
+    explicit DockSim(const Options &options) : options_(options) {}
+    bool Start();
+    void Loop();
+    void Poke();
+    Conn &ChannelConn(Channel channel);
+    void AcceptOn(int listener, Conn &conn);
+    void ReadFrom(Conn &conn, bool parse);
+    void ParsePackets(Conn &conn);
+    void Flush(Conn &conn);
+    void EndConn(Conn &conn);
+    void HandlePacket(Conn &conn, const std::vector<uint8_t> &packet);
+    void Emit(Conn &conn, uint16_t type, const std::vector<uint8_t> &payload);
+    void TopUpBurst();
+    std::vector<uint8_t> ReadMemory(uint32_t address, uint32_t count) const;
 
-  Options options_;
-  uint16_t basePort_ = 0;
-  std::string ttyName_;
-  bool serial_ = false;
-  ferry::UniqueFd control_;  // eventfd that wakes the loop
-  ferry::UniqueFd listenCommand_;
-  ferry::UniqueFd listenNotify_;
-  ferry::UniqueFd slaveHold_;  // keeps a pty alive between host opens
-  Conn command_;                // the serial line when serial_
-  Conn notify_;
+    Options options_;
+    uint16_t basePort_ = 0;
+    std::string ttyName_;
+    bool serial_ = false;
+    ferry::UniqueFd control_; // eventfd that wakes the loop
+    ferry::UniqueFd listenCommand_;
+    ferry::UniqueFd listenNotify_;
+    ferry::UniqueFd slaveHold_; // keeps a pty alive between host opens
+    Conn command_;              // the serial line when serial_
+    Conn notify_;
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  bool stopping_ = false;
-  bool dropPending_ = false;
-  std::vector<std::vector<uint8_t>> requests_;
-  std::map<uint32_t, uint8_t> written_;
-  uint64_t burstLeft_ = 0;
-  std::vector<uint8_t> burstPacket_;
-  uint32_t ticks_ = 0;
-  std::chrono::steady_clock::time_point nextTick_{};
-  std::thread thread_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool stopping_ = false;
+    bool dropPending_ = false;
+    std::vector<std::vector<uint8_t>> requests_;
+    std::map<uint32_t, uint8_t> written_;
+    uint64_t burstLeft_ = 0;
+    std::vector<uint8_t> burstPacket_;
+    uint32_t ticks_ = 0;
+    std::chrono::steady_clock::time_point nextTick_{};
+    std::thread thread_;
 };
 
-}  // namespace docksim
+} // namespace docksim

@@ -8,21 +8,78 @@ namespace {
 // The library operations that can be made to fail (GetCalInterface,
 // CloseCalInterface and GetOptionInfo return no result text).
 const char *const kOperations[] = {
-    "ConnectDevice", "DisconnectDevice", "GetOptionByID", "SetOptionByID", "GetDeviceMode", "SetDeviceMode",
-    "GetBandConfig", "SetBandConfig", "GetCWOffset", "SetCWOffset", "GetRxAntConfig", "SetRxAntConfig", "IsSync",
-    "ForceReSync", "SetAGCMode", "GetRxGainState", "SetRxGainState", "GetRSSIReport", "GetCINR", "GetPerAntCINR",
-    "GetPerAntThermalNoise", "ResetFrameErrorStatistics", "GetFrameErrorStatistics", "GetPDUErrorStatistics",
-    "GetTx1Attn", "SetTx1Attn", "GetTx1OutputPower", "SetTx1OutputPower", "GetTxDiversitySwitch",
-    "SetTxDiversitySwitch", "SetTRSwitch", "CalibrateLCTrim", "CalibrateTxSteps", "CalibrateLimitedTxSteps",
-    "CalibrateTxPoutFreqCorr", "CalibrateLNASteps", "CalibrateTxExtAttnStep", "ReadGPIOState",
-    "SetGPIOConfiguration", "SetGPIOPinState", "ReadRFICRegister", "WriteRFICRegister", "GetTemperature",
-    "GetGPADCValue", "SetGPDACValue", "ResetRxSpectrum", "GetRxSpectrum", "GetVersionInfo", "LoadDevData",
-    "IsDevDataValid", "AreDevDataChecksumsValidArray", "GetDevDataChecksumsArray", "IsCalibrationValid",
-    "GetCalibrationInfo", "GetMACAddress", "GetDevDataSize", "GetDevDataInfo", "GetFlash2xDevDataInfo",
-    "SelectActiveDevDataSection", "SelectCurrentDevDataSection", "CopyDevDataSection", "InitializeFlash",
-    "ReadDevDataBlock", "ReadDevDataBytes", "GetDevDataRegionSizeByID", "ReadDevDataRegionByID",
-    "RequestDevDataWriteKey", "WriteDevDataBlock", "WriteDevDataBytes", "WriteFlash2xBytesWithHeader",
-    "WriteDevDataRegionByID", "EchoTest",
+    "ConnectDevice",
+    "DisconnectDevice",
+    "GetOptionByID",
+    "SetOptionByID",
+    "GetDeviceMode",
+    "SetDeviceMode",
+    "GetBandConfig",
+    "SetBandConfig",
+    "GetCWOffset",
+    "SetCWOffset",
+    "GetRxAntConfig",
+    "SetRxAntConfig",
+    "IsSync",
+    "ForceReSync",
+    "SetAGCMode",
+    "GetRxGainState",
+    "SetRxGainState",
+    "GetRSSIReport",
+    "GetCINR",
+    "GetPerAntCINR",
+    "GetPerAntThermalNoise",
+    "ResetFrameErrorStatistics",
+    "GetFrameErrorStatistics",
+    "GetPDUErrorStatistics",
+    "GetTx1Attn",
+    "SetTx1Attn",
+    "GetTx1OutputPower",
+    "SetTx1OutputPower",
+    "GetTxDiversitySwitch",
+    "SetTxDiversitySwitch",
+    "SetTRSwitch",
+    "CalibrateLCTrim",
+    "CalibrateTxSteps",
+    "CalibrateLimitedTxSteps",
+    "CalibrateTxPoutFreqCorr",
+    "CalibrateLNASteps",
+    "CalibrateTxExtAttnStep",
+    "ReadGPIOState",
+    "SetGPIOConfiguration",
+    "SetGPIOPinState",
+    "ReadRFICRegister",
+    "WriteRFICRegister",
+    "GetTemperature",
+    "GetGPADCValue",
+    "SetGPDACValue",
+    "ResetRxSpectrum",
+    "GetRxSpectrum",
+    "GetVersionInfo",
+    "LoadDevData",
+    "IsDevDataValid",
+    "AreDevDataChecksumsValidArray",
+    "GetDevDataChecksumsArray",
+    "IsCalibrationValid",
+    "GetCalibrationInfo",
+    "GetMACAddress",
+    "GetDevDataSize",
+    "GetDevDataInfo",
+    "GetFlash2xDevDataInfo",
+    "SelectActiveDevDataSection",
+    "SelectCurrentDevDataSection",
+    "CopyDevDataSection",
+    "InitializeFlash",
+    "ReadDevDataBlock",
+    "ReadDevDataBytes",
+    "GetDevDataRegionSizeByID",
+    "ReadDevDataRegionByID",
+    "RequestDevDataWriteKey",
+    "WriteDevDataBlock",
+    "WriteDevDataBytes",
+    "WriteFlash2xBytesWithHeader",
+    "WriteDevDataRegionByID",
+    "EchoTest",
 };
 
 // A fixed set of texts: the library keeps every text it ever returned, so
@@ -49,69 +106,69 @@ const char kMinusOne[] = "9223372036854775808";
 // Printable characters other than digits and 'a' to 'v', from '!' on; the
 // last entry is for DEL.
 const char *const kSpecialWords[] = {
-    "0x7f",                    // !
-    "0x80",                    // "
-    "ffffffff",                // #
-    "fffffffc",                // $
-    "deadbeef",                // %
-    "a5a5a5a5",                // &
-    "7f",                      // '
-    "ff",                      // (
-    "1fff",                    // )
-    "x",                       // *
-    "+",                       // +
-    "3abc",                    // ,
-    kMinusOne,                 // -
-    ".",                       // .
-    "0x10",                    // /
-    "1.5",                     // :
-    "-.4e2",                   // ;
-    "-.2e2",                   // <
-    "35.5",                    // =
-    "60.5",                    // >
-    "3.3",                     // ?
-    "nan",                     // @
-    "32",                      // A
-    "33",                      // B
-    "40",                      // C
-    "47",                      // D
-    "48",                      // E
-    "63",                      // F
-    "64",                      // G
-    "100",                     // H
-    "127",                     // I
-    "128",                     // J
-    "200",                     // K
-    "255",                     // L
-    "256",                     // M
-    "511",                     // N
-    "512",                     // O
-    "1000",                    // P
-    "1023",                    // Q
-    "1024",                    // R
-    "2039",                    // S
-    "2040",                    // T
-    "2041",                    // U
-    "2048",                    // V
-    "4095",                    // W
-    "4096",                    // X
-    "4097",                    // Y
-    "8192",                    // Z
-    "inf",                     // [
-    "-inf",                    // backslash
-    "1e308",                   // ]
-    "1e-320",                  // ^
+    "0x7f",                                                             // !
+    "0x80",                                                             // "
+    "ffffffff",                                                         // #
+    "fffffffc",                                                         // $
+    "deadbeef",                                                         // %
+    "a5a5a5a5",                                                         // &
+    "7f",                                                               // '
+    "ff",                                                               // (
+    "1fff",                                                             // )
+    "x",                                                                // *
+    "+",                                                                // +
+    "3abc",                                                             // ,
+    kMinusOne,                                                          // -
+    ".",                                                                // .
+    "0x10",                                                             // /
+    "1.5",                                                              // :
+    "-.4e2",                                                            // ;
+    "-.2e2",                                                            // <
+    "35.5",                                                             // =
+    "60.5",                                                             // >
+    "3.3",                                                              // ?
+    "nan",                                                              // @
+    "32",                                                               // A
+    "33",                                                               // B
+    "40",                                                               // C
+    "47",                                                               // D
+    "48",                                                               // E
+    "63",                                                               // F
+    "64",                                                               // G
+    "100",                                                              // H
+    "127",                                                              // I
+    "128",                                                              // J
+    "200",                                                              // K
+    "255",                                                              // L
+    "256",                                                              // M
+    "511",                                                              // N
+    "512",                                                              // O
+    "1000",                                                             // P
+    "1023",                                                             // Q
+    "1024",                                                             // R
+    "2039",                                                             // S
+    "2040",                                                             // T
+    "2041",                                                             // U
+    "2048",                                                             // V
+    "4095",                                                             // W
+    "4096",                                                             // X
+    "4097",                                                             // Y
+    "8192",                                                             // Z
+    "inf",                                                              // [
+    "-inf",                                                             // backslash
+    "1e308",                                                            // ]
+    "1e-320",                                                           // ^
     "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", // _
-    "00000000000000000000042", // `
-    "1e3",                     // w
-    "3.5e6",                   // x
-    "0.001",                   // y
-    "1e-3",                    // z
-    "-0",                      // {
-    "4294967296",              // |
-    "1e5",                     // }
-    "-0.5",                    // ~
-    "0",                       // DEL
+    "00000000000000000000042",                                          // `
+    "1e3",                                                              // w
+    "3.5e6",                                                            // x
+    "0.001",                                                            // y
+    "1e-3",                                                             // z
+    "-0",                                                               // {
+    "4294967296",                                                       // |
+    "1e5",                                                              // }
+    "-0.5",                                                             // ~
+    "0",                                                                // DEL
 };
 
 static_assert(sizeof kSpecialWords / sizeof kSpecialWords[0] == 0x7F - '!' + 1 - 10 - 22);

@@ -21,7 +21,10 @@ struct Found {
     bool operator==(const Found &) const = default;
 };
 
-bool SignatureAt(const uint8_t *p) { return ferry::GetU32(p) == ferry::kPacketSignature; }
+bool SignatureAt(const uint8_t *p)
+{
+    return ferry::GetU32(p) == ferry::kPacketSignature;
+}
 
 // Packets in one stretch of line between quiet gaps: a signature, a length
 // that a TLV packet can have and the whole body, all inside the stretch.

@@ -13,30 +13,30 @@
 namespace ferry {
 
 class LinkThreads {
- public:
-  LinkThreads() = default;
-  ~LinkThreads() { Join(); }
-  LinkThreads(const LinkThreads&) = delete;
-  LinkThreads& operator=(const LinkThreads&) = delete;
+public:
+    LinkThreads() = default;
+    ~LinkThreads() { Join(); }
+    LinkThreads(const LinkThreads &) = delete;
+    LinkThreads &operator=(const LinkThreads &) = delete;
 
-  // Runs body on a new thread of the link.
-  void Start(std::function<void()> body);
-  bool Empty() const { return threads_.empty(); }
-  // True when called from one of the link's threads, which must not wait
-  // for itself.
-  bool ContainsCaller() const;
-  // Waits for every thread to end; they must have been told to.
-  void Join();
-  // Waits at most `limit` for every thread to end, then joins them, or lets
-  // go of them all if one is still running (a thread held up in the host's
-  // callback must not hold up the end of the process). True when all ended.
-  bool JoinWithin(Millis limit);
+    // Runs body on a new thread of the link.
+    void Start(std::function<void()> body);
+    bool Empty() const { return threads_.empty(); }
+    // True when called from one of the link's threads, which must not wait
+    // for itself.
+    bool ContainsCaller() const;
+    // Waits for every thread to end; they must have been told to.
+    void Join();
+    // Waits at most `limit` for every thread to end, then joins them, or lets
+    // go of them all if one is still running (a thread held up in the host's
+    // callback must not hold up the end of the process). True when all ended.
+    bool JoinWithin(Millis limit);
 
- private:
-  std::vector<std::thread> threads_;
-  std::mutex mutex_;
-  std::condition_variable ended_;
-  int running_ = 0;
+private:
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    int running_ = 0;
 };
 
-}  // namespace ferry
+} // namespace ferry

@@ -14,35 +14,35 @@
 namespace ferry {
 
 class SerialLink final : public Link {
- public:
-  explicit SerialLink(std::atomic<FerryCallback>& callback) : Link(callback) {}
-  ~SerialLink() override;
+public:
+    explicit SerialLink(std::atomic<FerryCallback> &callback) : Link(callback) {}
+    ~SerialLink() override;
 
-  // One of the codes of OpenSerialPort.
-  int Open(const std::string& name, uint32_t baud);
+    // One of the codes of OpenSerialPort.
+    int Open(const std::string &name, uint32_t baud);
 
-  int32_t SendPacket(const uint8_t* data, size_t n) override;
-  Reply ReadReply(uint8_t* buffer, size_t capacity) override;
-  void DiscardStaleReply() override { reply_.Clear(); }
-  void StartThreads() override;
-  bool AwaitOpenAck(uint8_t* replyArea, size_t capacity) override;
+    int32_t SendPacket(const uint8_t *data, size_t n) override;
+    Reply ReadReply(uint8_t *buffer, size_t capacity) override;
+    void DiscardStaleReply() override { reply_.Clear(); }
+    void StartThreads() override;
+    bool AwaitOpenAck(uint8_t *replyArea, size_t capacity) override;
 
- private:
-  struct QueuedPacket {
-    std::vector<uint8_t> bytes;  // from the command type on
-    bool complete;
-  };
+private:
+    struct QueuedPacket {
+        std::vector<uint8_t> bytes; // from the command type on
+        bool complete;
+    };
 
-  void WakeThreads() override { queue_.Close(); }
-  void ReaderLoop();
-  void DispatchLoop();
-  void Dispatch(const QueuedPacket& packet);
+    void WakeThreads() override { queue_.Close(); }
+    void ReaderLoop();
+    void DispatchLoop();
+    void Dispatch(const QueuedPacket &packet);
 
-  UniqueFd port_;
-  std::unique_ptr<FdReader> reader_;
-  BlockingQueue<QueuedPacket> queue_{32};
-  ReplySlot reply_;    // the remote memory read reply, until a read takes it
-  Event deviceOpen_;  // the device-open acknowledgement arrived
+    UniqueFd port_;
+    std::unique_ptr<FdReader> reader_;
+    BlockingQueue<QueuedPacket> queue_{32};
+    ReplySlot reply_;  // the remote memory read reply, until a read takes it
+    Event deviceOpen_; // the device-open acknowledgement arrived
 };
 
-}  // namespace ferry
+} // namespace ferry

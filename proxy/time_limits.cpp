@@ -7,16 +7,18 @@ namespace ferry {
 namespace {
 std::mutex limits_mutex;
 Limits limits_in_force;
-}  // namespace
+} // namespace
 
-Limits CurrentLimits() {
-  std::lock_guard<std::mutex> lock(limits_mutex);
-  return limits_in_force;
+Limits CurrentLimits()
+{
+    std::lock_guard<std::mutex> lock(limits_mutex);
+    return limits_in_force;
 }
 
-void SetLimits(const Limits& limits) {
-  std::lock_guard<std::mutex> lock(limits_mutex);
-  limits_in_force = limits;
+void SetLimits(const Limits &limits)
+{
+    std::lock_guard<std::mutex> lock(limits_mutex);
+    limits_in_force = limits;
 }
 
-}  // namespace ferry
+} // namespace ferry

@@ -11,7 +11,7 @@ namespace {
 using Group = int (*)(TavrelCalHandle);
 
 const Group kGroups[] = {
-    RunConfigurationGroup,  RunRxGroup, RunTxGroup, RunLoopbackGroup, RunOtherCommandsGroup,
+    RunConfigurationGroup,     RunRxGroup,          RunTxGroup, RunLoopbackGroup, RunOtherCommandsGroup,
     RunDevDataManagementGroup, RunDevDataReadGroup,
 };
 

@@ -201,8 +201,7 @@ int RunTxGroup(TavrelCalHandle handle)
     PrintSectionHeader("GetTx1Attn and SetTx1Attn");
     TxAttn read = {0.0, 0, 0, 0};
     PrintIfError(GetTx1Attn(handle, &read.backoff, &read.pga, &read.driver, &read.extAtt));
-    con::Print("Read:  Backoff=%5.2f PGA=%2u Driver=%2u ExtAtt=%u\n", read.backoff, read.pga, read.driver,
-               read.extAtt);
+    con::Print("Read:  Backoff=%5.2f PGA=%2u Driver=%2u ExtAtt=%u\n", read.backoff, read.pga, read.driver, read.extAtt);
     CheckTxAttn(handle, TxAttn{-2.0, 9, 4, 1}, true, read);
     CheckTxAttn(handle, TxAttn{5.0, 4, 13, 0}, false, read); // left at these values
 

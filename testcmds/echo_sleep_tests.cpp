@@ -52,8 +52,7 @@ int CmdSleepAccuracyTest(TavrelCalHandle handle)
             SleepMs(nominal);
         double actual = (ReadClock() - start) / kSleepsPerNominal;
         double nominalMs = nominal;
-        con::Print("Actual %5.2f ms - Nominal = %5.2f ms - Excess = %4.2f ms\n", actual, nominalMs,
-                   actual - nominalMs);
+        con::Print("Actual %5.2f ms - Nominal = %5.2f ms - Excess = %4.2f ms\n", actual, nominalMs, actual - nominalMs);
     }
     con::Print("\n");
     return ReportSuccess("SleepAccuracyTest");

@@ -81,18 +81,18 @@ extern "C" {
 #endif
 
 enum {
-  FERRYLINK_TRANSPORT_TCP = 1,
-  FERRYLINK_TRANSPORT_SERIAL = 2,
-  FERRYLINK_TEXT_SIZE = 128,      /* bytes of the text field */
-  FERRYLINK_TEXT_MAX = 63         /* characters of it that are used */
+    FERRYLINK_TRANSPORT_TCP = 1,
+    FERRYLINK_TRANSPORT_SERIAL = 2,
+    FERRYLINK_TEXT_SIZE = 128, /* bytes of the text field */
+    FERRYLINK_TEXT_MAX = 63    /* characters of it that are used */
 };
 
 /* What the host fills in to open the port: 133 bytes, no padding. */
 #pragma pack(push, 1)
 typedef struct FerryOpenRecord {
-  uint8_t transport;                 /* 1 = TCP, 2 = serial */
-  char text[FERRYLINK_TEXT_SIZE];    /* IPv4 dotted-decimal address, or the serial port name */
-  uint32_t number;                   /* TCP base port (notifications on + 10), or baud rate */
+    uint8_t transport;              /* 1 = TCP, 2 = serial */
+    char text[FERRYLINK_TEXT_SIZE]; /* IPv4 dotted-decimal address, or the serial port name */
+    uint32_t number;                /* TCP base port (notifications on + 10), or baud rate */
 } FerryOpenRecord;
 #pragma pack(pop)
 

@@ -13,9 +13,9 @@ TEST(ConfigCommands, GetDeviceModeNamesCodesAndUnknowns)
     calsim::ForceDeviceMode(5, 2);
     int result = 1;
     EXPECT_EQ(bench.Run(CmdGetDeviceMode, "", &result), "\nGetDeviceMode:\n"
-                                                      "    DUT Mode        = Loopback (5)\n"
-                                                      "    Modulation type = 64 QAM (2)\n"
-                                                      "\nGetDeviceMode was SUCCESSFUL.\n");
+                                                        "    DUT Mode        = Loopback (5)\n"
+                                                        "    Modulation type = 64 QAM (2)\n"
+                                                        "\nGetDeviceMode was SUCCESSFUL.\n");
     EXPECT_EQ(result, 0);
 
     calsim::ForceDeviceMode(9, 0x80000000u);
@@ -30,8 +30,8 @@ struct Case {
     CommandHandler handler;
     const char *operation; // the library operation a fault is put on
     const char *input;
-    const char *success;   // whole output on success
-    const char *failure;   // whole output when the operation fails
+    const char *success; // whole output on success
+    const char *failure; // whole output when the operation fails
 };
 
 // From power-on state: mode 0/0, band 2593000/10000, CW offset 0.

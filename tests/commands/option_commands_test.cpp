@@ -96,8 +96,8 @@ TEST(OptionCommands, WriteLoopSetsValuesUntilMinusOne)
     int result = 1;
     std::string out = bench.Run(CmdSetOptionByID, "7\n2\n2\n10\n-1\n", &result);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(out, "\nSet Option By ID:\n" + WriteList() + "\nOption value = \n" + WriteList() +
-                       "\nOption value = \n" + WriteList() + "\nTestSetOptionByID was SUCCESSFUL.\n");
+    EXPECT_EQ(out, "\nSet Option By ID:\n" + WriteList() + "\nOption value = \n" + WriteList() + "\nOption value = \n" +
+                       WriteList() + "\nTestSetOptionByID was SUCCESSFUL.\n");
     uint32_t value = 0;
     ASSERT_EQ(GetOptionByID(bench.handle(), 7, &value), nullptr);
     EXPECT_EQ(value, 2u);

@@ -57,14 +57,18 @@ const testing_support::SessionStep kSession[] = {
     {nullptr, CmdGetRxGainState, "1\n"},
     {[] { calsim::ForceRxGainState(0, 7, 5, 7, -2); }, CmdGetRxGainState, "0\n"}, // raw codes, negative PGA
     {nullptr, CmdSetRxGainState, "0 0 2 1 -4\n"}, // a negative index reaches the library as typed
-    {nullptr, CmdGetRxGainState, "-1\n"},          // -1 at "%u" is the 32-bit pattern
+    {nullptr, CmdGetRxGainState, "-1\n"},         // -1 at "%u" is the 32-bit pattern
     // AGC back-off: the ADC input power of the report below is 10 dB lower.
     {nullptr, CmdSetAGCMode, "1 10\n"},
     {nullptr, CmdGetRSSIReport, ""},
-    {[] { calsim::ForceRssiReport({-45.5, -46.25, -42.86, -3.0, -120.0, 50, 0x80000000u, 1000}); }, CmdGetRSSIReport,
-     ""}, // a clip count of 2^31 is unsigned
-    {[] { calsim::ForceRssiReport({-60, -60, -57, -10, -10, 0xFFFFFFFFu, 0, 0}); }, CmdGetRSSIReport,
-     ""}, // no samples: no percentage
+    {[] {
+         calsim::ForceRssiReport({-45.5, -46.25, -42.86, -3.0, -120.0, 50, 0x80000000u, 1000});
+     },
+     CmdGetRSSIReport, ""}, // a clip count of 2^31 is unsigned
+    {[] {
+         calsim::ForceRssiReport({-60, -60, -57, -10, -10, 0xFFFFFFFFu, 0, 0});
+     },
+     CmdGetRSSIReport, ""}, // no samples: no percentage
     {nullptr, CmdGetCINR, ""},
     {nullptr, CmdGetPerAntCINR, ""},
     {nullptr, CmdGetPerAntThermalNoise, ""},

@@ -18,10 +18,12 @@ TEST(ReadDecimal, LeadingNumberOfEachWord)
     Bench bench;
     std::vector<int32_t> got;
     std::string longWord = "123" + std::string(57, 'z'); // 60 characters, read whole
-    bench.RunCode([&] {
-        for (int i = 0; i < 7; ++i)
-            got.push_back(con::ReadDecimal());
-    }, "12 -1 x 3abc\n" + longWord + " -0 +7\n");
+    bench.RunCode(
+        [&] {
+            for (int i = 0; i < 7; ++i)
+                got.push_back(con::ReadDecimal());
+        },
+        "12 -1 x 3abc\n" + longWord + " -0 +7\n");
     EXPECT_EQ(got, (std::vector<int32_t>{12, -1, 0, 3, 123, 0, 7}));
 }
 

@@ -13,14 +13,16 @@ TEST(ConsoleInput, ConversionsTakeTheLeadingNumber)
     uint32_t u1 = 0, u2 = 0, h1 = 0, h2 = 0;
     int32_t s = 0;
     double d = 0;
-    std::string out = bench.RunCode([&] {
-        u1 = con::AskUnsigned("u? ");
-        u2 = con::AskUnsigned("u? ");
-        h1 = con::AskHex("h? ");
-        h2 = con::AskHex("h? ");
-        s = con::AskSigned("s? ");
-        d = con::AskDouble("d? ");
-    }, "-100 3abc 1a 0xFFFFFFFF -7 23.5\n");
+    std::string out = bench.RunCode(
+        [&] {
+            u1 = con::AskUnsigned("u? ");
+            u2 = con::AskUnsigned("u? ");
+            h1 = con::AskHex("h? ");
+            h2 = con::AskHex("h? ");
+            s = con::AskSigned("s? ");
+            d = con::AskDouble("d? ");
+        },
+        "-100 3abc 1a 0xFFFFFFFF -7 23.5\n");
     EXPECT_EQ(out, "u? u? h? h? s? d? ");
     EXPECT_EQ(u1, 4294967196u); // the 32-bit pattern of -100
     EXPECT_EQ(u2, 3u);
@@ -43,8 +45,8 @@ TEST(ConsoleInput, OverlongTextIsRefusedNotTruncated)
 {
     Bench bench;
     std::string word;
-    std::string out = bench.RunCode([&] { word = con::AskText(15, "  Name ? "); },
-                                    "0123456789abcdef 0123456789abcde\n");
+    std::string out =
+        bench.RunCode([&] { word = con::AskText(15, "  Name ? "); }, "0123456789abcdef 0123456789abcde\n");
     EXPECT_EQ(out, "  Name ? That is too long (at most 15 characters). Please try again.\n  Name ? ");
     EXPECT_EQ(word, "0123456789abcde");
 }
@@ -64,23 +66,27 @@ TEST(ConsoleInput, PauseDropsTheRestOfTheLineAndTakesOneLine)
 {
     Bench bench;
     std::string a, b, c;
-    bench.RunCode([&] {
-        a = con::ReadWord();
-        con::WaitForEnter(); // drops " rest of line", then takes "pause answer"
-        b = con::ReadWord();
-        con::WaitForEnter(); // the line of "b" is left: its end, then an empty line
-        c = con::ReadWord();
-    }, "2 rest of line\npause answer\nb\n\nc\n");
+    bench.RunCode(
+        [&] {
+            a = con::ReadWord();
+            con::WaitForEnter(); // drops " rest of line", then takes "pause answer"
+            b = con::ReadWord();
+            con::WaitForEnter(); // the line of "b" is left: its end, then an empty line
+            c = con::ReadWord();
+        },
+        "2 rest of line\npause answer\nb\n\nc\n");
     EXPECT_EQ(a, "2");
     EXPECT_EQ(b, "b");
     EXPECT_EQ(c, "c");
 
     // Right after a pause, the next pause takes the next line, whole.
-    bench.RunCode([&] {
-        con::WaitForEnter();
-        con::WaitForEnter();
-        c = con::ReadWord();
-    }, "first\nsecond\nthird\n");
+    bench.RunCode(
+        [&] {
+            con::WaitForEnter();
+            con::WaitForEnter();
+            c = con::ReadWord();
+        },
+        "first\nsecond\nthird\n");
     EXPECT_EQ(c, "third");
 
     bool ended = false;

@@ -40,7 +40,10 @@ const testing_support::SessionStep kSession[] = {
     {nullptr, CmdCopyDevDataSection, "0 1 16 0\n"},
     {nullptr, CmdSelectCurrentDevDataSection, "3\n"},
     // The current section decides where the reads act.
-    {[] { calsim::PokeDevDataSection(1, 0x40, {0x5A, 0xA5}); }, CmdSelectCurrentDevDataSection, "1\n"},
+    {[] {
+         calsim::PokeDevDataSection(1, 0x40, {0x5A, 0xA5});
+     },
+     CmdSelectCurrentDevDataSection, "1\n"},
     {nullptr, CmdReadDevDataBytes, "40 2\n"},
     {nullptr, CmdSelectCurrentDevDataSection, "0\n"},
     {nullptr, CmdInitializeFlash, "5000\n"},
@@ -58,8 +61,7 @@ const testing_support::SessionStep kSession[] = {
     {[] { calsim::SetDevDataRegionSize(3, -5); }, CmdReadDevDataRegionByID, "3\n"},
     {[] { calsim::SetDevDataRegionSize(3, 0); }, CmdReadDevDataRegionByID, "3\n"},
     {[] { calsim::FailOperation("ReadDevDataRegionByID", "Region locked"); }, CmdReadDevDataRegionByID, "2\n"},
-    {[] { calsim::FailOperation("GetDevDataChecksumsArray", "Checksum table busy"); }, CmdGetDevDataChecksumsArray,
-     ""},
+    {[] { calsim::FailOperation("GetDevDataChecksumsArray", "Checksum table busy"); }, CmdGetDevDataChecksumsArray, ""},
 };
 
 } // namespace
@@ -92,9 +94,9 @@ void WriteWithKey(Bench &bench, uint32_t address, const std::vector<uint8_t> &by
 {
     uint32_t written = 0;
     uint32_t key = RequestDevDataWriteKey(bench.handle());
-    ASSERT_EQ(WriteDevDataBytes(bench.handle(), key, bytes.data(), static_cast<uint32_t>(bytes.size()), address,
-                                &written),
-              nullptr);
+    ASSERT_EQ(
+        WriteDevDataBytes(bench.handle(), key, bytes.data(), static_cast<uint32_t>(bytes.size()), address, &written),
+        nullptr);
 }
 
 } // namespace
@@ -131,15 +133,29 @@ TEST(DevDataInfoRead, ChecksumsFollowTheLoadedImage)
 TEST(DevDataInfoRead, EveryHandlerIsSilentWithoutAHandle)
 {
     Bench bench;
-    const CommandHandler handlers[] = {
-        CmdLoadDevData,           CmdIsDevDataValid,           CmdAreDevDataChecksumsValidArray,
-        CmdGetDevDataChecksumsArray, CmdIsCalibrationValid,    CmdGetCalibrationInfo,
-        CmdGetMACAddress,         CmdGetDevDataSize,           CmdGetDevDataInfo,
-        CmdGetFlash2xDevDataInfo, CmdSelectActiveDevDataSection, CmdInitializeFlash,
-        CmdSelectCurrentDevDataSection, CmdCopyDevDataSection, CmdReadDevDataBlock,
-        CmdReadDevDataBytes,      CmdGetDevDataRegionSizeByID, CmdReadDevDataRegionByID,
-        CmdRequestDevDataWriteKey, CmdWriteDevDataBlock,       CmdWriteDevDataBytes,
-        CmdWriteFlash2xBytesWithHeader, CmdWriteDevDataRegionByID};
+    const CommandHandler handlers[] = {CmdLoadDevData,
+                                       CmdIsDevDataValid,
+                                       CmdAreDevDataChecksumsValidArray,
+                                       CmdGetDevDataChecksumsArray,
+                                       CmdIsCalibrationValid,
+                                       CmdGetCalibrationInfo,
+                                       CmdGetMACAddress,
+                                       CmdGetDevDataSize,
+                                       CmdGetDevDataInfo,
+                                       CmdGetFlash2xDevDataInfo,
+                                       CmdSelectActiveDevDataSection,
+                                       CmdInitializeFlash,
+                                       CmdSelectCurrentDevDataSection,
+                                       CmdCopyDevDataSection,
+                                       CmdReadDevDataBlock,
+                                       CmdReadDevDataBytes,
+                                       CmdGetDevDataRegionSizeByID,
+                                       CmdReadDevDataRegionByID,
+                                       CmdRequestDevDataWriteKey,
+                                       CmdWriteDevDataBlock,
+                                       CmdWriteDevDataBytes,
+                                       CmdWriteFlash2xBytesWithHeader,
+                                       CmdWriteDevDataRegionByID};
     std::size_t calls = calsim::CallLog().size();
     for (CommandHandler handler : handlers) {
         std::string out = bench.RunCode([&] { EXPECT_EQ(handler(nullptr), -1); }, "1 1 1 1\n");

@@ -52,17 +52,16 @@ TEST(DevDataBlockWrite, SaveWriteVerifyRestoreTranscript)
     std::vector<uint8_t> before = calsim::DevDataSection(0);
     int result = 1;
     EXPECT_EQ(bench.Run(CmdWriteDevDataBlock, "100 3 1 1 2 fffffffe 1 1\n", &result),
-              std::string(kHead) +
-                  "\n    Auto Device Data key (1=yes/0=no) ? "
-                  "\n    Restore contents (1=yes/0=no) ? "
-                  "\n    Data pattern (0=user 1=random 2=increment 3=constant) ? "
-                  "    Starting value (hex) ?     Increment      (hex) ? "
-                  "\nNumber of 32-bit words actually written = 3\n"
-                  "\n    Verify write     (1=yes/0=no) ? "
-                  "\n0 verify errors.\n"
-                  "\nRestoring original Device Data values ... \n"
-                  "\n    Number of 32-bit words actually written = 3\n"
-                  "\nWriteDevDataBlock was SUCCESSFUL.\n");
+              std::string(kHead) + "\n    Auto Device Data key (1=yes/0=no) ? "
+                                   "\n    Restore contents (1=yes/0=no) ? "
+                                   "\n    Data pattern (0=user 1=random 2=increment 3=constant) ? "
+                                   "    Starting value (hex) ?     Increment      (hex) ? "
+                                   "\nNumber of 32-bit words actually written = 3\n"
+                                   "\n    Verify write     (1=yes/0=no) ? "
+                                   "\n0 verify errors.\n"
+                                   "\nRestoring original Device Data values ... \n"
+                                   "\n    Number of 32-bit words actually written = 3\n"
+                                   "\nWriteDevDataBlock was SUCCESSFUL.\n");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(calsim::DevDataSection(0), before);
     EXPECT_EQ(calsim::CallCount("RequestDevDataWriteKey"), 2); // the restore has its own key
@@ -128,7 +127,8 @@ TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
     char answers[64];
     std::snprintf(answers, sizeof answers, "100 1 0 %x 0 3 1 0\n", key);
     int result = 1;
-    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "(1=yes/0=no) ?     Device Data Key (hex)     ? \n"));
+    EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result),
+                         "(1=yes/0=no) ?     Device Data Key (hex)     ? \n"));
     EXPECT_EQ(result, 0);
     // The same key again has been used.
     EXPECT_TRUE(Contains(bench.Run(CmdWriteDevDataBlock, answers, &result), "has been used or replaced\n"));
@@ -136,5 +136,6 @@ TEST(DevDataBlockWrite, TypedKeysAndAnUnknownNvmMode)
 
     calsim::FailOperation("GetOptionByID", "Option table unavailable", 0, 1);
     std::string out = bench.Run(CmdWriteDevDataBlock, "100 0 1 0 1 0\n", &result);
-    EXPECT_TRUE(Contains(out, "(not bytes).\n    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
+    EXPECT_TRUE(
+        Contains(out, "(not bytes).\n    NVM mode is unknown (Option table unavailable)\n    Device Data address"));
 }

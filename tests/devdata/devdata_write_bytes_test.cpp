@@ -15,15 +15,14 @@ namespace {
 const char kBytesHead[] = "\nWrite Device Data Bytes:\n    NVM mode is 0\n\nBytes to be written:\n"
                           "    Device Data address (hex) ?     Size in bytes (dec)       ? ";
 
-const char kFlashHead[] =
-    "\nWrite Device Data Bytes:\n    NVM mode is 0\n\nBytes to be written:\n"
-    "    Flash memory offset (hex) ?     Size in bytes (dec)       ? "
-    "\nFlash 2.X write mode:\n"
-    "    1 = Fill space between data block and DSD header with 0xFF\n"
-    "    2 = Retain existing flash data between data block and DSD header\n\n"
-    "    Enter write mode (1-2)     ? "
-    "\nFlash 2.X DSD header information:\n"
-    "    DSD size in kB (1-63)      ?     DSD priority (0-10)        ? ";
+const char kFlashHead[] = "\nWrite Device Data Bytes:\n    NVM mode is 0\n\nBytes to be written:\n"
+                          "    Flash memory offset (hex) ?     Size in bytes (dec)       ? "
+                          "\nFlash 2.X write mode:\n"
+                          "    1 = Fill space between data block and DSD header with 0xFF\n"
+                          "    2 = Retain existing flash data between data block and DSD header\n\n"
+                          "    Enter write mode (1-2)     ? "
+                          "\nFlash 2.X DSD header information:\n"
+                          "    DSD size in kB (1-63)      ?     DSD priority (0-10)        ? ";
 
 constexpr uint32_t kHeader = calsim::kDsdHeaderOffset;
 
@@ -34,16 +33,15 @@ TEST(DevDataByteWrite, WithoutRestoreNothingIsReadBeforeTheWrite)
     Bench bench;
     int result = 1;
     EXPECT_EQ(bench.Run(CmdWriteDevDataBytes, "20 3 1 0 2 fe 1 1\n", &result),
-              std::string(kBytesHead) +
-                  "\n    Auto Device Data key (1=yes/0=no) ? "
-                  "\n    Restore contents (1=yes/0=no) ? "
-                  "\n    Data pattern (0=user 1=random 2=increment 3=constant) ? "
-                  "    Starting value (hex) ?     Increment      (hex) ? "
-                  "\nWrote 3 bytes to dev data memory\n"
-                  "\n    Verify write     (1=yes/0=no) ? "
-                  "\nRead 3 bytes from dev data memory\n"
-                  "\n\n0 verify errors.\n"
-                  "\nTestWriteDevDataBytes was SUCCESSFUL.\n");
+              std::string(kBytesHead) + "\n    Auto Device Data key (1=yes/0=no) ? "
+                                        "\n    Restore contents (1=yes/0=no) ? "
+                                        "\n    Data pattern (0=user 1=random 2=increment 3=constant) ? "
+                                        "    Starting value (hex) ?     Increment      (hex) ? "
+                                        "\nWrote 3 bytes to dev data memory\n"
+                                        "\n    Verify write     (1=yes/0=no) ? "
+                                        "\nRead 3 bytes from dev data memory\n"
+                                        "\n\n0 verify errors.\n"
+                                        "\nTestWriteDevDataBytes was SUCCESSFUL.\n");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(devdata_test::SectionBytes(0, 0x20, 3), (std::vector<uint8_t>{0xFE, 0xFF, 0x00}));
     EXPECT_EQ(calsim::CallCount("ReadDevDataBytes"), 1);
@@ -116,9 +114,11 @@ TEST(DevDataFlash2xWrite, WriteModeOneErasesTheGapAndLaysTheHeader)
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x100, old.begin()));
     EXPECT_EQ(devdata_test::SectionBytes(0, 0x100, 16), std::vector<uint8_t>(16, 0xAB));
     EXPECT_EQ(devdata_test::SectionBytes(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(kHeader - 0x110, 0xFF));
-    EXPECT_EQ(devdata_test::SectionBytes(0, kHeader, 12), (std::vector<uint8_t>{0, 0, 0x10, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, kHeader, 12),
+              (std::vector<uint8_t>{0, 0, 0x10, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 3}));
     EXPECT_EQ(devdata_test::SectionBytes(0, kHeader + 12, 1008), std::vector<uint8_t>(1008, 0xFF));
-    EXPECT_EQ(devdata_test::SectionBytes(0, calsim::kDevDataSectionSize - 4, 4), (std::vector<uint8_t>{0xA7, 0xC3, 0x0D, 0x5D}));
+    EXPECT_EQ(devdata_test::SectionBytes(0, calsim::kDevDataSectionSize - 4, 4),
+              (std::vector<uint8_t>{0xA7, 0xC3, 0x0D, 0x5D}));
 }
 
 TEST(DevDataFlash2xWrite, WriteModeTwoKeepsTheGapAndAnErasedByteThereIsAnError)
@@ -128,7 +128,8 @@ TEST(DevDataFlash2xWrite, WriteModeTwoKeepsTheGapAndAnErasedByteThereIsAnError)
     int result = 1;
     bench.Run(CmdWriteFlash2xBytesWithHeader, "100 16 2 4 3 1 0 3 ab 1\n", &result);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(devdata_test::SectionBytes(0, 0x110, kHeader - 0x110), std::vector<uint8_t>(old.begin() + 0x110, old.begin() + kHeader));
+    EXPECT_EQ(devdata_test::SectionBytes(0, 0x110, kHeader - 0x110),
+              std::vector<uint8_t>(old.begin() + 0x110, old.begin() + kHeader));
 
     // In mode 1 a gap byte that does not read back as 0xFF is one error.
     calsim::CorruptDevDataReads(0x200, 0x01, -1);
@@ -165,4 +166,3 @@ TEST(DevDataFlash2xWrite, WrongSizeAndMagicWordsAreReported)
                               "Header DSDImageMagicNumber verify error: Read back A7C30DA2 - Expected A7C30D5D\n"
                               "\n\n8 verify errors.\n"));
 }
-

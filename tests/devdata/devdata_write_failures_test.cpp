@@ -57,9 +57,8 @@ const Failure kFailures[] = {
      [] { calsim::FailOperation("ReadDevDataBlock", "Verify read failed", 1, 1); }, "200 1 1 1 3 77 1\n",
      "\n    Verify write     (1=yes/0=no) ? \nREAD ERROR: Verify read failed\n",
      [] { return Calls("WriteDevDataBlock", 1); }}, // the new data stays
-    {"block restore", CmdWriteDevDataBlock,
-     [] { calsim::FailOperation("WriteDevDataBlock", "Restore refused", 1, 1); }, "300 1 1 1 3 77 0\n",
-     kRestoreRefused, nullptr},
+    {"block restore", CmdWriteDevDataBlock, [] { calsim::FailOperation("WriteDevDataBlock", "Restore refused", 1, 1); },
+     "300 1 1 1 3 77 0\n", kRestoreRefused, nullptr},
     {"block key 0", CmdWriteDevDataBlock, FailKey, "400 1 1 0 3 1\n", kNoKey, nullptr},
 
     {"bytes 3 x N beyond 32 bits", CmdWriteDevDataBytes, [] {}, "0 1431655766\n", kNoMemory,
@@ -73,9 +72,8 @@ const Failure kFailures[] = {
      [] { calsim::FailOperation("ReadDevDataBytes", "Verify read failed", 1, 1); }, "0 4 1 1 3 1 1\n",
      "\nRead 4 bytes from dev data memory\n\nREAD ERROR: Verify read failed\n",
      [] { return Calls("WriteDevDataBytes", 1); }},
-    {"bytes restore", CmdWriteDevDataBytes,
-     [] { calsim::FailOperation("WriteDevDataBytes", "Restore refused", 1, 1); }, "0 4 1 1 3 1 0\n",
-     kRestoreRefused, nullptr},
+    {"bytes restore", CmdWriteDevDataBytes, [] { calsim::FailOperation("WriteDevDataBytes", "Restore refused", 1, 1); },
+     "0 4 1 1 3 1 0\n", kRestoreRefused, nullptr},
     {"bytes key 0", CmdWriteDevDataBytes, FailKey, "0 4 1 0 3 1\n", kNoKey, nullptr},
 
     // Blocks outside the 64 KB image reach nothing.
@@ -92,8 +90,8 @@ const Failure kFailures[] = {
     {"Flash 2.x save read", CmdWriteFlash2xBytesWithHeader, [] { FailSave("ReadDevDataBytes"); }, "0 4 1 4 3 1 1\n",
      kSaveFailed, [] { return Calls("WriteFlash2xBytesWithHeader", 0); }},
     {"Flash 2.x write part-way", CmdWriteFlash2xBytesWithHeader,
-     [] { calsim::FailDevDataWritePartway("WriteFlash2xBytesWithHeader", 2, "Program error"); },
-     "0 4 1 4 3 1 1 3 0\n", "\nWRITE ERROR: Program error\n",
+     [] { calsim::FailDevDataWritePartway("WriteFlash2xBytesWithHeader", 2, "Program error"); }, "0 4 1 4 3 1 1 3 0\n",
+     "\nWRITE ERROR: Program error\n",
      [] { // no header left behind (the old 32 KB size), no restore
          return devdata_test::SectionBytes(0, calsim::kDsdHeaderOffset, 4) == std::vector<uint8_t>{0, 0, 0x80, 0} &&
                 Calls("WriteDevDataBytes", 0);
@@ -126,8 +124,8 @@ const Failure kFailures[] = {
      "\n    Verify write     (1=yes/0=no) ? \nREAD ERROR: Read-back failed\n",
      [] { return Calls("WriteDevDataRegionByID", 1); }},
     {"region restore", CmdWriteDevDataRegionByID,
-     [] { calsim::FailOperation("WriteDevDataRegionByID", "Restore refused", 1, 1); }, "3 1 20 0 1\n",
-     kRestoreRefused, nullptr},
+     [] { calsim::FailOperation("WriteDevDataRegionByID", "Restore refused", 1, 1); }, "3 1 20 0 1\n", kRestoreRefused,
+     nullptr},
     {"region key 0", CmdWriteDevDataRegionByID, FailKey, "3 1 20\n", kNoKey, nullptr},
 };
 

@@ -107,4 +107,3 @@ TEST(DevDataRegionWrite, ShortReadBack)
                               "\n    Restore contents (1=yes/0=no) ? "));
     EXPECT_EQ(result, -1);
 }
-

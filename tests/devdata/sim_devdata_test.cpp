@@ -29,7 +29,9 @@ TEST(SimDevData, KeysAreFreshAndServeOneWrite)
     char used[64];
     std::snprintf(used, sizeof used, "Device Data write key %08X has been used or replaced", key);
     EXPECT_STREQ(WriteDevDataBytes(h, key, &byte, 1, 0, &written), used);
-    EXPECT_EQ(std::string(WriteDevDataBytes(h, key ^ 0x5A5A0000u, &byte, 1, 0, &written)).rfind("Invalid Device Data write key ", 0), 0u);
+    EXPECT_EQ(std::string(WriteDevDataBytes(h, key ^ 0x5A5A0000u, &byte, 1, 0, &written))
+                  .rfind("Invalid Device Data write key ", 0),
+              0u);
     EXPECT_STREQ(WriteDevDataBytes(h, 0, &byte, 1, 0, &written), "No Device Data write key (0)");
     EXPECT_EQ(calsim::DevDataSection(0)[0], 0x42);
 

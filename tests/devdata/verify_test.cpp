@@ -36,4 +36,3 @@ TEST(SwapBytes32, ReversesTheFourBytes)
     EXPECT_EQ(SwapBytes32(0x00001000u), 0x00100000u);
     EXPECT_EQ(SwapBytes32(0x5D0DC3A7u), 0xA7C30D5Du);
 }
-

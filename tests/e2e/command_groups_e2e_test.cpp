@@ -27,8 +27,8 @@ const char kClosing[] = "\nClosing application...\n";
 
 struct GroupSession {
     const char *name;
-    const char *answerFile;          // in tests/data/answers/
-    const char *faults;              // CALSIM_FAULTS
+    const char *answerFile;         // in tests/data/answers/
+    const char *faults;             // CALSIM_FAULTS
     std::vector<std::string> shown; // in this order
 };
 

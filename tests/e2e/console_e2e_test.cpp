@@ -47,11 +47,11 @@ TEST(TuneprobeSession, EndOfInputAnywhereClosesCleanly)
         bool opened;
     };
     const Case cases[] = {
-        {"", false},                  // at the interface question
-        {"1", false},                 // at the IP address question
-        {"0\n", true},                // at the main menu
-        {"0\n1\n", true},             // in a group menu
-        {"0\n1\n4\n3\n", true},       // between two answers of a command
+        {"", false},                     // at the interface question
+        {"1", false},                    // at the IP address question
+        {"0\n", true},                   // at the main menu
+        {"0\n1\n", true},                // in a group menu
+        {"0\n1\n4\n3\n", true},          // between two answers of a command
         {"0\n1\n8\nnot-a-number", true}, // while a prompt is asked again
     };
     for (const Case &c : cases) {
@@ -88,4 +88,3 @@ TEST(TuneprobeStartup, InterfaceThatCannotBeOpened)
         EXPECT_EQ(run.output.find("Trying to open handle"), std::string::npos);
     }
 }
-

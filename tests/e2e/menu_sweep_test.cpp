@@ -97,7 +97,8 @@ void ExpectCleanEnd(const ProgramRun &run, const std::string &input)
     SCOPED_TRACE("answers: " + input.substr(0, 200));
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_TRUE(run.output.ends_with(kClosing)) << run.output.substr(run.output.size() > 400 ? run.output.size() - 400 : 0);
+    EXPECT_TRUE(run.output.ends_with(kClosing))
+        << run.output.substr(run.output.size() > 400 ? run.output.size() - 400 : 0);
 }
 
 const std::string &LongWord()
@@ -155,8 +156,8 @@ void SweepAutomatedTest(const SweepItem &item)
     ExpectCleanEnd(atLoadMode, toLoadMode);
     EXPECT_EQ(Count(atLoadMode.output, "\nPress Enter to continue\n"), 6);
 
-    std::string longLines = path + Lines(LongWord(), 6) + "abc\n" + LongWord() + "\n1\n" + Lines(LongWord(), 2) +
-                            "-1\n-1\n";
+    std::string longLines =
+        path + Lines(LongWord(), 6) + "abc\n" + LongWord() + "\n1\n" + Lines(LongWord(), 2) + "-1\n-1\n";
     ProgramRun whole = Run(longLines, kSleepyRunTimeoutMs);
     ExpectCleanEnd(whole, longLines);
     EXPECT_EQ(Count(whole.output, "\nPress Enter to continue\n"), 8);

@@ -3,20 +3,25 @@
 
 #include "ferrylink.h"
 
-static int32_t OnMessage(int32_t reserved, const uint8_t *payload, int32_t length) {
-  (void)reserved;
-  (void)payload;
-  (void)length;
-  return 0;
+static int32_t OnMessage(int32_t reserved, const uint8_t *payload, int32_t length)
+{
+    (void)reserved;
+    (void)payload;
+    (void)length;
+    return 0;
 }
 
-int main(void) {
-  FerryOpenRecord record = {0};
-  if (sizeof record != 133) return 1;
-  if (RegisterCallbackForProxy(OnMessage) != -1) return 2; /* the port is not open */
-  CloseCommunicationPort();
-  record.transport = 3;
-  if (OpenCommunicatonPort(&record) != -1) return 3;
-  puts("ok");
-  return 0;
+int main(void)
+{
+    FerryOpenRecord record = {0};
+    if (sizeof record != 133)
+        return 1;
+    if (RegisterCallbackForProxy(OnMessage) != -1)
+        return 2; /* the port is not open */
+    CloseCommunicationPort();
+    record.transport = 3;
+    if (OpenCommunicatonPort(&record) != -1)
+        return 3;
+    puts("ok");
+    return 0;
 }

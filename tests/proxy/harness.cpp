@@ -10,132 +10,164 @@
 
 namespace proxytest {
 
-FerryOpenRecord MakeRecord(uint8_t transport, const std::string& text, uint32_t number) {
-  FerryOpenRecord record{};
-  record.transport = transport;
-  std::memcpy(record.text, text.data(), std::min(text.size(), sizeof record.text));
-  record.number = number;
-  return record;
+FerryOpenRecord MakeRecord(uint8_t transport, const std::string &text, uint32_t number)
+{
+    FerryOpenRecord record{};
+    record.transport = transport;
+    std::memcpy(record.text, text.data(), std::min(text.size(), sizeof record.text));
+    record.number = number;
+    return record;
 }
 
-int32_t OpenTcp(uint16_t basePort) {
-  FerryOpenRecord record = MakeRecord(FERRYLINK_TRANSPORT_TCP, "127.0.0.1", basePort);
-  return OpenCommunicatonPort(&record);
+int32_t OpenTcp(uint16_t basePort)
+{
+    FerryOpenRecord record = MakeRecord(FERRYLINK_TRANSPORT_TCP, "127.0.0.1", basePort);
+    return OpenCommunicatonPort(&record);
 }
 
-int32_t OpenSerial(const std::string& tty) {
-  FerryOpenRecord record = MakeRecord(FERRYLINK_TRANSPORT_SERIAL, tty, 115200);
-  return OpenCommunicatonPort(&record);
+int32_t OpenSerial(const std::string &tty)
+{
+    FerryOpenRecord record = MakeRecord(FERRYLINK_TRANSPORT_SERIAL, tty, 115200);
+    return OpenCommunicatonPort(&record);
 }
 
-Bytes Le32(uint32_t a, uint32_t b) {
-  Bytes out(8);
-  ferry::PutU32(out.data(), a);
-  ferry::PutU32(out.data() + 4, b);
-  return out;
+Bytes Le32(uint32_t a, uint32_t b)
+{
+    Bytes out(8);
+    ferry::PutU32(out.data(), a);
+    ferry::PutU32(out.data() + 4, b);
+    return out;
 }
 
-int32_t CallbackLog::Callback(int32_t reserved, const uint8_t* payload, int32_t length) {
-  EXPECT_EQ(reserved, 0);
-  CallbackLog& log = Deliveries();
-  {
-    std::lock_guard<std::mutex> lock(log.mutex_);
-    log.items_.push_back({Bytes(payload, payload + length), std::this_thread::get_id()});
-  }
-  log.changed_.notify_all();
-  return 0;
+int32_t CallbackLog::Callback(int32_t reserved, const uint8_t *payload, int32_t length)
+{
+    EXPECT_EQ(reserved, 0);
+    CallbackLog &log = Deliveries();
+    {
+        std::lock_guard<std::mutex> lock(log.mutex_);
+        log.items_.push_back({Bytes(payload, payload + length), std::this_thread::get_id()});
+    }
+    log.changed_.notify_all();
+    return 0;
 }
 
-void CallbackLog::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  items_.clear();
+void CallbackLog::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    items_.clear();
 }
 
-bool CallbackLog::WaitFor(size_t count, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
+bool CallbackLog::WaitFor(size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return items_.size() >= count; });
 }
 
-std::vector<Delivery> CallbackLog::Items() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return items_;
+std::vector<Delivery> CallbackLog::Items()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return items_;
 }
 
-CallbackLog& Deliveries() {
-  static CallbackLog log;
-  return log;
+CallbackLog &Deliveries()
+{
+    static CallbackLog log;
+    return log;
 }
 
 namespace {
-size_t Entries(const char* path) {
-  size_t count = 0;
-  if (DIR* dir = ::opendir(path)) {
-    while (dirent* e = ::readdir(dir)) {
-      if (e->d_name[0] != '.') ++count;
+size_t Entries(const char *path)
+{
+    size_t count = 0;
+    if (DIR *dir = ::opendir(path)) {
+        while (dirent *e = ::readdir(dir)) {
+            if (e->d_name[0] != '.')
+                ++count;
+        }
+        ::closedir(dir);
     }
-    ::closedir(dir);
-  }
-  return count;
+    return count;
 }
-}  // namespace
+} // namespace
 
-size_t ThreadCount() { return Entries("/proc/self/task"); }
+size_t ThreadCount()
+{
+    return Entries("/proc/self/task");
+}
 
 // The directory stream itself holds one descriptor while it is read.
-size_t DescriptorCount() { return Entries("/proc/self/fd") - 1; }
-
-long CpuTicks() {
-  tms t{};
-  ::times(&t);
-  return long(t.tms_utime + t.tms_stime);
+size_t DescriptorCount()
+{
+    return Entries("/proc/self/fd") - 1;
 }
 
-AnswerWhenAsked::AnswerWhenAsked(docksim::DockSim& sim, size_t nth, Bytes packet)
+long CpuTicks()
+{
+    tms t{};
+    ::times(&t);
+    return long(t.tms_utime + t.tms_stime);
+}
+
+AnswerWhenAsked::AnswerWhenAsked(docksim::DockSim &sim, size_t nth, Bytes packet)
     : thread_([&sim, nth, packet = std::move(packet)] {
-        if (sim.WaitRequests(nth, 5s)) sim.SendRaw(docksim::Channel::Command, packet);
-      }) {}
-
-AnswerWhenAsked::~AnswerWhenAsked() { thread_.join(); }
-
-bool Eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
-  auto end = std::chrono::steady_clock::now() + timeout;
-  while (!predicate()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
+          if (sim.WaitRequests(nth, 5s))
+              sim.SendRaw(docksim::Channel::Command, packet);
+      })
+{
 }
 
-void LinkTest::SetUp() {
-  ferry::SetLimits(kTestLimits);
-  Deliveries().Clear();
-  Restart({});
+AnswerWhenAsked::~AnswerWhenAsked()
+{
+    thread_.join();
 }
 
-void LinkTest::TearDown() {
-  CloseCommunicationPort();
-  sim_.reset();
+bool Eventually(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
 }
 
-void LinkTest::Restart(const docksim::Options& options) {
-  sim_.reset();
-  sim_ = serial_ ? docksim::DockSim::ServePty(options) : docksim::DockSim::ListenTcpAny(options);
-  ASSERT_TRUE(sim_);
+void LinkTest::SetUp()
+{
+    ferry::SetLimits(kTestLimits);
+    Deliveries().Clear();
+    Restart({});
 }
 
-int32_t LinkTest::Open() {
-  return serial_ ? OpenSerial(sim_->TtyName()) : OpenTcp(sim_->BasePort());
+void LinkTest::TearDown()
+{
+    CloseCommunicationPort();
+    sim_.reset();
 }
 
-void LinkTest::OpenOk() {
-  ASSERT_EQ(Open(), 1);
-  ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+void LinkTest::Restart(const docksim::Options &options)
+{
+    sim_.reset();
+    sim_ = serial_ ? docksim::DockSim::ServePty(options) : docksim::DockSim::ListenTcpAny(options);
+    ASSERT_TRUE(sim_);
 }
 
-std::string TransportName(const ::testing::TestParamInfo<bool>& info) {
-  return info.param ? "Serial" : "Tcp";
+int32_t LinkTest::Open()
+{
+    return serial_ ? OpenSerial(sim_->TtyName()) : OpenTcp(sim_->BasePort());
+}
+
+void LinkTest::OpenOk()
+{
+    ASSERT_EQ(Open(), 1);
+    ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+}
+
+std::string TransportName(const ::testing::TestParamInfo<bool> &info)
+{
+    return info.param ? "Serial" : "Tcp";
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, BothTest, ::testing::Bool(), TransportName);
 
-}  // namespace proxytest
+} // namespace proxytest

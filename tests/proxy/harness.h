@@ -28,21 +28,20 @@ using namespace std::chrono_literals;
 // ten. The serial quiet gap keeps its real length, which the framing tests
 // time against.
 inline const ferry::Limits kTestLimits{
-    .reply = 1000ms, .sendStall = 2000ms, .connect = 2000ms, .openAck = 1000ms,
-    .serialQuiet = 500ms};
+    .reply = 1000ms, .sendStall = 2000ms, .connect = 2000ms, .openAck = 1000ms, .serialQuiet = 500ms};
 
 // Other limits for one test; the test limits come back at the end of scope.
 class ScopedLimits {
- public:
-  explicit ScopedLimits(const ferry::Limits& limits) { ferry::SetLimits(limits); }
-  ~ScopedLimits() { ferry::SetLimits(kTestLimits); }
-  ScopedLimits(const ScopedLimits&) = delete;
-  ScopedLimits& operator=(const ScopedLimits&) = delete;
+public:
+    explicit ScopedLimits(const ferry::Limits &limits) { ferry::SetLimits(limits); }
+    ~ScopedLimits() { ferry::SetLimits(kTestLimits); }
+    ScopedLimits(const ScopedLimits &) = delete;
+    ScopedLimits &operator=(const ScopedLimits &) = delete;
 };
 
-FerryOpenRecord MakeRecord(uint8_t transport, const std::string& text, uint32_t number);
+FerryOpenRecord MakeRecord(uint8_t transport, const std::string &text, uint32_t number);
 int32_t OpenTcp(uint16_t basePort);
-int32_t OpenSerial(const std::string& tty);
+int32_t OpenSerial(const std::string &tty);
 
 // EncodePacket(type, payload): a whole packet, as the target sends it and
 // as docksim records a request.
@@ -50,77 +49,77 @@ using ferry::EncodePacket;
 Bytes Le32(uint32_t a, uint32_t b);
 
 struct Delivery {
-  Bytes payload;
-  std::thread::id thread;
+    Bytes payload;
+    std::thread::id thread;
 };
 
 // Records every call of the callback. The callback has no context pointer,
 // so there is one recorder per process.
 class CallbackLog {
- public:
-  static int32_t Callback(int32_t reserved, const uint8_t* payload, int32_t length);
-  void Clear();
-  bool WaitFor(size_t count, std::chrono::milliseconds timeout = 5s);
-  std::vector<Delivery> Items();
+public:
+    static int32_t Callback(int32_t reserved, const uint8_t *payload, int32_t length);
+    void Clear();
+    bool WaitFor(size_t count, std::chrono::milliseconds timeout = 5s);
+    std::vector<Delivery> Items();
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Delivery> items_;
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Delivery> items_;
 };
-CallbackLog& Deliveries();
+CallbackLog &Deliveries();
 
-size_t ThreadCount();      // entries of /proc/self/task
-size_t DescriptorCount();  // entries of /proc/self/fd
-long CpuTicks();           // user + system clock ticks of the process
+size_t ThreadCount();     // entries of /proc/self/task
+size_t DescriptorCount(); // entries of /proc/self/fd
+long CpuTicks();          // user + system clock ticks of the process
 
 // Sends `packet` as the target's answer once the target has received its
 // `nth` request, from a thread of its own, so that the answer never comes
 // before the question (on serial a reply that does is thrown away). Joins
 // at the end of scope.
 class AnswerWhenAsked {
- public:
-  AnswerWhenAsked(docksim::DockSim& sim, size_t nth, Bytes packet);
-  ~AnswerWhenAsked();
-  AnswerWhenAsked(const AnswerWhenAsked&) = delete;
-  AnswerWhenAsked& operator=(const AnswerWhenAsked&) = delete;
+public:
+    AnswerWhenAsked(docksim::DockSim &sim, size_t nth, Bytes packet);
+    ~AnswerWhenAsked();
+    AnswerWhenAsked(const AnswerWhenAsked &) = delete;
+    AnswerWhenAsked &operator=(const AnswerWhenAsked &) = delete;
 
- private:
-  std::thread thread_;
+private:
+    std::thread thread_;
 };
 
 // Waits until `predicate` holds or the timeout passes.
-bool Eventually(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 5s);
+bool Eventually(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s);
 
 // A docksim for each test, on TCP or on a pty, and the proxy closed after it.
 class LinkTest : public ::testing::Test {
- protected:
-  explicit LinkTest(bool serial) : serial_(serial) {}
-  void SetUp() override;
-  void TearDown() override;
-  // Replaces the docksim with one made with these options.
-  void Restart(const docksim::Options& options);
-  int32_t Open();
-  // Opens and registers the recorder as callback.
-  void OpenOk();
+protected:
+    explicit LinkTest(bool serial) : serial_(serial) {}
+    void SetUp() override;
+    void TearDown() override;
+    // Replaces the docksim with one made with these options.
+    void Restart(const docksim::Options &options);
+    int32_t Open();
+    // Opens and registers the recorder as callback.
+    void OpenOk();
 
-  bool serial_;
-  std::unique_ptr<docksim::DockSim> sim_;
+    bool serial_;
+    std::unique_ptr<docksim::DockSim> sim_;
 };
 
 struct TcpTest : LinkTest {
-  TcpTest() : LinkTest(false) {}
+    TcpTest() : LinkTest(false) {}
 };
 
 struct SerialTest : LinkTest {
-  SerialTest() : LinkTest(true) {}
+    SerialTest() : LinkTest(true) {}
 };
 
 // Cases that both transports must handle alike; the parameter is "serial".
 struct BothTest : LinkTest, ::testing::WithParamInterface<bool> {
-  BothTest() : LinkTest(GetParam()) {}
+    BothTest() : LinkTest(GetParam()) {}
 };
 
-std::string TransportName(const ::testing::TestParamInfo<bool>& info);
+std::string TransportName(const ::testing::TestParamInfo<bool> &info);
 
-}  // namespace proxytest
+} // namespace proxytest

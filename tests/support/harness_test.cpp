@@ -53,8 +53,7 @@ TEST(Transcripts, AnythingButTheSwitchCompares)
     for (const char *value : {static_cast<const char *>(nullptr), "", "0", "yes"}) {
         SCOPED_TRACE(value ? value : "(unset)");
         EnvironmentEntry entry("TUNEPROBE_UPDATE_TRANSCRIPTS", value);
-        EXPECT_NONFATAL_FAILURE(ExpectMatchesTranscript("never_recorded.txt", "some output\n"),
-                                "never_recorded.txt");
+        EXPECT_NONFATAL_FAILURE(ExpectMatchesTranscript("never_recorded.txt", "some output\n"), "never_recorded.txt");
         EXPECT_FALSE(std::filesystem::exists(std::string(TESTS_DATA_DIR) + "/never_recorded.txt"));
     }
 }

@@ -95,7 +95,8 @@ TEST(DevDataWriteTest, RefusedWritesAreCountedAndTheTestGoesOn)
     int result = 1;
     std::string out = bench.Run(CmdDevDataWriteTest, "1\nFFFC\n3\n", &result);
     // The third word lies beyond the 64 KB section: refused by the device.
-    EXPECT_NE(out.find(WriteLine(1, words[0], 0xFFFC) + WriteLine(2, words[1], 0x10000, "Device Data is write protected") +
+    EXPECT_NE(out.find(WriteLine(1, words[0], 0xFFFC) +
+                       WriteLine(2, words[1], 0x10000, "Device Data is write protected") +
                        WriteLine(3, words[2], 0x10004, "Device Data address range out of bounds") +
                        "\nTest result: 2 verify errors out of 3 Device Data writes\n"),
               std::string::npos);
@@ -105,14 +106,14 @@ TEST(DevDataWriteTest, RefusedWritesAreCountedAndTheTestGoesOn)
 namespace {
 
 // The library calls of one NVM mode test, checksum handlers included.
-const std::vector<std::string> kNvmCalls = {"GetDeviceMode",    "SetDeviceMode",   "SetOptionByID",
+const std::vector<std::string> kNvmCalls = {"GetDeviceMode",    "SetDeviceMode",    "SetOptionByID",
                                             "LoadDevData",      "ReadDevDataBlock", "RequestDevDataWriteKey",
                                             "WriteDevDataBlock"};
 
 std::vector<std::string> ExpectedNvmCalls()
 {
-    return {"GetDeviceMode",    "SetDeviceMode",          "SetOptionByID",     "LoadDevData",
-            "ReadDevDataBlock", "ReadDevDataBlock",       "LoadDevData",       "SetOptionByID",
+    return {"GetDeviceMode",          "SetDeviceMode",     "SetOptionByID",    "LoadDevData",
+            "ReadDevDataBlock",       "ReadDevDataBlock",  "LoadDevData",      "SetOptionByID",
             "RequestDevDataWriteKey", "WriteDevDataBlock", "ReadDevDataBlock", "LoadDevData",
             "RequestDevDataWriteKey", "WriteDevDataBlock", "ReadDevDataBlock", "LoadDevData",
             "SetDeviceMode"};

@@ -67,8 +67,7 @@ TEST(Menu, InvalidChoicesKeepTheSameScreen)
     g_calls.clear();
     // Main menu: 0, 3 and a word are invalid; in Alpha: 3 and -2 are invalid,
     // "2x" reads 2 and runs Second, whose failure changes nothing.
-    std::string out = bench.RunCode([&] { RunMenuTable(bench.handle(), kSmallTable); },
-                                    "0 3 abc 1 3 -2 2x 1 -1 -1\n");
+    std::string out = bench.RunCode([&] { RunMenuTable(bench.handle(), kSmallTable); }, "0 3 abc 1 3 -2 2x 1 -1 -1\n");
     EXPECT_EQ(Count(out, "\nSorry. Invalid option selected."), 5);
     EXPECT_EQ(g_calls, (std::vector<std::string>{"second", "first"}));
     EXPECT_EQ(Count(out, "******** Alpha ********"), 5);
@@ -80,8 +79,8 @@ TEST(Menu, InvalidChoicesKeepTheSameScreen)
 TEST(Menu, RealTableScreensMatchTheRecording)
 {
     Bench bench;
-    std::string out = bench.RunCode([&] { RunMenu(bench.handle()); },
-                                    "10 1 -1 2 -1 3 -1 4 -1 5 -1 6 13 -1 7 -1 8 3 -1 9 6 -1 -1\n");
+    std::string out =
+        bench.RunCode([&] { RunMenu(bench.handle()); }, "10 1 -1 2 -1 3 -1 4 -1 5 -1 6 13 -1 7 -1 8 3 -1 9 6 -1 -1\n");
     testing_support::ExpectMatchesTranscript("menu_screens.txt", out);
 }
 

@@ -73,8 +73,8 @@ TEST(SelectInterface, TypedValuesInvalidTypesAndOverlongNames)
 {
     Bench bench(1, false);
     TavrelCalHandle handle = nullptr;
-    std::string out = bench.RunCode([&] { handle = SelectInterface().handle; },
-                                    "7 abc 2 /dev/ttyUSB0-too-long /dev/ttyUSB0 9600\n");
+    std::string out =
+        bench.RunCode([&] { handle = SelectInterface().handle; }, "7 abc 2 /dev/ttyUSB0-too-long /dev/ttyUSB0 9600\n");
     // 7 lists the types again; "abc" asks the type question alone again.
     EXPECT_EQ(out, std::string(kTypeList) + "\nInvalid interface type. Please try again ..." + kTypeList +
                        "Please enter a number.\n\n\nINTERFACE TYPE : Enter . for default values (COM1:115200)\n"
@@ -134,7 +134,7 @@ TEST(SelectInterface, InterfaceThatCannotBeOpenedLeavesWithStatusOne)
     std::string out = bench.RunCode([&] { start = SelectInterface(); }, "0\n");
     EXPECT_EQ(start.handle, nullptr);
     EXPECT_EQ(start.exitStatus, 1);
-    EXPECT_EQ(out, std::string(kTypeList) +
-                       "\nERROR: Unable to open a Local Cal API interface\n\nPress ENTER to exit ...");
+    EXPECT_EQ(out,
+              std::string(kTypeList) + "\nERROR: Unable to open a Local Cal API interface\n\nPress ENTER to exit ...");
     EXPECT_EQ(calsim::CallCount("ConnectDevice"), 0);
 }
