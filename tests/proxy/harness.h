@@ -24,11 +24,12 @@ namespace proxytest {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-// The proxy's limits in these tests: a silent target costs a second, not
-// ten. The serial quiet gap keeps its real length, which the framing tests
-// time against.
+// The proxy's limits in these tests: a silent target costs 300 ms, not ten
+// seconds, and a target that answers at all answers well within that, even
+// under a sanitizer. The serial quiet gap keeps its real length, which the
+// framing tests time against.
 inline const ferry::Limits kTestLimits{
-    .reply = 1000ms, .sendStall = 2000ms, .connect = 2000ms, .openAck = 1000ms, .serialQuiet = 500ms};
+    .reply = 300ms, .sendStall = 1000ms, .connect = 1000ms, .openAck = 300ms, .serialQuiet = 500ms};
 
 // Other limits for one test; the test limits come back at the end of scope.
 class ScopedLimits {
