@@ -104,7 +104,7 @@ int32_t ReadDataMessage(void *buffer, int32_t capacity)
     Library &lib = TheLibrary();
     if (buffer == nullptr || capacity <= 0)
         return kBadArgument;
-    if (!lib.link)
+    if (!lib.link || !lib.link->CanAwaitReply())
         return kNotConnected;
     Reply reply = lib.link->ReadReply(static_cast<uint8_t *>(buffer), size_t(capacity));
     if (!reply.inStep)
@@ -132,6 +132,8 @@ int32_t rdmremote(uint32_t address, void *destination, uint32_t count)
     uint8_t payload[8];
     PutU32(payload, address);
     PutU32(payload + 4, count);
+    if (!lib.link->CanAwaitReply())
+        return -1;
     auto *out = static_cast<uint8_t *>(destination);
     if (count > 0)
         std::memset(out, 0, count);

@@ -56,6 +56,9 @@ public:
     // Forgets a reply that came before the request now being sent, so that
     // it cannot be taken for that request's answer.
     virtual void DiscardStaleReply() {}
+    // False where the calling thread could never see a reply (see the serial
+    // link); the request is then not sent at all.
+    virtual bool CanAwaitReply() const { return true; }
     // Starts the receive threads unless they already exist.
     virtual void StartThreads() = 0;
     // Waits for the target's acknowledgement of the device open; replyArea

@@ -6,8 +6,9 @@
 // a packet loses only the noise. A quiet line (no byte for the quiet gap,
 // measured from the last byte that arrived) ends whatever was under way: a
 // packet cut short is dropped, never completed with the bytes of a later
-// one. A header whose length no TLV packet can have is taken for noise and
-// the search goes on from the byte after its signature.
+// one. A header whose length no TLV packet can have (over kMaxPacketLength)
+// is taken for noise and the search goes on from the byte after its
+// signature.
 #pragma once
 
 #include <cstddef>

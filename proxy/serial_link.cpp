@@ -17,6 +17,8 @@ SerialLink::~SerialLink()
 
 int SerialLink::Open(const std::string &name, uint32_t baud)
 {
+    if (!wake_.Valid())
+        return kSerialSetupFailed; // threads that could never be stopped
     int result = OpenSerialPort(name, baud, port_);
     if (result == kSerialOpened)
         reader_ = std::make_unique<FdReader>(port_.Get(), wake_.Fd());
@@ -66,12 +68,12 @@ void SerialLink::ReaderLoop()
     RaiseThreadPriority();
     const Millis quiet = CurrentLimits().serialQuiet;
     SerialFramer framer(kThreadBufferSize);
-    SerialFramer::Sink queuePacket = [this](const FramedPacket &p) {
-        QueuedPacket packet{std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete};
-        return queue_.Push(std::move(packet));
+    Clock::time_point lastByte{};
+    SerialFramer::Sink queuePacket = [this, &lastByte](const FramedPacket &p) {
+        QueuedPacket packet{std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete, lastByte};
+        return queue_.Push(std::move(packet)) != PushResult::Closed;
     };
     std::vector<uint8_t> chunk(kThreadBufferSize);
-    Clock::time_point lastByte{};
     while (!Ending()) {
         // Only a packet under way has a quiet gap to watch for; otherwise the
         // reader sleeps until a byte comes or the link stops.
@@ -120,7 +122,7 @@ void SerialLink::Dispatch(const QueuedPacket &packet)
     case kCmdReadMemory: {
         // Kept apart from the packets that follow until a read takes it.
         size_t keep = std::min(n + kTlvHeaderSize + 1, bytes.size());
-        reply_.Put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep)), packet.complete);
+        reply_.Put(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(keep)), packet.complete, packet.readAt);
         break;
     }
     case kCmdDataMessage:

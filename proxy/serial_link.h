@@ -1,7 +1,9 @@
 // Serial transport: one line carries requests, replies and data messages.
 // A reader thread finds packets in the line's bytes (serial_framer.h) and
 // queues them; a dispatcher thread hands data messages to the callback and
-// stores remote read replies for the waiting caller.
+// stores remote read replies for the waiting caller. The reader never waits
+// for the dispatcher: while the queue is full (the host's callback cannot
+// keep up) new packets are dropped, never spliced.
 #pragma once
 
 #include <memory>
@@ -12,6 +14,9 @@
 #include "sync.h"
 
 namespace ferry {
+
+// Packets waiting for the dispatcher at most.
+inline constexpr size_t kQueueLimit = 256;
 
 class SerialLink final : public Link {
 public:
@@ -24,6 +29,9 @@ public:
     int32_t SendPacket(const uint8_t *data, size_t n) override;
     Reply ReadReply(uint8_t *buffer, size_t capacity) override;
     void DiscardStaleReply() override { reply_.Clear(); }
+    // The dispatcher is the thread that stores replies: a read from inside
+    // the callback would wait for itself.
+    bool CanAwaitReply() const override { return !OnOwnThread(); }
     void StartThreads() override;
     bool AwaitOpenAck(uint8_t *replyArea, size_t capacity) override;
 
@@ -31,6 +39,7 @@ private:
     struct QueuedPacket {
         std::vector<uint8_t> bytes; // from the command type on
         bool complete;
+        Clock::time_point readAt; // when its last byte was read
     };
 
     void WakeThreads() override { queue_.Close(); }
@@ -40,7 +49,7 @@ private:
 
     UniqueFd port_;
     std::unique_ptr<FdReader> reader_;
-    BlockingQueue<QueuedPacket> queue_{32};
+    BlockingQueue<QueuedPacket> queue_{kQueueLimit};
     ReplySlot reply_;  // the remote memory read reply, until a read takes it
     Event deviceOpen_; // the device-open acknowledgement arrived
 };

@@ -44,10 +44,14 @@ private:
 // that timed out cannot make a later one return at once.
 class ReplySlot {
 public:
-    void Put(std::vector<uint8_t> bytes, bool complete)
+    // readAt: when the reply's last byte was read off the line. A reply read
+    // before the last Clear is stale and is not stored.
+    void Put(std::vector<uint8_t> bytes, bool complete, std::chrono::steady_clock::time_point readAt)
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
+            if (readAt < clearedAt_)
+                return;
             bytes_ = std::move(bytes);
             complete_ = complete;
             stored_ = true;
@@ -66,11 +70,14 @@ public:
         stored_ = false;
         return true;
     }
+    // Forgets the stored reply and any reply read until now that is still
+    // on its way to Put.
     void Clear()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         bytes_.clear();
         stored_ = false;
+        clearedAt_ = std::chrono::steady_clock::now();
     }
 
 private:
@@ -79,24 +86,30 @@ private:
     std::vector<uint8_t> bytes_;
     bool complete_ = false;
     bool stored_ = false;
+    std::chrono::steady_clock::time_point clearedAt_{};
 };
 
-// Bounded queue: the producer waits while it is full, so a fast line never
-// grows memory without limit, and no item is overwritten before it is taken.
+// Bounded queue between a producer that must never wait (the serial reader,
+// whose sense of a quiet line depends on reading promptly) and a consumer
+// that may be slow (the dispatcher, held up in the host's callback). A push
+// into a full queue is refused, never overwrites, and never blocks.
+enum class PushResult { Pushed, Full, Closed };
+
 template <typename T> class BlockingQueue {
 public:
     explicit BlockingQueue(size_t limit) : limit_(limit) {}
 
-    bool Push(T &&item)
+    PushResult Push(T &&item)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        notFull_.wait(lock, [this] { return closed_ || items_.size() < limit_; });
         if (closed_)
-            return false;
+            return PushResult::Closed;
+        if (items_.size() >= limit_)
+            return PushResult::Full;
         items_.push_back(std::move(item));
         lock.unlock();
         notEmpty_.notify_one();
-        return true;
+        return PushResult::Pushed;
     }
 
     std::optional<T> Pop()
@@ -107,8 +120,6 @@ public:
             return std::nullopt;
         T item = std::move(items_.front());
         items_.pop_front();
-        lock.unlock();
-        notFull_.notify_one();
         return item;
     }
 
@@ -118,13 +129,11 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             closed_ = true;
         }
-        notFull_.notify_all();
         notEmpty_.notify_all();
     }
 
 private:
     std::mutex mutex_;
-    std::condition_variable notFull_;
     std::condition_variable notEmpty_;
     std::deque<T> items_;
     size_t limit_;

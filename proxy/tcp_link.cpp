@@ -59,7 +59,7 @@ bool TcpLink::Connect(const std::string &address, uint32_t basePort)
     in_addr ip{};
     if (::inet_aton(address.c_str(), &ip) == 0)
         return false; // names are not looked up
-    if (!ValidBasePort(basePort))
+    if (!ValidBasePort(basePort) || !wake_.Valid())
         return false;
     address_ = address;
     basePort_ = basePort;
@@ -126,9 +126,10 @@ void TcpLink::StartThreads()
 bool TcpLink::AwaitOpenAck(uint8_t *replyArea, size_t capacity)
 {
     // The acknowledgement comes on the command connection; the receive
-    // thread plays no part in it.
+    // thread plays no part in it. One that came only in part leaves the
+    // stream out of step, so it does not open the port.
     Reply r = ReadReply(replyArea, capacity);
-    return r.carried >= 2 && GetU16(replyArea) == kCmdDeviceOpen;
+    return r.inStep && r.carried >= 2 && GetU16(replyArea) == kCmdDeviceOpen;
 }
 
 void TcpLink::CloseConnections()

@@ -16,8 +16,10 @@
  * makes a fresh link (new TCP connections, a freshly opened serial line).
  * A request that could not be sent whole fails the link the same way
  * (SendDataMessage: only when nothing went out). On the serial line, a
- * remote read reply that was stored before rdmremote sends its request is
- * thrown away, never returned as that request's answer.
+ * remote read reply read off the line before rdmremote sends its request is
+ * thrown away, never returned as that request's answer. The serial reader
+ * never waits for the host: while 256 packets wait for a callback that
+ * cannot keep up, further packets are dropped (never spliced).
  *
  * Serial framing. The signature is searched for byte by byte, so noise
  * loses only itself. A line quiet for 500 ms (measured from the last byte
@@ -46,15 +48,18 @@
  *                             callback is told).
  *   ReadDataMessage           the packet's size (from its command type on);
  *                             -6 no buffer or a capacity of 0 or less;
- *                             -1 no link, or the link has failed or closed;
+ *                             -1 no link, or the link has failed or closed,
+ *                             or (serial) a call from inside the callback;
  *                             -4 no whole reply in time (the link fails), or
  *                             a reply larger than the capacity (read
  *                             through and thrown away; the link stays up).
  *   RegisterCallbackForProxy  0 stored (null unregisters); -1 port not open.
  *   rdmremote                 0 the destination holds the reply's bytes
  *                             (zeros past what the reply carried); -1 port
- *                             not open, a count above 2,043, or no
- *                             destination for a count above 0; -5 the
+ *                             not open, a count above 2,043, no
+ *                             destination for a count above 0, or (serial)
+ *                             a call from inside the callback, whose thread
+ *                             is the one that delivers replies; -5 the
  *                             request could not be sent (the link fails);
  *                             -4 no whole remote read reply in time, or a
  *                             packet of another type in its place (the link

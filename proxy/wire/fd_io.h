@@ -44,6 +44,8 @@ public:
     WakeSignal();
     void Raise();
     int Fd() const { return fd_.Get(); }
+    // False when no descriptor could be had: nothing could ever be woken.
+    bool Valid() const { return fd_.Valid(); }
 
 private:
     UniqueFd fd_;
