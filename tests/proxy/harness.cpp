@@ -39,6 +39,14 @@ Bytes Le32(uint32_t a, uint32_t b)
     return out;
 }
 
+Bytes NumberedMessage(size_t payload, uint8_t first)
+{
+    Bytes p(payload);
+    for (size_t i = 0; i < payload; ++i)
+        p[i] = uint8_t(first + i);
+    return EncodePacket(4, p);
+}
+
 int32_t CallbackLog::Callback(int32_t reserved, const uint8_t *payload, int32_t length)
 {
     EXPECT_EQ(reserved, 0);

@@ -49,6 +49,10 @@ int32_t OpenSerial(const std::string &tty);
 using ferry::EncodePacket;
 Bytes Le32(uint32_t a, uint32_t b);
 
+// A whole data message of `payload` bytes numbered from `first`, so that a
+// payload cut or spliced on its way shows.
+Bytes NumberedMessage(size_t payload, uint8_t first);
+
 struct Delivery {
     Bytes payload;
     std::thread::id thread;

@@ -88,15 +88,6 @@ TEST(SerialFramer, QuietLineDropsWhatIsUnderWayAndOversizedPacketsAreMarked)
     EXPECT_EQ(got[1].tlv, TlvOf(b));
 }
 
-// A data message of `payload` bytes, numbered from `first`.
-Bytes Message(size_t payload, uint8_t first)
-{
-    Bytes p(payload);
-    for (size_t i = 0; i < payload; ++i)
-        p[i] = uint8_t(first + i);
-    return EncodePacket(4, p);
-}
-
 TEST_F(SerialTest, MessageCutShortIsDroppedNotCompletedWithTheNext)
 {
     OpenOk();
@@ -106,8 +97,8 @@ TEST_F(SerialTest, MessageCutShortIsDroppedNotCompletedWithTheNext)
     };
     for (Case c : {Case{700ms, 400}, Case{600ms, 40}, Case{900ms, 40}}) {
         Deliveries().Clear();
-        Bytes first = Message(300, 0);
-        Bytes second = Message(c.secondSize - ferry::kPacketOverhead, 100);
+        Bytes first = NumberedMessage(300, 0);
+        Bytes second = NumberedMessage(c.secondSize - ferry::kPacketOverhead, 100);
         sim_->SendRaw(Channel::Command, Bytes(first.begin(), first.begin() + 100));
         std::this_thread::sleep_for(c.gap);
         sim_->SendRaw(Channel::Command, second);
@@ -122,7 +113,7 @@ TEST_F(SerialTest, MessageCutShortIsDroppedNotCompletedWithTheNext)
 TEST_F(SerialTest, PacketTrickledWithShortGapsArrivesWhole)
 {
     OpenOk();
-    Bytes packet = Message(50, 1);
+    Bytes packet = NumberedMessage(50, 1);
     for (size_t at = 0; at < packet.size(); at += 16) {
         sim_->SendRaw(Channel::Command,
                       Bytes(packet.begin() + long(at), packet.begin() + long(std::min(at + 16, packet.size()))));

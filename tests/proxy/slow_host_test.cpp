@@ -52,27 +52,18 @@ int32_t GatedCallback(int32_t reserved, const uint8_t *payload, int32_t length)
     return CallbackLog::Callback(reserved, payload, length);
 }
 
-// A data message of `payload` bytes, numbered from `first`.
-Bytes Message(size_t payload, uint8_t first)
-{
-    Bytes p(payload);
-    for (size_t i = 0; i < payload; ++i)
-        p[i] = uint8_t(first + i);
-    return EncodePacket(4, p);
-}
-
 TEST_F(SerialTest, SlowCallbackNeverMakesTheReaderSpliceACutMessage)
 {
     ASSERT_EQ(Open(), 1);
     ASSERT_EQ(RegisterCallbackForProxy(&GatedCallback), 0);
     g_gate.Shut();
     for (int i = 0; i < 40; ++i)
-        sim_->SendRaw(Channel::Command, Message(8, uint8_t(i)));
+        sim_->SendRaw(Channel::Command, NumberedMessage(8, uint8_t(i)));
     std::this_thread::sleep_for(200ms);
     // A message cut short, a quiet line, then a whole one, all while the
     // callback holds the dispatcher up.
-    Bytes cut = Message(300, 0);
-    Bytes whole = Message(300, 100);
+    Bytes cut = NumberedMessage(300, 0);
+    Bytes whole = NumberedMessage(300, 100);
     sim_->SendRaw(Channel::Command, Bytes(cut.begin(), cut.begin() + 100));
     std::this_thread::sleep_for(700ms);
     sim_->SendRaw(Channel::Command, whole);
@@ -92,7 +83,7 @@ TEST_F(SerialTest, StaleAnswerQueuedBehindASlowCallbackIsNotTaken)
     ASSERT_EQ(RegisterCallbackForProxy(&GatedCallback), 0);
     g_gate.Shut();
     int entered = g_gate.Entered();
-    sim_->SendRaw(Channel::Command, Message(4, 1)); // holds the dispatcher in the callback
+    sim_->SendRaw(Channel::Command, NumberedMessage(4, 1)); // holds the dispatcher in the callback
     ASSERT_TRUE(Eventually([&] { return g_gate.Entered() > entered; }));
     sim_->SendRaw(Channel::Command, EncodePacket(1, {0x33, 0x33, 0x33, 0x33})); // queued behind it
     std::this_thread::sleep_for(100ms);
