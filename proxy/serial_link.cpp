@@ -71,7 +71,7 @@ void SerialLink::ReaderLoop()
     Clock::time_point lastByte{};
     SerialFramer::Sink queuePacket = [this, &lastByte](const FramedPacket &p) {
         QueuedPacket packet{std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete, lastByte};
-        return queue_.Push(std::move(packet)) != PushResult::Closed;
+        return queue_.Push(std::move(packet), p.carried + kQueuedPacketOverhead) != PushResult::Closed;
     };
     std::vector<uint8_t> chunk(kThreadBufferSize);
     while (!Ending()) {

@@ -2,8 +2,8 @@
 // A reader thread finds packets in the line's bytes (serial_framer.h) and
 // queues them; a dispatcher thread hands data messages to the callback and
 // stores remote read replies for the waiting caller. The reader never waits
-// for the dispatcher: while the queue is full (the host's callback cannot
-// keep up) new packets are dropped, never spliced.
+// for the dispatcher: while 4 MiB of packets wait (the host's callback
+// cannot keep up) new packets are dropped, never spliced.
 #pragma once
 
 #include <memory>
@@ -15,8 +15,10 @@
 
 namespace ferry {
 
-// Packets waiting for the dispatcher at most.
-inline constexpr size_t kQueueLimit = 256;
+// Bytes of packets waiting for the dispatcher at most (each counted with a
+// little extra for its bookkeeping).
+inline constexpr size_t kQueueLimit = 4u << 20;
+inline constexpr size_t kQueuedPacketOverhead = 64;
 
 class SerialLink final : public Link {
 public:

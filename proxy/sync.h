@@ -91,22 +91,24 @@ private:
 
 // Bounded queue between a producer that must never wait (the serial reader,
 // whose sense of a quiet line depends on reading promptly) and a consumer
-// that may be slow (the dispatcher, held up in the host's callback). A push
-// into a full queue is refused, never overwrites, and never blocks.
+// that may be slow (the dispatcher, held up in the host's callback). Each
+// item has a weight (its size); a push that would take the waiting weight
+// past the limit is refused, never overwrites, and never blocks.
 enum class PushResult { Pushed, Full, Closed };
 
 template <typename T> class BlockingQueue {
 public:
     explicit BlockingQueue(size_t limit) : limit_(limit) {}
 
-    PushResult Push(T &&item)
+    PushResult Push(T &&item, size_t weight)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         if (closed_)
             return PushResult::Closed;
-        if (items_.size() >= limit_)
+        if (weight > limit_ - waiting_)
             return PushResult::Full;
-        items_.push_back(std::move(item));
+        waiting_ += weight;
+        items_.push_back({std::move(item), weight});
         lock.unlock();
         notEmpty_.notify_one();
         return PushResult::Pushed;
@@ -118,9 +120,10 @@ public:
         notEmpty_.wait(lock, [this] { return closed_ || !items_.empty(); });
         if (closed_)
             return std::nullopt;
-        T item = std::move(items_.front());
+        Weighed front = std::move(items_.front());
         items_.pop_front();
-        return item;
+        waiting_ -= front.weight;
+        return std::move(front.item);
     }
 
     void Close()
@@ -133,10 +136,16 @@ public:
     }
 
 private:
+    struct Weighed {
+        T item;
+        size_t weight;
+    };
+
     std::mutex mutex_;
     std::condition_variable notEmpty_;
-    std::deque<T> items_;
+    std::deque<Weighed> items_;
     size_t limit_;
+    size_t waiting_ = 0;
     bool closed_ = false;
 };
 

@@ -18,7 +18,7 @@
  * (SendDataMessage: only when nothing went out). On the serial line, a
  * remote read reply read off the line before rdmremote sends its request is
  * thrown away, never returned as that request's answer. The serial reader
- * never waits for the host: while 256 packets wait for a callback that
+ * never waits for the host: while 4 MiB of packets wait for a callback that
  * cannot keep up, further packets are dropped (never spliced).
  *
  * Serial framing. The signature is searched for byte by byte, so noise
