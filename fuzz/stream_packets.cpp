@@ -25,13 +25,9 @@ ferry::UniqueFd StreamOf(const uint8_t *data, size_t n)
     ferry::UniqueFd fd(::memfd_create("stream", MFD_CLOEXEC));
     if (!fd.Valid())
         return fd;
-    size_t written = 0;
-    while (written < n) {
-        ssize_t w = ::write(fd.Get(), data + written, n - written);
-        if (w <= 0)
-            return ferry::UniqueFd();
-        written += size_t(w);
-    }
+    ferry::WriteResult w = ferry::WriteFully(fd.Get(), data, n, false, ferry::Millis(1000));
+    if (w.failed || w.sent != n)
+        return ferry::UniqueFd();
     if (::lseek(fd.Get(), 0, SEEK_SET) != 0)
         return ferry::UniqueFd();
     return fd;

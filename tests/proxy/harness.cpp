@@ -39,6 +39,14 @@ Bytes Le32(uint32_t a, uint32_t b)
     return out;
 }
 
+Bytes MemoryAt(uint32_t address, size_t count, size_t good)
+{
+    Bytes expected(count, 0);
+    for (size_t i = 0; i < good && i < count; ++i)
+        expected[i] = docksim::DockSim::InitialByte(address + uint32_t(i));
+    return expected;
+}
+
 Bytes NumberedMessage(size_t payload, uint8_t first)
 {
     Bytes p(payload);
@@ -169,6 +177,19 @@ void LinkTest::OpenOk()
 {
     ASSERT_EQ(Open(), 1);
     ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+}
+
+void LinkTest::DropPeer()
+{
+    sim_->DropConnections();
+    ASSERT_TRUE(Eventually([&] { return sim_->Connections() == 0; }));
+}
+
+void ExpectOneLinkFailureNotice()
+{
+    std::vector<Delivery> got = Deliveries().Items();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, (Bytes{12, 0, 2, 0}));
 }
 
 std::string TransportName(const ::testing::TestParamInfo<bool> &info)

@@ -53,6 +53,10 @@ Bytes Le32(uint32_t a, uint32_t b);
 // payload cut or spliced on its way shows.
 Bytes NumberedMessage(size_t payload, uint8_t first);
 
+// What a `count`-byte remote read at `address` must hold when its reply
+// carried `good` bytes: the target's initial memory, then zeros.
+Bytes MemoryAt(uint32_t address, size_t count, size_t good);
+
 struct Delivery {
     Bytes payload;
     std::thread::id thread;
@@ -93,6 +97,9 @@ private:
     std::thread thread_;
 };
 
+// The callback got exactly one call so far: the link-failure notification.
+void ExpectOneLinkFailureNotice();
+
 // Waits until `predicate` holds or the timeout passes.
 bool Eventually(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s);
 
@@ -107,6 +114,9 @@ protected:
     int32_t Open();
     // Opens and registers the recorder as callback.
     void OpenOk();
+    // Ends the target's side of the link and waits until it has (use with
+    // ASSERT_NO_FATAL_FAILURE).
+    void DropPeer();
 
     bool serial_;
     std::unique_ptr<docksim::DockSim> sim_;

@@ -61,8 +61,7 @@ TEST_P(BothTest, LinkFailureIsNotifiedOnceAndCloseReleasesTheLink)
     size_t threads = ThreadCount();
     size_t descriptors = DescriptorCount();
     OpenOk();
-    sim_->DropConnections();
-    ASSERT_TRUE(Eventually([&] { return sim_->Connections() == 0; }));
+    ASSERT_NO_FATAL_FAILURE(DropPeer());
     // The first send after the peer left may still be taken by the kernel.
     uint8_t byte = 1;
     int32_t result = 0;
