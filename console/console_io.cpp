@@ -1,9 +1,13 @@
 #include "console/console_io.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +21,8 @@ struct Input {
     bool memory = false;
     std::string buffer; // what has been read and not yet consumed, from pos
     std::size_t pos = 0;
+    std::size_t base = 0;     // the stream offset of buffer[0]
+    std::size_t echoedTo = 0; // the stream offset up to which input went to the copy hook
     bool eof = false;
     bool atLineStart = true; // the last character consumed was a line end
 };
@@ -24,6 +30,83 @@ struct Input {
 Input g_in;
 std::string *g_sink = nullptr;
 EndOfInputHook g_hook = nullptr;
+CopyHook g_copy = nullptr;
+InterruptHook g_interruptHook = nullptr;
+volatile std::sig_atomic_t g_signal = 0;
+volatile std::sig_atomic_t g_actingOnSignal = 0;
+// The handler writes to this pipe, so that a wait for input that began just
+// before the signal still wakes up.
+int g_wakePipe[2] = {-1, -1};
+
+void OnSignal(int signal)
+{
+    if (g_signal != 0 || g_actingOnSignal != 0)
+        ::_exit(128 + signal);
+    g_signal = signal;
+    if (g_wakePipe[1] >= 0) {
+        int saved = errno;
+        [[maybe_unused]] ssize_t ignored = ::write(g_wakePipe[1], "!", 1);
+        errno = saved;
+    }
+}
+
+// Called where the program may stop safely: between library calls.
+void ActOnInterrupt()
+{
+    if (g_signal == 0 || g_actingOnSignal != 0)
+        return;
+    g_actingOnSignal = 1;
+    int signal = g_signal;
+    Flush();
+    if (g_interruptHook)
+        g_interruptHook(signal);
+    Flush();
+    std::exit(128 + signal);
+}
+
+void Copy(const char *text, std::size_t length)
+{
+    if (g_copy && length > 0)
+        g_copy(text, length);
+}
+
+// The stream offset of the character consumed last.
+std::size_t LastConsumed()
+{
+    return g_in.base + g_in.pos - 1;
+}
+
+// Waits until standard input has something to read or is at its end,
+// acting on an interrupt that comes first.
+void WaitForStandardInput()
+{
+    for (;;) {
+        ActOnInterrupt();
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+        int n = ::poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, -1);
+        // A signal sent before the input that woke the poll is handled by
+        // now: it comes first.
+        ActOnInterrupt();
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || fds[0].revents != 0)
+            return; // the read that follows reports what poll found
+    }
+}
+
+// Echoes the input from stream offset from (or from where the echo stands,
+// if later) to the end of its line or of what has been read.
+void EchoLine(std::size_t from)
+{
+    from = std::max(from, g_in.echoedTo);
+    if (from < g_in.base || from >= g_in.base + g_in.buffer.size())
+        return;
+    std::size_t index = from - g_in.base;
+    std::size_t end = g_in.buffer.find('\n', index);
+    end = end == std::string::npos ? g_in.buffer.size() : end + 1;
+    Copy(g_in.buffer.data() + index, end - index);
+    g_in.echoedTo = g_in.base + end;
+}
 
 bool IsSpace(int c)
 {
@@ -38,9 +121,12 @@ bool Refill()
     Flush(); // the prompt must be out before the program waits
     char chunk[4096];
     for (;;) {
+        WaitForStandardInput();
         ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        ActOnInterrupt();
         if (n > 0) {
             g_in.buffer.erase(0, g_in.pos);
+            g_in.base += g_in.pos;
             g_in.pos = 0;
             g_in.buffer.append(chunk, static_cast<std::size_t>(n));
             return true;
@@ -71,6 +157,7 @@ int Get()
 
 [[noreturn]] void EndOfInput()
 {
+    ActOnInterrupt();
     Flush();
     if (g_hook)
         g_hook();
@@ -81,6 +168,7 @@ int Get()
 // checked printf-style caller.
 __attribute__((format(printf, 1, 0))) void VPrint(const char *fmt, va_list ap)
 {
+    ActOnInterrupt();
     char small[512];
     va_list copy;
     va_copy(copy, ap);
@@ -100,15 +188,19 @@ __attribute__((format(printf, 1, 0))) void VPrint(const char *fmt, va_list ap)
         g_sink->append(text);
     else
         std::fwrite(text.data(), 1, text.size(), stdout);
+    Copy(text.data(), text.size());
 }
 
 __attribute__((format(printf, 1, 0))) std::string VFormat(const char *fmt, va_list ap)
 {
     std::string saved;
     std::string *old = g_sink;
+    CopyHook copy = g_copy;
     g_sink = &saved;
+    g_copy = nullptr;
     VPrint(fmt, ap);
     g_sink = old;
+    g_copy = copy;
     return saved;
 }
 
@@ -140,10 +232,12 @@ std::string ReadWord()
         c = Get();
     if (c == EOF)
         EndOfInput();
+    std::size_t start = LastConsumed();
     std::string word(1, static_cast<char>(c));
     // The delimiter stays in the stream, as with formatted input.
     while ((c = Peek()) != EOF && !IsSpace(c))
         word.push_back(static_cast<char>(Get()));
+    EchoLine(start);
     return word;
 }
 
@@ -265,6 +359,7 @@ void WaitForEnter()
     }
     // Typed ahead at a terminal; piped answers are never thrown away.
     if (!g_in.memory && ::isatty(STDIN_FILENO)) {
+        g_in.base += g_in.buffer.size();
         g_in.buffer.clear();
         g_in.pos = 0;
         ::tcflush(STDIN_FILENO, TCIFLUSH);
@@ -272,6 +367,7 @@ void WaitForEnter()
     int c = Get();
     if (c == EOF)
         EndOfInput();
+    EchoLine(LastConsumed());
     while (c != EOF && c != '\n')
         c = Get();
 }
@@ -321,6 +417,29 @@ void CaptureOutput(std::string *sink)
 void SetEndOfInputHook(EndOfInputHook hook)
 {
     g_hook = hook;
+}
+
+void SetCopyHook(CopyHook hook)
+{
+    g_copy = hook;
+}
+
+void EchoAnswer(const std::string &text)
+{
+    Copy(text.data(), text.size());
+}
+
+void CatchInterrupts(InterruptHook hook)
+{
+    g_interruptHook = hook;
+    if (g_wakePipe[0] < 0 && ::pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_wakePipe[0] = g_wakePipe[1] = -1;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a read waiting for the operator must return
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace con

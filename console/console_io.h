@@ -62,6 +62,20 @@ void CaptureOutput(std::string *sink);
 using EndOfInputHook = void (*)();
 void SetEndOfInputHook(EndOfInputHook hook);
 
+// A copy of the session as an operator at a terminal would see it: the hook
+// gets everything printed and, in place, the answers read (each answer's
+// line as typed). EchoAnswer hands it an answer that was not read.
+using CopyHook = void (*)(const char *text, std::size_t length);
+void SetCopyHook(CopyHook hook);
+void EchoAnswer(const std::string &text);
+
+// Interrupts (SIGINT, SIGTERM). The signal handler only notes the signal;
+// the console acts on it at its next print or read, after the library call
+// in progress has returned: it runs the hook, then exits with 128 plus the
+// signal's number. A second signal ends the program at once.
+using InterruptHook = void (*)(int signal);
+void CatchInterrupts(InterruptHook hook);
+
 } // namespace con
 
 #endif

@@ -1,9 +1,11 @@
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 int ReportError(const char *error)
 {
     con::Print("\nERROR: %s\n", error);
+    results::LibraryError(error);
     return -1;
 }
 

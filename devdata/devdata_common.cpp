@@ -2,6 +2,7 @@
 #include "console/random_word.h"
 
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdlib>
 
@@ -34,12 +35,14 @@ int ReportAllocationFailure()
 int ReportReadError(const char *error)
 {
     con::Print("\nREAD ERROR: %s\n", error);
+    results::LibraryError(error);
     return -1;
 }
 
 int ReportWriteError(const char *error)
 {
     con::Print("\nWRITE ERROR: %s\n", error);
+    results::LibraryError(error);
     return -1;
 }
 

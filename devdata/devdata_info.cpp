@@ -8,6 +8,7 @@
 #include "console/handler.h"
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -55,7 +56,14 @@ int SelectSection(TavrelCalHandle handle, const char *name, TavrelResult (*selec
     return ReportSuccess(name);
 }
 
+int g_presetLoadMode = -1;
+
 } // namespace
+
+void PresetLoadMode(uint32_t mode)
+{
+    g_presetLoadMode = static_cast<int>(mode);
+}
 
 int CmdLoadDevData(TavrelCalHandle handle)
 {
@@ -63,7 +71,14 @@ int CmdLoadDevData(TavrelCalHandle handle)
         return -1;
     con::Print("\nLoadDevData:\n");
     con::Print("    Load mode: 0=Unchanged; 1=From NVM; 2=From DDR\n");
-    uint32_t mode = con::AskUnsigned("    Device Data address ? ");
+    uint32_t mode = 0;
+    if (g_presetLoadMode >= 0) {
+        con::Print("    Device Data address ? ");
+        mode = static_cast<uint32_t>(g_presetLoadMode);
+        con::EchoAnswer(std::to_string(mode) + "\n");
+    } else {
+        mode = con::AskUnsigned("    Device Data address ? ");
+    }
     if (const char *error = LoadDevData(handle, mode))
         return ReportError(error);
     return ReportSuccess("LoadDevData");

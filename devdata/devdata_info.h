@@ -5,6 +5,9 @@
 #include "calapi/calapi.h"
 
 int CmdLoadDevData(TavrelCalHandle handle);
+// Unattended runs: the load-mode question of LoadDevData takes mode (1 or 2)
+// without reading an answer.
+void PresetLoadMode(uint32_t mode);
 int CmdIsDevDataValid(TavrelCalHandle handle);
 int CmdAreDevDataChecksumsValidArray(TavrelCalHandle handle);
 int CmdGetDevDataChecksumsArray(TavrelCalHandle handle);

@@ -3,24 +3,42 @@
 #include "testcmds/automated_test.h"
 
 #include "console/console_io.h"
+#include "console/run_events.h"
 #include "testcmds/device_mode_stack.h"
 #include "testcmds/test_commands.h"
 
 namespace {
 
-using Group = int (*)(TavrelCalHandle);
-
-const Group kGroups[] = {
-    RunConfigurationGroup,     RunRxGroup,          RunTxGroup, RunLoopbackGroup, RunOtherCommandsGroup,
-    RunDevDataManagementGroup, RunDevDataReadGroup,
+// Each group is one step of a recorded run, under these names.
+const struct {
+    const char *name;
+    int (*run)(TavrelCalHandle);
+} kGroups[] = {
+    {"Configuration", RunConfigurationGroup},
+    {"Rx", RunRxGroup},
+    {"Tx", RunTxGroup},
+    {"Loopback calibration", RunLoopbackGroup},
+    {"Other commands", RunOtherCommandsGroup},
+    {"Device Data management", RunDevDataManagementGroup},
+    {"Device Data read", RunDevDataReadGroup},
 };
 
+bool g_skipPauses = false;
+
 } // namespace
+
+void SkipPauses(bool skip)
+{
+    g_skipPauses = skip;
+}
 
 void PauseForEnter()
 {
     con::Print("\nPress Enter to continue");
-    con::WaitForEnter();
+    if (g_skipPauses)
+        con::EchoAnswer("\n");
+    else
+        con::WaitForEnter();
     con::Print("\n");
 }
 
@@ -31,13 +49,10 @@ void PrintSectionHeader(const char *title)
 
 void PrintIfError(const char *error)
 {
-    if (error != nullptr)
+    if (error != nullptr) {
         con::Print("ERROR: %s\n", error);
-}
-
-const char *Verdict(bool pass)
-{
-    return pass ? "PASS" : "FAIL";
+        results::LibraryError(error);
+    }
 }
 
 int CmdAutomatedTest(TavrelCalHandle handle)
@@ -45,8 +60,10 @@ int CmdAutomatedTest(TavrelCalHandle handle)
     if (handle == nullptr)
         return -1;
     PushDeviceMode(handle, kModeAgcFreeRun, kModulation16Qam);
-    for (Group group : kGroups) {
-        group(handle);
+    for (const auto &group : kGroups) {
+        results::BeginStep(group.name);
+        int result = group.run(handle);
+        results::EndStep(result != 0);
         PauseForEnter();
     }
     PopDeviceMode(handle);

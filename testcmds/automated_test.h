@@ -17,14 +17,14 @@ int RunDevDataReadGroup(TavrelCalHandle handle);
 
 // "\nPress Enter to continue", one line of input, "\n".
 void PauseForEnter();
+// Unattended runs: the pauses print their texts but wait for nothing.
+void SkipPauses(bool skip);
 
 // A line break, then "------------- Testing <title>".
 void PrintSectionHeader(const char *title);
 
 // "ERROR: <text>" when the library returned an error text.
 void PrintIfError(const char *error);
-
-const char *Verdict(bool pass);
 
 // Pause after a write before reading the setting back.
 constexpr uint32_t kSettleMs = 500;

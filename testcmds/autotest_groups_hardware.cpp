@@ -6,6 +6,7 @@
 #include "console/console_io.h"
 #include "console/handler.h"
 #include "console/clock.h"
+#include "console/run_events.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 
@@ -79,6 +80,11 @@ void WriteRegister30(TavrelCalHandle handle, uint32_t value, uint32_t &read)
     PrintIfError(WriteRFICRegister(handle, kRficTestRegister, value, kRficTiming));
     SleepMs(kRficSettleMs);
     ReadRegister30(handle, read);
+}
+
+const char *JudgeRegister30(uint32_t read, uint32_t wanted)
+{
+    return results::Judge(read == wanted, {{"RFIC register 30", double(read), double(wanted), nullptr}});
 }
 
 } // namespace
@@ -163,13 +169,17 @@ int RunOtherCommandsGroup(TavrelCalHandle handle)
 
     GpioWritePass(handle, gpio, 0);
     ReadGpio(handle, gpio);
-    con::Print("GPIO LED write 0 test: %s\n\n", Verdict((gpio.state & kLedMask) == 0));
+    con::Print(
+        "GPIO LED write 0 test: %s\n\n",
+        results::Judge((gpio.state & kLedMask) == 0, {{"GPIO LED pins", double(gpio.state & kLedMask), 0.0, nullptr}}));
     con::Print("\n");
     PrintGpioLines(gpio);
 
     GpioWritePass(handle, gpio, 1);
     ReadGpio(handle, gpio);
-    con::Print("GPIO LED write 1 test: %s\n\n", Verdict((gpio.state & kLedMask) == kLedMask));
+    con::Print("GPIO LED write 1 test: %s\n\n",
+               results::Judge((gpio.state & kLedMask) == kLedMask,
+                              {{"GPIO LED pins", double(gpio.state & kLedMask), double(kLedMask), nullptr}}));
 
     con::Print("Setting write permissions to 0 -- errors are expected\n");
     PrintIfError(SetGPIOConfiguration(handle, 0));
@@ -189,13 +199,14 @@ int RunOtherCommandsGroup(TavrelCalHandle handle)
     static const uint32_t kPatterns[] = {0x0000, 0x0000, 0xFFFF};
     for (uint32_t value : kPatterns) {
         WriteRegister30(handle, value, read);
+        const char *verdict = JudgeRegister30(read, value);
         if (value == 0)
-            con::Print("Wrote 0x0000 to Reg 30 - Read back %04X - %s\n", read, Verdict(read == value));
+            con::Print("Wrote 0x0000 to Reg 30 - Read back %04X - %s\n", read, verdict);
         else
-            con::Print("Wrote 0xffff to Reg 30 - Read back %04X - %s\n", read, Verdict(read == value));
+            con::Print("Wrote 0xffff to Reg 30 - Read back %04X - %s\n", read, verdict);
     }
     WriteRegister30(handle, saved, read);
-    con::Print("Wrote 0x%04X to Reg 30 - Read back %04X - %s\n", saved, read, Verdict(read == saved));
+    con::Print("Wrote 0x%04X to Reg 30 - Read back %04X - %s\n", saved, read, JudgeRegister30(read, saved));
 
     PrintSectionHeader("GetTemperature");
     CmdGetTemperature(handle);

@@ -5,6 +5,7 @@
 #include "commands/rx_commands.h"
 #include "console/console_io.h"
 #include "console/clock.h"
+#include "console/run_events.h"
 #include "testcmds/automated_test.h"
 #include "testcmds/device_mode_stack.h"
 
@@ -27,7 +28,9 @@ void CheckBand(TavrelCalHandle handle, Band wanted, Band &read)
     SleepMs(kSettleMs);
     PrintIfError(GetBandConfig(handle, &read.frequency, &read.bandwidth));
     con::Print("Read:  Freq = %7u - BW = %5u ", read.frequency, read.bandwidth);
-    con::Print("%s\n", Verdict(read.frequency == wanted.frequency && read.bandwidth == wanted.bandwidth));
+    con::Print("%s\n", results::Judge(read.frequency == wanted.frequency && read.bandwidth == wanted.bandwidth,
+                                      {{"Center frequency", double(read.frequency), double(wanted.frequency), "kHz"},
+                                       {"Bandwidth", double(read.bandwidth), double(wanted.bandwidth), "kHz"}}));
 }
 
 void CheckCwOffset(TavrelCalHandle handle, int32_t wanted, int32_t &read)
@@ -37,7 +40,7 @@ void CheckCwOffset(TavrelCalHandle handle, int32_t wanted, int32_t &read)
     SleepMs(kSettleMs);
     PrintIfError(GetCWOffset(handle, &read));
     con::Print("Read:  CW offset = %d ", read);
-    con::Print("%s\n", Verdict(read == wanted));
+    con::Print("%s\n", results::Judge(read == wanted, {{"CW offset", double(read), double(wanted), "kHz"}}));
 }
 
 void PrintDeviceMode(TavrelCalHandle handle)
@@ -81,6 +84,20 @@ bool SameRxGain(const RxGain &a, const RxGain &b)
     return a.extLna == b.extLna && a.lnaGain == b.lnaGain && a.mixerGain == b.mixerGain && a.pgaIndex == b.pgaIndex;
 }
 
+const char *JudgeRxGain(uint32_t path, const RxGain &wrote, const RxGain &read)
+{
+    static const char *const kNames[2][4] = {
+        {"Rx path 0 external LNA", "Rx path 0 LNA gain", "Rx path 0 mixer gain", "Rx path 0 PGA index"},
+        {"Rx path 1 external LNA", "Rx path 1 LNA gain", "Rx path 1 mixer gain", "Rx path 1 PGA index"},
+    };
+    const char *const *names = kNames[path & 1];
+    return results::Judge(SameRxGain(wrote, read),
+                          {{names[0], double(read.extLna), double(wrote.extLna), nullptr},
+                           {names[1], double(read.lnaGain), double(wrote.lnaGain), nullptr},
+                           {names[2], double(read.mixerGain), double(wrote.mixerGain), nullptr},
+                           {names[3], double(read.pgaIndex), double(wrote.pgaIndex), nullptr}});
+}
+
 struct TxAttn {
     double backoff;
     uint32_t pga;
@@ -99,7 +116,11 @@ void CheckTxAttn(TavrelCalHandle handle, const TxAttn &wanted, bool settle, TxAt
     con::Print("Read:  Backoff=%5.2f PGA=%2u Driver=%2u ExtAtt=%u ", read.backoff, read.pga, read.driver, read.extAtt);
     bool same = read.backoff == wanted.backoff && read.pga == wanted.pga && read.driver == wanted.driver &&
                 read.extAtt == wanted.extAtt;
-    con::Print("%s\n", Verdict(same));
+    con::Print("%s\n", results::Judge(
+                           same, {{"Tx1 backoff", read.backoff, wanted.backoff, "dB"},
+                                  {"Tx1 PGA", double(read.pga), double(wanted.pga), nullptr},
+                                  {"Tx1 driver", double(read.driver), double(wanted.driver), nullptr},
+                                  {"Tx1 external attenuator", double(read.extAtt), double(wanted.extAtt), nullptr}}));
 }
 
 } // namespace
@@ -174,7 +195,7 @@ int RunRxGroup(TavrelCalHandle handle)
         PrintIfError(ReadRxGain(handle, path, readBack));
         con::Print("Read  path %u: Ext LNA=%u - LNA=%u - Mixer=%u - PGA=%2u - Total=%g -- ", path, readBack.extLna,
                    readBack.lnaGain, readBack.mixerGain, readBack.pgaIndex, readBack.total);
-        con::Print("%s\n\n", Verdict(SameRxGain(wrote, readBack)));
+        con::Print("%s\n\n", JudgeRxGain(path, wrote, readBack));
     }
 
     PrintSectionHeader("GetRSSIReport, GetCINR, and related commands");
@@ -219,7 +240,9 @@ int RunTxGroup(TavrelCalHandle handle)
         con::Print("%s", p.text);
         PrintIfError(SetTx1OutputPower(handle, p.dbm));
         PrintIfError(GetTx1OutputPower(handle, &power));
-        con::Print("Read %3g dBm  %s\n", power, Verdict(power == p.dbm)); // exact: -19.99 is not -20
+        con::Print(
+            "Read %3g dBm  %s\n", power,
+            results::Judge(power == p.dbm, {{"Tx1 output power", power, p.dbm, "dBm"}})); // exact: -19.99 is not -20
     }
 
     PrintSectionHeader("GetTxDiversitySwitch and SetTxDiversitySwitch");
@@ -229,7 +252,9 @@ int RunTxGroup(TavrelCalHandle handle)
         con::Print("%s", value == 0 ? "Setting switch to 0 (antenna 1) ..." : "Setting switch to 1 (antenna 2) ...");
         PrintIfError(SetTxDiversitySwitch(handle, value));
         PrintIfError(GetTxDiversitySwitch(handle, &antennaSwitch));
-        con::Print("Read %d  %s\n", static_cast<int32_t>(antennaSwitch), Verdict(antennaSwitch == value));
+        con::Print("Read %d  %s\n", static_cast<int32_t>(antennaSwitch),
+                   results::Judge(antennaSwitch == value,
+                                  {{"Tx diversity switch", double(antennaSwitch), double(value), nullptr}}));
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "console/console_io.h"
 #include "console/handler.h"
 #include "console/random_word.h"
+#include "console/run_events.h"
 #include "console/text_layout.h"
 #include "devdata/devdata_info.h"
 #include "testcmds/device_mode_stack.h"
@@ -168,10 +169,12 @@ int CmdDevDataWriteTest(TavrelCalHandle handle)
         if (const char *error = WriteDevDataBlock(handle, key, &word, 1, address, &written)) {
             ++failures;
             con::Print("- %s\n", error);
+            results::LibraryError(error);
         }
         con::Print("\n");
         address += 4;
     }
+    results::Judge(failures == 0, {{"Device Data write errors", double(failures), 0.0, nullptr}});
     con::Print("\nTest result: %d verify errors out of %d Device Data writes\n", static_cast<int32_t>(failures),
                static_cast<int32_t>(count));
     return 0;

@@ -3,6 +3,9 @@
 #include "console/console_io.h"
 #include "console/handler.h"
 #include "console/clock.h"
+#include "console/run_events.h"
+
+#include <iterator>
 #include "testcmds/test_commands.h"
 
 namespace {
@@ -11,6 +14,9 @@ constexpr uint32_t kClockReadings = 1000000;
 constexpr double kNoStepYet = 100000000.0; // ms; shown when the clock never moved
 constexpr uint32_t kSleepsPerNominal = 200;
 constexpr uint32_t kNominalMs[] = {0, 5, 10, 15, 20};
+const char *const kSleepNames[] = {"Sleep of 0 ms", "Sleep of 5 ms", "Sleep of 10 ms", "Sleep of 15 ms",
+                                   "Sleep of 20 ms"};
+static_assert(std::size(kSleepNames) == std::size(kNominalMs));
 
 } // namespace
 
@@ -44,8 +50,10 @@ int CmdSleepAccuracyTest(TavrelCalHandle handle)
             smallest = step;
     }
     con::Print("Estimated resolution = %0.4f ms\n", smallest);
+    results::Measure("Clock resolution", smallest, "ms");
 
     con::Print("Checking sleep function over %u iterations ...\n", kSleepsPerNominal);
+    std::size_t index = 0;
     for (uint32_t nominal : kNominalMs) {
         double start = ReadClock();
         for (uint32_t i = 0; i < kSleepsPerNominal; ++i)
@@ -53,6 +61,7 @@ int CmdSleepAccuracyTest(TavrelCalHandle handle)
         double actual = (ReadClock() - start) / kSleepsPerNominal;
         double nominalMs = nominal;
         con::Print("Actual %5.2f ms - Nominal = %5.2f ms - Excess = %4.2f ms\n", actual, nominalMs, actual - nominalMs);
+        results::Measure(kSleepNames[index++], actual, "ms");
     }
     con::Print("\n");
     return ReportSuccess("SleepAccuracyTest");
