@@ -1,39 +1,112 @@
-// tuneprobe: the operator's console for the calibration library.
+// tuneprobe: the operator's console for the calibration library. Without
+// arguments it is the interactive console; the options run menu items
+// unattended and write their results as data (see options.h).
 #include "console/console_io.h"
 #include "console/random_word.h"
+#include "console/run_events.h"
+#include "devdata/devdata_info.h"
+#include "testcmds/automated_test.h"
 #include "tuneprobe/menu.h"
+#include "tuneprobe/menu_items.h"
+#include "tuneprobe/options.h"
 #include "tuneprobe/startup.h"
+#include "tuneprobe/unattended.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace {
 
 TavrelCalHandle g_handle = nullptr;
+Unattended *g_run = nullptr; // set while items run from the command line
 
-// End of input anywhere: close what was opened; the console I/O module
-// then ends the program normally.
-void EndOfInput()
+void CloseDevice()
 {
     if (g_handle != nullptr)
         ShutDown(g_handle);
+    g_handle = nullptr;
+}
+
+// End of input anywhere: close what was opened; the console I/O module then
+// ends the program. Items cut short by it leave the run incomplete.
+void EndOfInput()
+{
+    CloseDevice();
+    if (g_run != nullptr)
+        std::exit(g_run->InputEnded());
+}
+
+// SIGINT or SIGTERM, acted on between library calls.
+void Interrupted(int signal)
+{
+    CloseDevice();
+    if (g_run != nullptr)
+        g_run->Interrupted(signal);
+}
+
+void CopyToRun(const char *text, std::size_t length)
+{
+    if (g_run != nullptr)
+        g_run->Console(text, length);
 }
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    Options options;
+    std::string message;
+    if (!ParseOptions(argc, argv, options, message)) {
+        std::fprintf(stderr, "tuneprobe: %s\n", message.c_str());
+        return kUsageError;
+    }
+    if (options.help || options.version || options.listItems) {
+        if (options.help)
+            std::fputs(UsageText(), stdout);
+        else if (options.version)
+            std::printf("tuneprobe %s\n", TUNEPROBE_VERSION);
+        else
+            std::fputs(MenuItemList(MenuTable).c_str(), stdout);
+        return 0;
+    }
+
+    Unattended run(options);
+    if (!run.CreateFiles(message)) {
+        std::fprintf(stderr, "tuneprobe: %s\n", message.c_str());
+        return kUsageError;
+    }
+    if (run.Active()) {
+        g_run = &run;
+        con::SetCopyHook(CopyToRun);
+    }
+    SkipPauses(options.noPause);
+    if (options.loadMode != 0)
+        PresetLoadMode(options.loadMode);
     con::SetEndOfInputHook(EndOfInput);
+    con::CatchInterrupts(Interrupted);
     SeedRandom(static_cast<uint32_t>(std::time(nullptr)));
 
     con::Print("\nWelcome to the Tavrel Cal API Test Application");
     con::Print("\nFor Cal API Library Version %s\n\n", "3.5.0");
 
-    StartUp start = SelectInterface();
-    if (start.handle == nullptr)
-        return start.exitStatus;
+    StartUp start = options.interfaceGiven ? OpenInterface(options.interfaceType, options.address, options.number)
+                                           : SelectInterface();
     g_handle = start.handle;
-    RunMenu(g_handle);
-    ShutDown(g_handle);
-    g_handle = nullptr;
-    return 0;
+    if (options.items.empty()) {
+        if (g_handle == nullptr)
+            return start.exitStatus;
+        RunMenu(g_handle);
+        CloseDevice();
+        return run.Finish(true);
+    }
+
+    run.Begin(g_handle);
+    if (g_handle == nullptr) {
+        run.Finish(false);
+        return start.exitStatus;
+    }
+    for (int row : options.items)
+        run.RunItem(g_handle, row);
+    CloseDevice();
+    return run.Finish(true);
 }

@@ -2,10 +2,12 @@
 
 #include "console/console_io.h"
 #include "console/clock.h"
+#include "console/run_events.h"
 
 #include <string>
 
 const char kDefaultProxyAddress[] = "192.168.10.1";
+const char kDefaultSerialPort[] = "COM1";
 
 namespace {
 
@@ -28,6 +30,7 @@ int ConnectWithRetry(TavrelCalHandle handle)
         }
         SleepMs(kRetryPauseMs);
         con::Print("\nFailed because: %s\n", error);
+        results::LibraryError(error);
     }
     return -1;
 }
@@ -81,6 +84,11 @@ StartUp SelectInterface()
         con::Print("\nInvalid interface type. Please try again ...");
     }
 
+    return OpenInterface(type, address, number);
+}
+
+StartUp OpenInterface(uint32_t type, const std::string &address, uint32_t number)
+{
     TavrelCalHandle handle = GetCalInterface(type, address.c_str(), number);
     if (ConnectWithRetry(handle) != 0) {
         if (type == 0)

@@ -1,0 +1,86 @@
+"""The command line: help and version, and every kind of bad input, which
+must give one line on standard error and exit 64 with nothing opened and no
+file left behind."""
+import os
+
+import pytest
+
+from conftest import run_tuneprobe, traced_calls
+
+
+def test_help_and_version_go_to_standard_output():
+    result = run_tuneprobe(["--help"], None)
+    assert result.returncode == 0 and result.stderr == b""
+    assert result.stdout.startswith(b"Usage: tuneprobe [OPTION]...\n")
+    for option in (b"--interface", b"--run", b"--no-pause", b"--load-mode", b"--dut-id", b"--station",
+                   b"--report", b"--junit", b"--log", b"--list-items"):
+        assert option in result.stdout
+    result = run_tuneprobe(["--version"], None)
+    assert result.returncode == 0 and result.stdout.startswith(b"tuneprobe ")
+
+
+def test_item_names_are_unique_and_each_one_runs_its_item():
+    listing = run_tuneprobe(["--list-items"], None).stdout.decode()
+    rows = [line.split()[:2] for line in listing.splitlines() if line.startswith("  ")]
+    assert len(rows) == 76
+    names = [name for _, name in rows]
+    assert len(set(names)) == 76
+    assert ["9.2", "automated-test"] in rows and ["6.7", "get-mac-address"] in rows
+    by_name = run_tuneprobe(["--interface", "local", "--run", "get-mac-address"], None)
+    by_number = run_tuneprobe(["--interface", "local", "--run", "6.7"], None)
+    assert by_name.returncode == 0 and by_name.stdout == by_number.stdout
+    assert b"\nGetMACAddress:\n" in by_name.stdout
+
+
+BAD_ARGUMENTS = [
+    (["--frobnicate"], "unknown option --frobnicate"),
+    (["-x"], "unknown option -x"),
+    (["--run"], "needs a value"),
+    (["extra"], "unexpected argument extra"),
+    (["--interface", "usb:1"], "expected local, tcp:ADDRESS[:PORT] or serial:PORT[:BAUD]"),
+    (["--interface", "tcp:"], "the address is missing"),
+    (["--interface", "tcp:127.0.0.1:0"], "the TCP port must be a number from 1 to 65535"),
+    (["--interface", "tcp:127.0.0.1:65536"], "the TCP port must be a number from 1 to 65535"),
+    (["--interface", "tcp:127.0.0.1:-1"], "the TCP port must be a number from 1 to 65535"),
+    (["--interface", "tcp:127.0000.0000.01"], "the address is longer than 15 characters"),
+    (["--interface", "serial:/dev/" + "x" * 59], "the serial port name is longer than 63 characters"),
+    (["--interface", "serial:/dev/ttyS0:0"], "the baud rate must be a number from 1 to 4294967295"),
+    (["--run", "9.9"], "--run 9.9: no such menu item"),
+    (["--run", "0.1"], "--run 0.1: no such menu item"),
+    (["--run", "no-such-item"], "--run no-such-item: no such menu item"),
+    (["--run", "9.2", "--load-mode", "3"], "the load mode must be 1 (from NVM) or 2 (from DDR)"),
+    (["--report", "r.jsonl"], "--report needs --run ITEM"),
+    (["--run", "9.2", "--junit", ""], "--junit needs a file name"),
+]
+
+
+@pytest.mark.parametrize("arguments,message", BAD_ARGUMENTS)
+def test_usage_errors_exit_64_with_one_line_and_nothing_opened(tmp_path, arguments, message):
+    trace = tmp_path / "calls"
+    result = run_tuneprobe(arguments, None, trace=trace)
+    assert result.returncode == 64
+    assert result.stdout == b""
+    lines = result.stderr.decode().splitlines()
+    assert len(lines) == 1 and lines[0].startswith("tuneprobe: ") and message in lines[0]
+    assert traced_calls(trace) == []
+
+
+def test_an_unwritable_file_leaves_no_other_file_behind(tmp_path):
+    trace = tmp_path / "calls"
+    report, junit = tmp_path / "r.jsonl", tmp_path / "missing" / "r.xml"
+    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(report), "--junit", str(junit)],
+                           None, trace=trace)
+    assert result.returncode == 64
+    assert result.stderr.decode() == f"tuneprobe: cannot write the JUnit file {junit}: No such file or directory\n"
+    assert sorted(os.listdir(tmp_path)) == []  # not even the trace: nothing was opened
+    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(tmp_path)], None)
+    assert result.returncode == 64 and b"cannot write the report" in result.stderr
+
+
+def test_the_interface_option_skips_the_dialogue_and_keeps_its_defaults(tmp_path):
+    trace = tmp_path / "calls"
+    result = run_tuneprobe(["--interface", "local", "--run", "1.3"], None, trace=trace)
+    assert result.returncode == 0
+    assert b"INTERFACE TYPE" not in result.stdout
+    assert traced_calls(trace) == ["GetCalInterface handle", "ConnectDevice ok", "DisconnectDevice ok",
+                                   "CloseCalInterface"]

@@ -1,0 +1,166 @@
+"""Unattended runs of the automated test and the other scripted tests:
+the OCP report (validated against the schema), the JUnit file (parsed by
+an XML parser), the exit status, and what injected faults do to them."""
+import re
+import xml.etree.ElementTree as ElementTree
+
+from conftest import read_report, run_tuneprobe, schema_validator
+
+AUTOMATED = ["--interface", "local", "--run", "9.2", "--no-pause", "--load-mode", "1"]
+VERDICT_LINE = re.compile(r"\b(PASS|FAIL)$")
+
+
+def artifacts(lines, kind):
+    """The bodies of one kind of step artifact, with their step ids."""
+    return [(line["testStepArtifact"]["testStepId"], line["testStepArtifact"][kind])
+            for line in lines if kind in line.get("testStepArtifact", {})]
+
+
+def run_artifacts(lines, kind):
+    return [line["testRunArtifact"][kind] for line in lines if kind in line.get("testRunArtifact", {})]
+
+
+def console_verdicts(stdout):
+    return [line for line in stdout.decode().splitlines() if VERDICT_LINE.search(line)]
+
+
+def run_automated(tmp_path, extra=(), env=None):
+    report, junit = tmp_path / "r.jsonl", tmp_path / "r.xml"
+    result = run_tuneprobe([*AUTOMATED, *extra, "--report", str(report), "--junit", str(junit)], None, env)
+    return result, read_report(report), ElementTree.parse(junit).getroot()
+
+
+def test_the_validator_checks_timestamps():
+    line = {"sequenceNumber": 0, "timestamp": "2026-12-08T04:50:01.123Z", "schemaVersion": {"major": 2, "minor": 0}}
+    assert schema_validator().is_valid(line)
+    assert not schema_validator().is_valid({**line, "timestamp": "2026-12-08 04:50"})
+
+
+def test_automated_test_passes_with_one_diagnosis_per_console_verdict(tmp_path):
+    result, lines, junit = run_automated(tmp_path, ["--dut-id", "U1", "--station", "line 3"])
+    assert result.returncode == 0, result.stderr
+    assert "schemaVersion" in lines[0]
+    start = run_artifacts(lines, "testRunStart")[0]
+    assert start["dutInfo"]["dutInfoId"] == "U1"
+    assert re.fullmatch(r"([0-9A-F]{2}:){5}[0-9A-F]{2}", start["dutInfo"]["metadata"]["macAddress"])
+    assert {s["softwareInfoId"] for s in start["dutInfo"]["softwareInfos"]} >= {"phy-firmware", "cal-api"}
+    assert start["parameters"]["station"] == "line 3" and start["parameters"]["items"] == ["9.2"]
+
+    steps = [body["name"] for _, body in artifacts(lines, "testStepStart")]
+    assert steps == ["Configuration", "Rx", "Tx", "Loopback calibration", "Other commands",
+                     "Device Data management", "Device Data read"]
+    assert [body["status"] for _, body in artifacts(lines, "testStepEnd")] == ["COMPLETE"] * 7
+
+    verdicts = console_verdicts(result.stdout)
+    diagnoses = [body for _, body in artifacts(lines, "diagnosis")]
+    assert len(verdicts) == 22
+    assert [d["message"] for d in diagnoses] == verdicts
+    assert {d["type"] for d in diagnoses} == {"PASS"}
+    # Every judged value is a measurement with what it was judged against.
+    measurements = [body for _, body in artifacts(lines, "measurement")]
+    assert all(m["validators"][0]["type"] == "EQUAL" for m in measurements)
+    assert {"name": "Tx1 output power", "value": -20, "unit": "dBm",
+            "validators": [{"type": "EQUAL", "value": -20}]} in measurements
+    # The GPIO writes the script expects to be refused are logged, not judged.
+    assert sum(1 for _, log in artifacts(lines, "log") if "read-only" in log["message"]) == 3
+    assert run_artifacts(lines, "testRunEnd") == [{"status": "COMPLETE", "result": "PASS"}]
+
+    assert junit.get("tests") == "22" and junit.get("failures") == "0" and junit.get("errors") == "0"
+    assert [suite.get("name") for suite in junit.iter("testsuite")] == steps
+
+
+def test_a_failed_read_back_gives_a_fail_diagnosis_and_exit_2(tmp_path):
+    # The second CW offset read fails: the value read stays 0, not -5678.
+    result, lines, junit = run_automated(tmp_path, env={"CALSIM_FAULTS": "GetCWOffset/1:1=No answer"})
+    assert result.returncode == 2
+    failed = [(step, d) for step, d in artifacts(lines, "diagnosis") if d["type"] == "FAIL"]
+    assert len(failed) == 1
+    step, diagnosis = failed[0]
+    assert diagnosis["message"] == "Read:  CW offset = 0 FAIL"
+    assert diagnosis["verdict"] == "cw-offset-fail"
+    assert ("0", {"severity": "ERROR", "message": "No answer"}) in artifacts(lines, "log")
+    assert step == "0"
+    assert run_artifacts(lines, "testRunEnd") == [{"status": "COMPLETE", "result": "FAIL"}]
+    failures = list(junit.iter("failure"))
+    assert [f.get("message") for f in failures] == ["Read:  CW offset = 0 FAIL"]
+    assert len(console_verdicts(result.stdout)) == len(artifacts(lines, "diagnosis"))
+
+
+def test_a_library_error_that_stops_a_group_is_an_error_step(tmp_path):
+    result, lines, junit = run_automated(tmp_path, env={"CALSIM_FAULTS": "CalibrateTxSteps=PLL unlocked"})
+    assert result.returncode == 2
+    ends = {step: body["status"] for step, body in artifacts(lines, "testStepEnd")}
+    assert ends["3"] == "ERROR" and list(ends.values()).count("ERROR") == 1
+    assert run_artifacts(lines, "testRunEnd") == [{"status": "ERROR", "result": "FAIL"}]
+    errors = list(junit.iter("error"))
+    assert [e.get("message") for e in errors] == ["PLL unlocked"]
+
+
+def test_device_and_library_texts_are_escaped_in_both_files(tmp_path):
+    # Markup and a byte that is not UTF-8 in an error text.
+    text = "bad <reg> & \"quote\" \udcff end"
+    result, lines, junit = run_automated(tmp_path, env={"CALSIM_FAULTS": f"CalibrateTxSteps={text}"})
+    assert result.returncode == 2
+    messages = [log["message"] for _, log in artifacts(lines, "log")]
+    assert "bad <reg> & \"quote\" \ufffd end" in messages
+    assert [e.get("message") for e in junit.iter("error")] == ["bad <reg> & \"quote\" \ufffd end"]
+
+
+def test_other_scripted_tests_are_one_step_each(tmp_path):
+    report = tmp_path / "r.jsonl"
+    result = run_tuneprobe(["--interface", "local", "--run", "echo-test", "--run", "9.3", "--run", "9.4",
+                            "--report", str(report)], "64\n1\n200\n4\n")
+    assert result.returncode == 0, result.stderr
+    lines = read_report(report)
+    assert [b["name"] for _, b in artifacts(lines, "testStepStart")] == [
+        "Echo test", "Sleep function accuracy test", "Device Data write test"]
+    sleeps = [m for step, m in artifacts(lines, "measurement") if step == "1"]
+    assert [m["name"] for m in sleeps][:2] == ["Clock resolution", "Sleep of 0 ms"]
+    assert all(m["unit"] == "ms" and "validators" not in m for m in sleeps)
+    diagnoses = [d for _, d in artifacts(lines, "diagnosis")]
+    assert diagnoses == [{"verdict": "device-data-write-errors-pass", "type": "PASS",
+                          "message": "Test result: 0 verify errors out of 4 Device Data writes"}]
+
+
+def test_write_errors_fail_the_device_data_write_test(tmp_path):
+    report = tmp_path / "r.jsonl"
+    result = run_tuneprobe(["--interface", "local", "--run", "9.4", "--report", str(report)], "1\n200\n3\n",
+                           env={"CALSIM_FAULTS": "WriteDevDataBlock/1:1=Flash busy"})
+    assert result.returncode == 2
+    lines = read_report(report)
+    assert [d["type"] for _, d in artifacts(lines, "diagnosis")] == ["FAIL"]
+    assert [log["message"] for _, log in artifacts(lines, "log")] == ["Flash busy"]
+
+
+def test_a_device_that_does_not_connect_exits_1_with_a_whole_report(tmp_path):
+    report = tmp_path / "r.jsonl"
+    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(report)], None,
+                           env={"CALSIM_FAULTS": "ConnectDevice=No device"})
+    assert result.returncode == 1
+    lines = read_report(report)
+    assert [log["message"] for log in run_artifacts(lines, "log")] == ["No device"] * 10
+    assert run_artifacts(lines, "testRunEnd") == [{"status": "ERROR", "result": "FAIL"}]
+    assert run_artifacts(lines, "testRunStart")[0]["dutInfo"] == {"dutInfoId": "unknown"}
+
+
+def test_input_that_ends_before_the_run_is_complete(tmp_path):
+    # Without --no-pause the first pause meets the end of input.
+    report = tmp_path / "r.jsonl"
+    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(report)], "")
+    assert result.returncode == 2
+    assert result.stdout.endswith(b"\nClosing application...\n")
+    lines = read_report(report)
+    assert [b["status"] for _, b in artifacts(lines, "testStepEnd")] == ["COMPLETE"]
+    assert run_artifacts(lines, "log")[-1]["message"] == "Standard input ended before the run was complete"
+    assert run_artifacts(lines, "testRunEnd") == [{"status": "ERROR", "result": "FAIL"}]
+
+
+def test_the_log_shows_the_answers_in_place(tmp_path):
+    log = tmp_path / "session.log"
+    result = run_tuneprobe(["--interface", "local", "--run", "1.4", "--run", "1.3", "--log", str(log)], "3 1\n")
+    assert result.returncode == 0, result.stderr
+    text = log.read_text()
+    # The answers' line once, where the operator typed it; the rest is the
+    # console's output as printed.
+    assert text.replace("3 1\n", "", 1) == result.stdout.decode()
+    assert "    DUT Mode        ? 3 1\n" in text

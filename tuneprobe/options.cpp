@@ -1,0 +1,285 @@
+#include "tuneprobe/options.h"
+
+#include "tuneprobe/menu.h"
+#include "tuneprobe/menu_items.h"
+#include "tuneprobe/startup.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+enum LongOnly {
+    kOptInterface = 256,
+    kOptRun,
+    kOptNoPause,
+    kOptLoadMode,
+    kOptDutId,
+    kOptStation,
+    kOptReport,
+    kOptJunit,
+    kOptLog,
+    kOptListItems,
+};
+
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"interface", required_argument, nullptr, kOptInterface},
+    {"run", required_argument, nullptr, kOptRun},
+    {"no-pause", no_argument, nullptr, kOptNoPause},
+    {"load-mode", required_argument, nullptr, kOptLoadMode},
+    {"dut-id", required_argument, nullptr, kOptDutId},
+    {"station", required_argument, nullptr, kOptStation},
+    {"report", required_argument, nullptr, kOptReport},
+    {"junit", required_argument, nullptr, kOptJunit},
+    {"log", required_argument, nullptr, kOptLog},
+    {"list-items", no_argument, nullptr, kOptListItems},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole decimal number of at most ten digits, within [low, high].
+bool ParseNumber(const std::string &text, unsigned long low, unsigned long high, uint32_t &value)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
+    if (v < low || v > high)
+        return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Splits "NAME[:NUMBER]" at its last colon when what follows is digits only,
+// so that a serial port name may hold colons of its own.
+void SplitTrailingNumber(const std::string &text, std::string &name, std::string &number, bool &hasNumber)
+{
+    std::size_t colon = text.rfind(':');
+    hasNumber = colon != std::string::npos && colon + 1 < text.size() &&
+                text.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+    if (colon != std::string::npos && colon + 1 == text.size()) {
+        // "NAME:" has an empty number: refused below as a malformed number.
+        name = text.substr(0, colon);
+        number = "";
+        hasNumber = true;
+        return;
+    }
+    name = hasNumber ? text.substr(0, colon) : text;
+    number = hasNumber ? text.substr(colon + 1) : "";
+}
+
+bool ParseTcp(const std::string &rest, bool bare, Options &options, std::string &message)
+{
+    options.interfaceType = 1;
+    if (bare) {
+        options.address = kDefaultProxyAddress;
+        options.number = kDefaultProxyPort;
+        return true;
+    }
+    std::size_t colon = rest.find(':');
+    options.address = rest.substr(0, colon);
+    options.number = kDefaultProxyPort;
+    if (options.address.empty()) {
+        message = "the address is missing";
+        return false;
+    }
+    if (options.address.size() > kAddressFieldLength) {
+        message = "the address is longer than " + std::to_string(kAddressFieldLength) + " characters";
+        return false;
+    }
+    if (colon != std::string::npos && !ParseNumber(rest.substr(colon + 1), kMinTcpPort, kMaxTcpPort, options.number)) {
+        message =
+            "the TCP port must be a number from " + std::to_string(kMinTcpPort) + " to " + std::to_string(kMaxTcpPort);
+        return false;
+    }
+    return true;
+}
+
+bool ParseSerial(const std::string &rest, bool bare, Options &options, std::string &message)
+{
+    options.interfaceType = 2;
+    if (bare) {
+        options.address = kDefaultSerialPort;
+        options.number = kDefaultBaudRate;
+        return true;
+    }
+    std::string number;
+    bool hasNumber = false;
+    SplitTrailingNumber(rest, options.address, number, hasNumber);
+    options.number = kDefaultBaudRate;
+    if (options.address.empty()) {
+        message = "the serial port name is missing";
+        return false;
+    }
+    if (options.address.size() > kSerialNameLength) {
+        message = "the serial port name is longer than " + std::to_string(kSerialNameLength) + " characters";
+        return false;
+    }
+    if (hasNumber && !ParseNumber(number, 1, UINT32_MAX, options.number)) {
+        message = "the baud rate must be a number from 1 to 4294967295";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseInterface(const std::string &text, Options &options, std::string &message)
+{
+    bool ok = false;
+    if (text == "local") {
+        options.interfaceType = 0;
+        options.address.clear();
+        options.number = 0;
+        ok = true;
+    } else if (text == "tcp" || text.starts_with("tcp:")) {
+        ok = ParseTcp(text.size() > 4 ? text.substr(4) : "", text == "tcp", options, message);
+    } else if (text == "serial" || text.starts_with("serial:")) {
+        ok = ParseSerial(text.size() > 7 ? text.substr(7) : "", text == "serial", options, message);
+    } else {
+        message = "expected local, tcp:ADDRESS[:PORT] or serial:PORT[:BAUD]";
+    }
+    if (!ok)
+        message = "--interface " + text + ": " + message;
+    options.interfaceGiven = ok;
+    options.interfaceText = text;
+    return ok;
+}
+
+bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
+{
+    options = Options{};
+    for (int i = 0; i < argc; ++i)
+        options.commandLine += (i == 0 ? "" : " ") + std::string(argv[i]);
+
+    opterr = 0; // the messages are ours, on one line
+    optind = 1;
+    int c;
+    int index = 0;
+    while ((c = getopt_long(argc, argv, ":hV", kLongOptions, &index)) != -1) {
+        std::string value = optarg != nullptr ? optarg : "";
+        switch (c) {
+        case 'h':
+            options.help = true;
+            break;
+        case 'V':
+            options.version = true;
+            break;
+        case kOptListItems:
+            options.listItems = true;
+            break;
+        case kOptInterface:
+            if (!ParseInterface(value, options, message))
+                return false;
+            break;
+        case kOptRun: {
+            int row = FindMenuItem(MenuTable, value);
+            if (row < 0) {
+                message = "--run " + value + ": no such menu item (tuneprobe --list-items shows them)";
+                return false;
+            }
+            options.items.push_back(row);
+            options.itemTexts.push_back(value);
+            break;
+        }
+        case kOptNoPause:
+            options.noPause = true;
+            break;
+        case kOptLoadMode:
+            if (value != "1" && value != "2") {
+                message = "--load-mode " + value + ": the load mode must be 1 (from NVM) or 2 (from DDR)";
+                return false;
+            }
+            options.loadMode = value == "1" ? 1 : 2;
+            break;
+        case kOptDutId:
+            options.dutId = value;
+            break;
+        case kOptStation:
+            options.station = value;
+            break;
+        case kOptReport:
+            options.reportPath = value;
+            if (value.empty()) {
+                message = std::string("--") + kLongOptions[index].name + " needs a file name";
+                return false;
+            }
+            break;
+        case kOptJunit:
+            options.junitPath = value;
+            if (value.empty()) {
+                message = std::string("--") + kLongOptions[index].name + " needs a file name";
+                return false;
+            }
+            break;
+        case kOptLog:
+            options.logPath = value;
+            if (value.empty()) {
+                message = std::string("--") + kLongOptions[index].name + " needs a file name";
+                return false;
+            }
+            break;
+        case ':':
+            message = std::string("option ") + argv[optind - 1] + " needs a value";
+            return false;
+        default:
+            if (optopt != 0)
+                message = std::string("unknown option -") + static_cast<char>(optopt);
+            else
+                message = std::string("unknown option ") + argv[optind - 1];
+            return false;
+        }
+    }
+    if (optind < argc) {
+        message = std::string("unexpected argument ") + argv[optind];
+        return false;
+    }
+    if (options.items.empty() && (!options.reportPath.empty() || !options.junitPath.empty())) {
+        message = std::string(options.reportPath.empty() ? "--junit" : "--report") + " needs --run ITEM";
+        return false;
+    }
+    return true;
+}
+
+const char *UsageText()
+{
+    return R"(Usage: tuneprobe [OPTION]...
+The operator's console of the calibration library. Without options it asks
+for the interface and shows the menu; the options below run menu items
+unattended and write their results as data.
+
+  --interface SPEC  skip the interface dialogue; SPEC is one of
+                      local
+                      tcp:ADDRESS[:PORT]   (port 2800 when left out)
+                      serial:PORT[:BAUD]   (115200 baud when left out)
+  --run ITEM        run a menu item, by number (9.2) or name (automated-test),
+                    then close the device and exit; repeat for more items, run
+                    in the order given (--list-items shows them all)
+  --no-pause        the automated test's pauses wait for nothing
+  --load-mode 1|2   the answer to the load-mode question (1 from NVM, 2 from DDR)
+  --dut-id TEXT     the unit under test, for the reports
+  --station TEXT    the test station, for the reports
+  --report FILE     results as OCP Test and Validation Output (JSON lines,
+                    schema 2.0), written as the run goes
+  --junit FILE      the verdicts as JUnit XML, written when the run ends
+  --log FILE        a copy of the session, with the answers read in place
+  --list-items      list the menu items with their numbers and names
+  -h, --help        show this help and exit
+  -V, --version     show the version and exit
+
+Whatever an item asks is read from standard input, as in the menus.
+
+Exit status with --run:
+  0    every verdict passed and no step stopped on an error
+  1    the interface could not be opened or the device did not connect
+  2    a verdict failed, a library error stopped a step, or input ended early
+  64   usage error (nothing was opened)
+  130  interrupted (SIGINT); 143 terminated (SIGTERM)
+
+Example, the automated test with no input at all:
+  tuneprobe --interface local --run 9.2 --no-pause --load-mode 1 \
+            --dut-id U1 --report u1.jsonl --junit u1.xml < /dev/null
+)";
+}
