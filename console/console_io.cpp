@@ -117,6 +117,31 @@ void PrintText(const std::string &text)
     Print("%s", text.c_str());
 }
 
+// What the leading number of a word came to.
+enum class Conversion { NotNumber, OutOfRange, Taken };
+
+// The leading number read exactly, as strtoll reads it; taken when it fits
+// one 32-bit question or the other, cut to 32 bits as formatted input would.
+// A number past the 64-bit range is reported by ERANGE and is out of it too.
+Conversion Convert(const std::string &word, int base, uint32_t &value)
+{
+    constexpr long long kLowest = -2147483648LL;
+    constexpr long long kHighest = 4294967295LL;
+    const char *start = word.c_str();
+    char *end = nullptr;
+    int savedErrno = errno;
+    errno = 0;
+    long long v = std::strtoll(start, &end, base);
+    bool overflow = errno == ERANGE;
+    errno = savedErrno;
+    if (end == start)
+        return Conversion::NotNumber;
+    if (overflow || v < kLowest || v > kHighest)
+        return Conversion::OutOfRange;
+    value = static_cast<uint32_t>(static_cast<unsigned long long>(v));
+    return Conversion::Taken;
+}
+
 } // namespace
 
 void Print(const char *fmt, ...)
@@ -149,31 +174,16 @@ std::string ReadWord()
 
 bool ParseUnsigned(const std::string &word, int base, uint32_t &value)
 {
-    const char *start = word.c_str();
-    char *end = nullptr;
-    unsigned long long v = std::strtoull(start, &end, base);
-    if (end == start)
-        return false;
-    value = static_cast<uint32_t>(v);
-    return true;
+    return Convert(word, base, value) == Conversion::Taken;
 }
 
 bool ParseSigned(const std::string &word, int32_t &value)
 {
-    const char *start = word.c_str();
-    char *end = nullptr;
-    long long v = std::strtoll(start, &end, 10);
-    if (end == start)
+    uint32_t bits = 0;
+    if (Convert(word, 10, bits) != Conversion::Taken)
         return false;
-    value = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v)));
+    value = static_cast<int32_t>(bits);
     return true;
-}
-
-int32_t ReadDecimal()
-{
-    int32_t result = 0;
-    ParseSigned(ReadWord(), result);
-    return result;
 }
 
 bool ParseDouble(const std::string &word, double &value)
@@ -238,6 +248,25 @@ double AskDouble(const char *fmt, ...)
     double v = AskUntilNumber<double>(fmt, ap, ParseDouble);
     va_end(ap);
     return v;
+}
+
+int32_t AskDecimal(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        uint32_t bits = 0;
+        Conversion result = Convert(ReadWord(), 10, bits);
+        if (result == Conversion::Taken)
+            return static_cast<int32_t>(bits);
+        // Any other word is an invalid choice for the caller to turn down.
+        if (result == Conversion::NotNumber)
+            return 0;
+        Print(kNotNumber);
+    }
 }
 
 std::string AskText(std::size_t maxLength, const char *fmt, ...)

@@ -88,3 +88,27 @@ TEST(TuneprobeStartup, InterfaceThatCannotBeOpened)
         EXPECT_EQ(run.output.find("Trying to open handle"), std::string::npos);
     }
 }
+
+// Numbers that do not fit their 32-bit question are asked again, not wrapped
+// to another value; -1 and 4294967295 keep their meaning everywhere.
+TEST(TuneprobeInput, NumbersPast32BitsAreAskedAgain)
+{
+    using testing_support::Contains;
+    using testing_support::Count;
+    const std::string refused = "Please enter a number.\n";
+
+    // At the main menu 99999999999999999999 once wrapped to -1 and exited.
+    ProgramRun run = RunTuneprobe("0\n99999999999999999999\n1\n-1\n4294967295\n");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(Count(run.output, refused), 1);
+    EXPECT_TRUE(Contains(run.output, "\nENTER OPTION : " + refused + "\nENTER OPTION : \n\n******** Configuration"));
+    EXPECT_TRUE(run.output.ends_with(kClosing));
+
+    // Set, then get, the CW offset: 4294968296 once became 1000.
+    run = RunTuneprobe("0\n1\n8\n4294968296\n-100\n7\n8\n4294967295\n7\n8\n-1\n7\n");
+    EXPECT_EQ(Count(run.output, refused), 1);
+    EXPECT_TRUE(Contains(run.output, "    CW freq offset (kHz) ? " + refused + "    CW freq offset (kHz) ? "));
+    EXPECT_TRUE(testing_support::InOrder(
+        run.output, {"CW freq offset = -100 kHz", "CW freq offset = -1 kHz", "CW freq offset = -1 kHz"}));
+    EXPECT_EQ(Count(run.output, "CW freq offset = "), 3);
+}
