@@ -13,8 +13,15 @@ extern const char kDefaultProxyAddress[];
 constexpr uint32_t kDefaultProxyPort = 2800;
 constexpr uint32_t kDefaultBaudRate = 115200;
 
-// The address or port name field holds 15 characters and its NUL.
+// The IP address field holds 15 characters and its NUL; a serial port name
+// may have 63, what the proxy's open record takes (long /dev/serial/by-id/
+// names fit).
 constexpr std::size_t kAddressFieldLength = 15;
+constexpr std::size_t kSerialNameFieldLength = 63;
+
+// The TCP ports an Ethernet proxy interface can be given.
+constexpr uint32_t kMinPort = 1;
+constexpr uint32_t kMaxPort = 65535;
 
 // What the start-up came to: the handle of a connected device, or no handle
 // and the status the program leaves with: 0 when the operator typed -1, 1

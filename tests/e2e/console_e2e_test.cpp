@@ -112,3 +112,19 @@ TEST(TuneprobeInput, NumbersPast32BitsAreAskedAgain)
         run.output, {"CW freq offset = -100 kHz", "CW freq offset = -1 kHz", "CW freq offset = -1 kHz"}));
     EXPECT_EQ(Count(run.output, "CW freq offset = "), 3);
 }
+
+TEST(TuneprobeInput, PortsAndSerialNamesAtTheInterfaceQuestion)
+{
+    using testing_support::Contains;
+    using testing_support::Count;
+    ProgramRun run = RunTuneprobe("1 10.1.2.3 -1 0 65536 2800\n");
+    EXPECT_EQ(Count(run.output, "Port numbers run from 1 to 65535. Please try again.\n  Port number ? "), 3);
+    EXPECT_TRUE(Contains(run.output, "   Using 10.1.2.3:2800\n\nTrying to open handle to Device...Success!!\n"));
+
+    std::string name63 = "/dev/serial/by-id/usb-Bench_Serial_Adapter_" + std::string(20, '0');
+    ASSERT_EQ(name63.size(), 63u);
+    run = RunTuneprobe("2 " + name63 + "1 " + name63 + " 115200\n");
+    EXPECT_TRUE(Contains(run.output, "  Serial port name ? That is too long (at most 63 characters). Please try "
+                                     "again.\n  Serial port name ?   Baud rate        ?    Using " +
+                                         name63 + ":115200\n\nTrying to open handle to Device...Success!!\n"));
+}
