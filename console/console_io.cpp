@@ -142,6 +142,53 @@ Conversion Convert(const std::string &word, int base, uint32_t &value)
     return Conversion::Taken;
 }
 
+// Puts the terminal back as it was found, however the key read ends.
+class TerminalRestorer {
+public:
+    explicit TerminalRestorer(const termios &saved) : saved_(saved) {}
+    ~TerminalRestorer() { ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_); }
+    TerminalRestorer(const TerminalRestorer &) = delete;
+    TerminalRestorer &operator=(const TerminalRestorer &) = delete;
+
+private:
+    termios saved_;
+};
+
+// A read that is tried again when a signal interrupts it.
+ssize_t ReadStandardInput(char *buffer, std::size_t size)
+{
+    ssize_t n;
+    do {
+        n = ::read(STDIN_FILENO, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// One key press without echo. A key that sends several bytes (an arrow key
+// sends ESC [ A) is taken whole: what follows the first byte within a tenth
+// of a second belongs to it, and anything still queued is dropped, so the
+// shell that runs next finds nothing of it.
+void ReadKeyAtTerminal(const termios &saved)
+{
+    constexpr cc_t kRestOfKeyDeciseconds = 1;
+    TerminalRestorer restorer(saved);
+    termios raw = saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    char bytes[64];
+    if (ReadStandardInput(bytes, 1) <= 0)
+        return;
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = kRestOfKeyDeciseconds;
+    if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+        while (ReadStandardInput(bytes, sizeof bytes) > 0) {
+        }
+    }
+    ::tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 } // namespace
 
 void Print(const char *fmt, ...)
@@ -311,17 +358,10 @@ void WaitForKey()
     if (!g_in.memory && ::isatty(STDIN_FILENO)) {
         termios saved{};
         if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios raw = saved;
-            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-            raw.c_cc[VMIN] = 1;
-            raw.c_cc[VTIME] = 0;
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-            char key = 0;
-            ssize_t n;
-            do {
-                n = ::read(STDIN_FILENO, &key, 1);
-            } while (n < 0 && errno == EINTR);
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+            ReadKeyAtTerminal(saved);
+            // The shell's prompt comes next and starts on a line of its own.
+            Print("\n");
+            Flush();
             return;
         }
     }

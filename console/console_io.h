@@ -44,8 +44,9 @@ int32_t AskDecimal(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // only, whatever was typed ahead; then waits for one line.
 void WaitForEnter();
 
-// One key press without echo at a terminal, else one byte; returns on end of
-// input too (it never runs the end-of-input hook).
+// One key press without echo at a terminal, all the bytes it sends, and then
+// a line end; else one byte. Returns on end of input too (it never runs the
+// end-of-input hook).
 void WaitForKey();
 
 // Conversions used by the Ask functions: true when the word begins with a
