@@ -54,8 +54,7 @@ int32_t PickOptionId(bool allowAll)
     con::Print("%5d. %s", -1, "Return to Main Menu");
 
     for (;;) {
-        con::Print("\n\nENTER Option ID : ");
-        int32_t choice = con::ReadDecimal();
+        int32_t choice = con::AskDecimal("\n\nENTER Option ID : ");
         if (IsValidChoice(choice, allowAll))
             return choice;
         con::Print("ERROR: Invalid option ID. Please try again.\n");

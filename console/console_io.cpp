@@ -209,6 +209,95 @@ void PrintText(const std::string &text)
     Print("%s", text.c_str());
 }
 
+// What the leading number of a word came to.
+enum class Conversion { NotNumber, OutOfRange, Taken };
+
+// The leading number read exactly, as strtoll reads it; taken when it fits
+// one 32-bit question or the other, cut to 32 bits as formatted input would.
+// A number past the 64-bit range is reported by ERANGE and is out of it too.
+Conversion Convert(const std::string &word, int base, uint32_t &value)
+{
+    constexpr long long kLowest = -2147483648LL;
+    constexpr long long kHighest = 4294967295LL;
+    const char *start = word.c_str();
+    char *end = nullptr;
+    int savedErrno = errno;
+    errno = 0;
+    long long v = std::strtoll(start, &end, base);
+    bool overflow = errno == ERANGE;
+    errno = savedErrno;
+    if (end == start)
+        return Conversion::NotNumber;
+    if (overflow || v < kLowest || v > kHighest)
+        return Conversion::OutOfRange;
+    value = static_cast<uint32_t>(static_cast<unsigned long long>(v));
+    return Conversion::Taken;
+}
+
+// Puts the terminal back as it was found, however the key read ends.
+class TerminalRestorer {
+public:
+    explicit TerminalRestorer(const termios &saved) : saved_(saved) {}
+    ~TerminalRestorer() { ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_); }
+    TerminalRestorer(const TerminalRestorer &) = delete;
+    TerminalRestorer &operator=(const TerminalRestorer &) = delete;
+
+private:
+    termios saved_;
+};
+
+// A read that is tried again when a signal interrupts it, unless the signal
+// is one to act on.
+ssize_t ReadStandardInput(char *buffer, std::size_t size)
+{
+    ssize_t n;
+    do {
+        n = ::read(STDIN_FILENO, buffer, size);
+    } while (n < 0 && errno == EINTR && g_signal == 0);
+    return n;
+}
+
+// Waits for input without acting on an interrupt; false when one came.
+bool InputOrInterrupt()
+{
+    for (;;) {
+        if (g_signal != 0)
+            return false;
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+        int n = ::poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, -1);
+        if (g_signal != 0)
+            return false;
+        if (n >= 0 || errno != EINTR)
+            return true;
+    }
+}
+
+// One key press without echo. A key that sends several bytes (an arrow key
+// sends ESC [ A) is taken whole: what follows the first byte within a tenth
+// of a second belongs to it, and anything still queued is dropped, so the
+// shell that runs next finds nothing of it. An interrupt ends the wait; the
+// caller acts on it once the terminal is itself again.
+void ReadKeyAtTerminal(const termios &saved)
+{
+    constexpr cc_t kRestOfKeyDeciseconds = 1;
+    TerminalRestorer restorer(saved);
+    termios raw = saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    char bytes[64];
+    if (!InputOrInterrupt() || ReadStandardInput(bytes, 1) <= 0)
+        return;
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = kRestOfKeyDeciseconds;
+    if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+        while (ReadStandardInput(bytes, sizeof bytes) > 0) {
+        }
+    }
+    ::tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 } // namespace
 
 void Print(const char *fmt, ...)
@@ -243,31 +332,16 @@ std::string ReadWord()
 
 bool ParseUnsigned(const std::string &word, int base, uint32_t &value)
 {
-    const char *start = word.c_str();
-    char *end = nullptr;
-    unsigned long long v = std::strtoull(start, &end, base);
-    if (end == start)
-        return false;
-    value = static_cast<uint32_t>(v);
-    return true;
+    return Convert(word, base, value) == Conversion::Taken;
 }
 
 bool ParseSigned(const std::string &word, int32_t &value)
 {
-    const char *start = word.c_str();
-    char *end = nullptr;
-    long long v = std::strtoll(start, &end, 10);
-    if (end == start)
+    uint32_t bits = 0;
+    if (Convert(word, 10, bits) != Conversion::Taken)
         return false;
-    value = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v)));
+    value = static_cast<int32_t>(bits);
     return true;
-}
-
-int32_t ReadDecimal()
-{
-    int32_t result = 0;
-    ParseSigned(ReadWord(), result);
-    return result;
 }
 
 bool ParseDouble(const std::string &word, double &value)
@@ -334,6 +408,25 @@ double AskDouble(const char *fmt, ...)
     return v;
 }
 
+int32_t AskDecimal(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::string prompt = VFormat(fmt, ap);
+    va_end(ap);
+    for (;;) {
+        PrintText(prompt);
+        uint32_t bits = 0;
+        Conversion result = Convert(ReadWord(), 10, bits);
+        if (result == Conversion::Taken)
+            return static_cast<int32_t>(bits);
+        // Any other word is an invalid choice for the caller to turn down.
+        if (result == Conversion::NotNumber)
+            return 0;
+        Print(kNotNumber);
+    }
+}
+
 std::string AskText(std::size_t maxLength, const char *fmt, ...)
 {
     va_list ap;
@@ -378,17 +471,11 @@ void WaitForKey()
     if (!g_in.memory && ::isatty(STDIN_FILENO)) {
         termios saved{};
         if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios raw = saved;
-            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-            raw.c_cc[VMIN] = 1;
-            raw.c_cc[VTIME] = 0;
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-            char key = 0;
-            ssize_t n;
-            do {
-                n = ::read(STDIN_FILENO, &key, 1);
-            } while (n < 0 && errno == EINTR);
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+            ReadKeyAtTerminal(saved);
+            ActOnInterrupt();
+            // The shell's prompt comes next and starts on a line of its own.
+            Print("\n");
+            Flush();
             return;
         }
     }

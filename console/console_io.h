@@ -21,7 +21,9 @@ std::string ReadWord();
 // One formatted-input conversion each, after printing the prompt (printf
 // style). The leading number of the word is taken ("3abc" reads 3); a word
 // that does not begin with a number is consumed, a short notice printed and
-// the prompt asked again.
+// the prompt asked again. The integer questions take numbers from
+// -2147483648 to 4294967295 and treat any other number the same way, rather
+// than wrap it to some other value.
 uint32_t AskUnsigned(const char *fmt, ...) __attribute__((format(printf, 1, 2))); // "%u"
 uint32_t AskHex(const char *fmt, ...) __attribute__((format(printf, 1, 2)));      // "%x"
 int32_t AskSigned(const char *fmt, ...) __attribute__((format(printf, 1, 2)));    // "%d"
@@ -31,21 +33,26 @@ double AskDouble(const char *fmt, ...) __attribute__((format(printf, 1, 2)));   
 // refused with a notice and the prompt asked again (never truncated).
 std::string AskText(std::size_t maxLength, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
-// Menu and option choices: the leading decimal number of the next word, 0
-// when it does not begin with one. A word of any length is read whole.
-int32_t ReadDecimal();
+// Menu and option choices, after printing the prompt: the leading decimal
+// number of the next word, 0 when it does not begin with one (no notice; the
+// caller turns the choice down). A number outside the integer questions'
+// range gets the notice and the prompt again. A word of any length is read
+// whole.
+int32_t AskDecimal(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The pause: drops the rest of the current input line and, at a terminal
 // only, whatever was typed ahead; then waits for one line.
 void WaitForEnter();
 
-// One key press without echo at a terminal, else one byte; returns on end of
-// input too (it never runs the end-of-input hook).
+// One key press without echo at a terminal, all the bytes it sends, and then
+// a line end; else one byte. Returns on end of input too (it never runs the
+// end-of-input hook).
 void WaitForKey();
 
-// Conversions used by the Ask functions and ReadDecimal: true when the word
-// begins with a number of that form; the value is cut to 32 bits as
-// formatted input would ("-1" as "%u" is 4294967295).
+// Conversions used by the Ask functions: true when the word begins with a
+// number of that form from -2147483648 to 4294967295 (hex -0x80000000 to
+// 0xFFFFFFFF); the value is cut to 32 bits as formatted input would ("-1" as
+// "%u" is 4294967295, "4294967295" as "%d" is -1).
 bool ParseUnsigned(const std::string &word, int base, uint32_t &value);
 bool ParseSigned(const std::string &word, int32_t &value);
 bool ParseDouble(const std::string &word, double &value);

@@ -5,10 +5,12 @@
 // the rest is what the operator types. Checked:
 // - ReadWord splits the typing at whitespace as formatted input does: each
 //   word is a whole run of non-whitespace characters, in order;
-// - ParseUnsigned, ParseSigned and ParseDouble agree with strtoul, strtol
-//   and strtod on the word's leading number, cut to 32 bits;
+// - ParseUnsigned and ParseSigned take the word's leading number when the C
+//   library reads it as lying from -2^31 to 2^32-1 and then agree with
+//   strtoul cut to 32 bits; ParseDouble agrees with strtod;
 // - each Ask function returns the words it can convert, in order, asking its
 //   prompt once per word and printing the notice after each refused one;
+//   AskDecimal gives 0 for a word that is not a number;
 //   AskText never returns a word longer than its field;
 // - a pause (WaitForEnter) takes one whole line, after dropping the rest of
 //   the line that the last answer ended on.
@@ -16,6 +18,9 @@
 #include "fuzz/fuzz_target.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,24 +68,47 @@ std::vector<std::string> SplitWords(const std::string &text)
     return words;
 }
 
-// The reference conversions: the C library's, cut to 32 bits. The word
-// stops at a NUL byte for them as for the console.
-bool ReferenceUnsigned(const std::string &word, int base, uint32_t &value)
+// The reference conversions: the C library's. The leading number is taken
+// when it lies from -2^31 to 2^32-1 (strtoimax reports one past its own
+// range by ERANGE), cut to 32 bits as strtoul cuts it. The word stops at a
+// NUL byte for them as for the console.
+enum class Reading { NotNumber, OutOfRange, Taken };
+
+Reading ReferenceInteger(const std::string &word, int base, uint32_t &value)
 {
     const char *start = word.c_str();
     char *end = nullptr;
-    unsigned long v = std::strtoul(start, &end, base);
-    value = static_cast<uint32_t>(v);
-    return end != start;
+    errno = 0;
+    intmax_t exact = std::strtoimax(start, &end, base);
+    if (end == start)
+        return Reading::NotNumber;
+    if (errno == ERANGE || exact < INT32_MIN || exact > intmax_t{UINT32_MAX})
+        return Reading::OutOfRange;
+    value = static_cast<uint32_t>(std::strtoul(start, nullptr, base));
+    return Reading::Taken;
+}
+
+bool ReferenceUnsigned(const std::string &word, int base, uint32_t &value)
+{
+    return ReferenceInteger(word, base, value) == Reading::Taken;
 }
 
 bool ReferenceSigned(const std::string &word, int32_t &value)
 {
-    const char *start = word.c_str();
-    char *end = nullptr;
-    long v = std::strtol(start, &end, 10);
-    value = static_cast<int32_t>(v);
-    return end != start;
+    uint32_t bits = 0;
+    if (!ReferenceUnsigned(word, 10, bits))
+        return false;
+    value = static_cast<int32_t>(bits);
+    return true;
+}
+
+// A menu choice: 0 for a word that is not a number, refused when out of range.
+bool ReferenceChoice(const std::string &word, int32_t &value)
+{
+    uint32_t bits = 0;
+    Reading reading = ReferenceInteger(word, 10, bits);
+    value = static_cast<int32_t>(bits);
+    return reading != Reading::OutOfRange;
 }
 
 // Doubles are compared by their bits, so that NaN equals itself.
@@ -119,13 +147,13 @@ void CheckConversions(const std::vector<std::string> &words)
             uint32_t want = 0;
             bool ok = con::ParseUnsigned(word, base, got);
             Require(ok == ReferenceUnsigned(word, base, want) && (!ok || got == want),
-                    "ParseUnsigned agrees with strtoul cut to 32 bits");
+                    "ParseUnsigned takes the 32-bit range and agrees with strtoul cut to 32 bits");
         }
         int32_t gotSigned = 0;
         int32_t wantSigned = 0;
         bool ok = con::ParseSigned(word, gotSigned);
         Require(ok == ReferenceSigned(word, wantSigned) && (!ok || gotSigned == wantSigned),
-                "ParseSigned agrees with strtol cut to 32 bits");
+                "ParseSigned takes the 32-bit range and agrees with strtoul cut to 32 bits");
         double gotDouble = 0;
         uint64_t wantBits = 0;
         ok = con::ParseDouble(word, gotDouble);
@@ -231,6 +259,9 @@ void CheckQuestions(const std::string &text, const std::vector<std::string> &wor
     CheckQuestion<int32_t>(
         text, words, [] { return con::AskSigned(kPromptFormat, 7, kPromptArgument); }, ReferenceSigned, kNotNumber,
         "AskSigned returns the words that begin with a decimal number");
+    CheckQuestion<int32_t>(
+        text, words, [] { return con::AskDecimal(kPromptFormat, 7, kPromptArgument); }, ReferenceChoice, kNotNumber,
+        "AskDecimal returns each word's number in range, or 0 for a word that is not a number");
     CheckQuestion<uint64_t>(
         text, words, [] { return Bits(con::AskDouble(kPromptFormat, 7, kPromptArgument)); }, ReferenceDouble,
         kNotNumber, "AskDouble returns the words that begin with a floating-point number");

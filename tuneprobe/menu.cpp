@@ -53,8 +53,7 @@ void RunMenuTable(TavrelCalHandle handle, const MenuRow *table)
         con::Print("\n\n   -1. %s", mainMenu ? "Exit application" : "Main Menu");
         const char *stars = PadText("", '*', static_cast<int>(std::strlen(title)) + 18);
         con::Print("\n\n%s\n", stars ? stars : "");
-        con::Print("\nENTER OPTION : ");
-        int32_t choice = con::ReadDecimal();
+        int32_t choice = con::AskDecimal("\nENTER OPTION : ");
 
         if (choice == -1) {
             exitFlag = mainMenu;

@@ -89,9 +89,8 @@ bool ParseTcp(const std::string &rest, bool bare, Options &options, std::string 
         message = "the address is longer than " + std::to_string(kAddressFieldLength) + " characters";
         return false;
     }
-    if (colon != std::string::npos && !ParseNumber(rest.substr(colon + 1), kMinTcpPort, kMaxTcpPort, options.number)) {
-        message =
-            "the TCP port must be a number from " + std::to_string(kMinTcpPort) + " to " + std::to_string(kMaxTcpPort);
+    if (colon != std::string::npos && !ParseNumber(rest.substr(colon + 1), kMinPort, kMaxPort, options.number)) {
+        message = "the TCP port must be a number from " + std::to_string(kMinPort) + " to " + std::to_string(kMaxPort);
         return false;
     }
     return true;
@@ -113,8 +112,8 @@ bool ParseSerial(const std::string &rest, bool bare, Options &options, std::stri
         message = "the serial port name is missing";
         return false;
     }
-    if (options.address.size() > kSerialNameLength) {
-        message = "the serial port name is longer than " + std::to_string(kSerialNameLength) + " characters";
+    if (options.address.size() > kSerialNameFieldLength) {
+        message = "the serial port name is longer than " + std::to_string(kSerialNameFieldLength) + " characters";
         return false;
     }
     if (hasNumber && !ParseNumber(number, 1, UINT32_MAX, options.number)) {

@@ -15,6 +15,18 @@ constexpr uint32_t kExitChoice = 4294967295u; // -1 typed at an unsigned questio
 constexpr int kConnectAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 1000;
 
+// Asked until it names a TCP port: -1 or 70000 would reach the library as
+// some other number.
+uint32_t AskPort()
+{
+    for (;;) {
+        uint32_t port = con::AskUnsigned("  Port number ? ");
+        if (port >= kMinPort && port <= kMaxPort)
+            return port;
+        con::Print("Port numbers run from %u to %u. Please try again.\n", kMinPort, kMaxPort);
+    }
+}
+
 } // namespace
 
 int ConnectWithRetry(TavrelCalHandle handle)
@@ -62,14 +74,14 @@ StartUp SelectInterface()
                 address = kDefaultProxyAddress;
                 number = kDefaultProxyPort;
             } else {
-                number = con::AskUnsigned("  Port number ? ");
+                number = AskPort();
             }
             con::Print("   Using %s:%u\n", address.c_str(), number);
             break;
         }
         if (type == 2) {
             con::Print("Enter . for default values (COM1:115200)\n");
-            address = con::AskText(kAddressFieldLength, "  Serial port name ? ");
+            address = con::AskText(kSerialNameFieldLength, "  Serial port name ? ");
             if (address[0] == '.') {
                 address = "COM1";
                 number = kDefaultBaudRate;

@@ -14,11 +14,15 @@ extern const char kDefaultProxyAddress[];
 constexpr uint32_t kDefaultProxyPort = 2800;
 constexpr uint32_t kDefaultBaudRate = 115200;
 
-// The address or port name field holds 15 characters and its NUL.
+// The IP address field holds 15 characters and its NUL; a serial port name
+// may have 63, what the proxy's open record takes (long /dev/serial/by-id/
+// names fit).
 constexpr std::size_t kAddressFieldLength = 15;
-constexpr std::size_t kSerialNameLength = 63;
-constexpr uint32_t kMinTcpPort = 1;
-constexpr uint32_t kMaxTcpPort = 65535;
+constexpr std::size_t kSerialNameFieldLength = 63;
+
+// The TCP ports an Ethernet proxy interface can be given.
+constexpr uint32_t kMinPort = 1;
+constexpr uint32_t kMaxPort = 65535;
 extern const char kDefaultSerialPort[];
 
 // What the start-up came to: the handle of a connected device, or no handle

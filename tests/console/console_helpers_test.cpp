@@ -13,18 +13,34 @@
 
 using testing_support::Bench;
 
-TEST(ReadDecimal, LeadingNumberOfEachWord)
+TEST(AskDecimal, LeadingNumberOfEachWord)
 {
     Bench bench;
     std::vector<int32_t> got;
     std::string longWord = "123" + std::string(57, 'z'); // 60 characters, read whole
-    bench.RunCode(
+    std::string out = bench.RunCode(
         [&] {
             for (int i = 0; i < 7; ++i)
-                got.push_back(con::ReadDecimal());
+                got.push_back(con::AskDecimal("%d? ", i));
         },
         "12 -1 x 3abc\n" + longWord + " -0 +7\n");
     EXPECT_EQ(got, (std::vector<int32_t>{12, -1, 0, 3, 123, 0, 7}));
+    EXPECT_EQ(out, "0? 1? 2? 3? 4? 5? 6? "); // no notice for a word that is not a number
+}
+
+TEST(AskDecimal, ANumberPast32BitsIsAskedAgainNotWrapped)
+{
+    Bench bench;
+    std::vector<int32_t> got;
+    std::string out = bench.RunCode(
+        [&] {
+            for (int i = 0; i < 2; ++i)
+                got.push_back(con::AskDecimal("\nENTER OPTION : "));
+        },
+        "99999999999999999999 4294967297 4294967295 -2147483649 2\n");
+    EXPECT_EQ(got, (std::vector<int32_t>{-1, 2}));
+    EXPECT_EQ(out, "\nENTER OPTION : Please enter a number.\n\nENTER OPTION : Please enter a number.\n"
+                   "\nENTER OPTION : \nENTER OPTION : Please enter a number.\n\nENTER OPTION : ");
 }
 
 TEST(RandomWord, FollowsTheOriginalGenerator)

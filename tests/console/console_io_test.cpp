@@ -101,3 +101,62 @@ TEST(ConsoleInput, KeyReadReturnsOnEndOfInput)
     bench.RunCode([&] { con::WaitForKey(); }, "", &ended);
     EXPECT_FALSE(ended);
 }
+
+// The integer conversions take -2^31 to 2^32-1 and cut it to 32 bits; any
+// other number is refused whole, however far past 64 bits it runs.
+TEST(ConsoleInput, IntegerConversionsRefuseNumbersPast32Bits)
+{
+    struct Case {
+        const char *word;
+        int base;
+        bool taken;
+        uint32_t bits;
+    };
+    const Case cases[] = {
+        {"4294967295", 10, true, 0xFFFFFFFFu},
+        {"4294967296", 10, false, 0},
+        {"+4294967295", 10, true, 0xFFFFFFFFu},
+        {"-2147483648", 10, true, 0x80000000u},
+        {"-2147483649", 10, false, 0},
+        {"-1", 10, true, 0xFFFFFFFFu},
+        {"-0", 10, true, 0},
+        {"4294968296", 10, false, 0},
+        {"18446744073709551615", 10, false, 0},
+        {"-18446744073709551615", 10, false, 0},
+        {"99999999999999999999x", 10, false, 0},
+        {"00000000000000000000042", 10, true, 42},
+        {"-+1", 10, false, 0},
+        {"0xFFFFFFFF", 16, true, 0xFFFFFFFFu},
+        {"100000000", 16, false, 0},
+        {"-0x80000000", 16, true, 0x80000000u},
+        {"-80000001", 16, false, 0},
+        {"0x", 16, true, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.word);
+        uint32_t u = 7;
+        EXPECT_EQ(con::ParseUnsigned(c.word, c.base, u), c.taken);
+        EXPECT_EQ(u, c.taken ? c.bits : 7u); // a refused word leaves the value alone
+        if (c.base == 10) {
+            int32_t s = 7;
+            EXPECT_EQ(con::ParseSigned(c.word, s), c.taken);
+            EXPECT_EQ(s, c.taken ? static_cast<int32_t>(c.bits) : 7);
+        }
+    }
+}
+
+TEST(ConsoleInput, ANumberPast32BitsGetsTheNoticeAndTheQuestionAgain)
+{
+    Bench bench;
+    int32_t s = 0;
+    uint32_t h = 0;
+    std::string out = bench.RunCode(
+        [&] {
+            s = con::AskSigned("s? ");
+            h = con::AskHex("h? ");
+        },
+        "4294968296 4294967295 123456789a 12345678\n");
+    EXPECT_EQ(s, -1);
+    EXPECT_EQ(h, 0x12345678u);
+    EXPECT_EQ(out, "s? Please enter a number.\ns? h? Please enter a number.\nh? ");
+}

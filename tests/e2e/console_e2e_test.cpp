@@ -88,3 +88,43 @@ TEST(TuneprobeStartup, InterfaceThatCannotBeOpened)
         EXPECT_EQ(run.output.find("Trying to open handle"), std::string::npos);
     }
 }
+
+// Numbers that do not fit their 32-bit question are asked again, not wrapped
+// to another value; -1 and 4294967295 keep their meaning everywhere.
+TEST(TuneprobeInput, NumbersPast32BitsAreAskedAgain)
+{
+    using testing_support::Contains;
+    using testing_support::Count;
+    const std::string refused = "Please enter a number.\n";
+
+    // At the main menu 99999999999999999999 once wrapped to -1 and exited.
+    ProgramRun run = RunTuneprobe("0\n99999999999999999999\n1\n-1\n4294967295\n");
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(Count(run.output, refused), 1);
+    EXPECT_TRUE(Contains(run.output, "\nENTER OPTION : " + refused + "\nENTER OPTION : \n\n******** Configuration"));
+    EXPECT_TRUE(run.output.ends_with(kClosing));
+
+    // Set, then get, the CW offset: 4294968296 once became 1000.
+    run = RunTuneprobe("0\n1\n8\n4294968296\n-100\n7\n8\n4294967295\n7\n8\n-1\n7\n");
+    EXPECT_EQ(Count(run.output, refused), 1);
+    EXPECT_TRUE(Contains(run.output, "    CW freq offset (kHz) ? " + refused + "    CW freq offset (kHz) ? "));
+    EXPECT_TRUE(testing_support::InOrder(
+        run.output, {"CW freq offset = -100 kHz", "CW freq offset = -1 kHz", "CW freq offset = -1 kHz"}));
+    EXPECT_EQ(Count(run.output, "CW freq offset = "), 3);
+}
+
+TEST(TuneprobeInput, PortsAndSerialNamesAtTheInterfaceQuestion)
+{
+    using testing_support::Contains;
+    using testing_support::Count;
+    ProgramRun run = RunTuneprobe("1 10.1.2.3 -1 0 65536 2800\n");
+    EXPECT_EQ(Count(run.output, "Port numbers run from 1 to 65535. Please try again.\n  Port number ? "), 3);
+    EXPECT_TRUE(Contains(run.output, "   Using 10.1.2.3:2800\n\nTrying to open handle to Device...Success!!\n"));
+
+    std::string name63 = "/dev/serial/by-id/usb-Bench_Serial_Adapter_" + std::string(20, '0');
+    ASSERT_EQ(name63.size(), 63u);
+    run = RunTuneprobe("2 " + name63 + "1 " + name63 + " 115200\n");
+    EXPECT_TRUE(Contains(run.output, "  Serial port name ? That is too long (at most 63 characters). Please try "
+                                     "again.\n  Serial port name ?   Baud rate        ?    Using " +
+                                         name63 + ":115200\n\nTrying to open handle to Device...Success!!\n"));
+}

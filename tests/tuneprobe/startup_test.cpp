@@ -73,14 +73,15 @@ TEST(SelectInterface, TypedValuesInvalidTypesAndOverlongNames)
 {
     Bench bench(1, false);
     TavrelCalHandle handle = nullptr;
+    std::string name63 = "/dev/serial/by-id/" + std::string(45, 'x');
     std::string out =
-        bench.RunCode([&] { handle = SelectInterface().handle; }, "7 abc 2 /dev/ttyUSB0-too-long /dev/ttyUSB0 9600\n");
+        bench.RunCode([&] { handle = SelectInterface().handle; }, "7 abc 2 " + name63 + "y " + name63 + " 9600\n");
     // 7 lists the types again; "abc" asks the type question alone again.
     EXPECT_EQ(out, std::string(kTypeList) + "\nInvalid interface type. Please try again ..." + kTypeList +
                        "Please enter a number.\n\n\nINTERFACE TYPE : Enter . for default values (COM1:115200)\n"
-                       "  Serial port name ? That is too long (at most 15 characters). Please try again.\n"
-                       "  Serial port name ?   Baud rate        ?    Using /dev/ttyUSB0:9600\n"
-                       "\nTrying to open handle to Device...Success!!\n");
+                       "  Serial port name ? That is too long (at most 63 characters). Please try again.\n"
+                       "  Serial port name ?   Baud rate        ?    Using " +
+                       name63 + ":9600\n\nTrying to open handle to Device...Success!!\n");
     EXPECT_NE(handle, nullptr);
 
     out = bench.RunCode([&] { handle = SelectInterface().handle; }, "1 10.1.2.3 3000\n");
