@@ -1,0 +1,26 @@
+# The Debian package (cpack -G DEB in the build directory): one package,
+# tavrel-bench, with the tools, the library, its development files and the
+# manual pages, installed under /usr. dpkg-shlibdeps works out the
+# dependencies; the simulated calibration library is the package's private
+# library, so it resolves inside the package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tavrel-bench)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The tavrel-bench authors")
+set(CPACK_PACKAGE_CONTACT "tavrel-bench maintainers <bench-tools@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bench console and host proxy library for an OFDMA modem")
+set(CPACK_PACKAGE_DESCRIPTION "tuneprobe, the operator's console of the calibration library, with a simulated
+device; docksim, a target emulator; libferrylink, the host proxy library, with
+its header, pkg-config file and CMake package; manual pages.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps runs in the package's root: the private folder, relative.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${TAVREL_PRIVATE_LIBDIR})
+# The dynamic linker's cache learns of libferrylink.so.1 on install and
+# forgets it on removal.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
