@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs the Debian package on this machine, runs what it installed from
+# /usr, removes it again and checks that nothing it installed is left.
+# Needs root (CI runs it). Usage: packaging/check_deb.sh PACKAGE.deb
+set -euo pipefail
+deb=$(realpath "$1")
+name=$(dpkg-deb -f "$deb" Package)
+version=$(dpkg-deb -f "$deb" Version)
+work=$(mktemp -d)
+docksim_pid=""
+cleanup() {
+  [ -n "$docksim_pid" ] && kill "$docksim_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "check_deb: $*" >&2; exit 1; }
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y "$deb" > "$work/install.log" 2>&1 || { cat "$work/install.log"; fail "the package does not install"; }
+dpkg -L "$name" > "$work/files"
+
+# One version everywhere: the package, the console, the library's SONAME
+# and its pkg-config file.
+[ "$(tuneprobe --version)" = "tuneprobe $version" ] || fail "tuneprobe --version is not $version"
+[ "$(pkg-config --modversion ferrylink)" = "$version" ] || fail "ferrylink.pc is not version $version"
+soname=$(readelf -d "$(dpkg -L "$name" | grep -m1 'libferrylink\.so\.[0-9]*$')" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
+[ "$soname" = "libferrylink.so.${version%%.*}" ] || fail "libferrylink's SONAME is $soname"
+ldconfig -p | grep -q 'libferrylink\.so\.1 ' || fail "the dynamic linker's cache lacks libferrylink.so.1"
+
+# The console from /usr on its private simulated library: the README's
+# first session.
+out=$(printf '0\n1\n3\n-1\n-1\n' | tuneprobe) || fail "tuneprobe exited $?"
+grep -q 'GetDeviceMode was SUCCESSFUL.' <<< "$out" || fail "the first session did not run"
+ldd /usr/bin/tuneprobe | grep -q "/tuneprobe/libTavrelCalAPI.so" || fail "tuneprobe does not use its private library"
+if ldconfig -p | grep -q libTavrelCalAPI; then fail "the simulated library is on the system's library path"; fi
+
+# docksim from /usr answers on loopback.
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkfifo "$work/in"
+docksim tcp --port "$port" < "$work/in" > "$work/docksim.log" 2>&1 &
+docksim_pid=$!
+exec 3> "$work/in"
+for _ in $(seq 50); do
+  python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2).close()" 2>/dev/null && break
+  sleep 0.1
+done
+python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 1).close()" || fail "docksim does not listen"
+echo quit >&3
+exec 3>&-
+timeout 10 tail --pid="$docksim_pid" -f /dev/null || fail "docksim did not quit"
+docksim_pid=""
+
+for page in tuneprobe docksim; do
+  if grep -q "/man1/$page.1" "$work/files"; then man -w "$page" > /dev/null || fail "man cannot find $page(1)"; fi
+done
+
+apt-get remove --purge -y "$name" > "$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "the package does not remove"; }
+left=0
+while read -r path; do
+  if [ -e "$path" ] && [ ! -d "$path" ]; then echo "left behind: $path" >&2; left=1; fi
+done < "$work/files"
+[ "$left" = 0 ] || fail "files left after removal"
+# The package's own folders go too.
+while read -r dir; do
+  [ ! -e "$dir" ] || fail "$dir left after removal"
+done < <(grep -E '/(tuneprobe|ferrylink|tavrel-bench)$' "$work/files" | grep -v '/bin/')
+if ldconfig -p | grep -q libferrylink; then fail "libferrylink is still in the dynamic linker's cache"; fi
+echo "check_deb: $name $version installs, runs and removes cleanly"
