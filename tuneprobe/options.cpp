@@ -200,25 +200,13 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
             options.station = value;
             break;
         case kOptReport:
-            options.reportPath = value;
-            if (value.empty()) {
-                message = std::string("--") + kLongOptions[index].name + " needs a file name";
-                return false;
-            }
-            break;
         case kOptJunit:
-            options.junitPath = value;
-            if (value.empty()) {
-                message = std::string("--") + kLongOptions[index].name + " needs a file name";
-                return false;
-            }
-            break;
         case kOptLog:
-            options.logPath = value;
             if (value.empty()) {
                 message = std::string("--") + kLongOptions[index].name + " needs a file name";
                 return false;
             }
+            (c == kOptReport ? options.reportPath : c == kOptJunit ? options.junitPath : options.logPath) = value;
             break;
         case ':':
             message = std::string("option ") + argv[optind - 1] + " needs a value";
