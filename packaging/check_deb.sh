@@ -50,6 +50,11 @@ exec 3>&-
 timeout 10 tail --pid="$docksim_pid" -f /dev/null || fail "docksim did not quit"
 docksim_pid=""
 
+# The Python module from /usr finds its library; run as root it leaves byte
+# code, which the removal below must take along with the module's folder.
+python3 -c 'import ferrylink; assert ferrylink.__file__ == "/usr/lib/python3/dist-packages/ferrylink/__init__.py"; ferrylink.load_library()' \
+  || fail "the Python module does not import or load its library"
+
 for page in tuneprobe docksim; do
   if grep -q "/man1/$page.1" "$work/files"; then man -w "$page" > /dev/null || fail "man cannot find $page(1)"; fi
 done

@@ -20,7 +20,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps runs in the package's root: the private folder, relative.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${TAVREL_PRIVATE_LIBDIR})
 # The dynamic linker's cache learns of libferrylink.so.1 on install and
-# forgets it on removal.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+# forgets it on removal; prerm removes the Python module's byte code.
+cmake_path(ABSOLUTE_PATH FERRYLINK_PYTHON_DIR BASE_DIRECTORY ${CPACK_PACKAGING_INSTALL_PREFIX}
+  OUTPUT_VARIABLE python_module_dir)
+string(APPEND python_module_dir "/ferrylink")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/prerm.in ${PROJECT_BINARY_DIR}/packaging/prerm @ONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers ${PROJECT_BINARY_DIR}/packaging/prerm)
+# Maintainer scripts executable, other control files not, whatever the tree's modes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# The Python module (ctypes) needs nothing but the interpreter.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS python3)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
