@@ -11,7 +11,8 @@ set(CPACK_PACKAGE_CONTACT "tavrel-bench maintainers <bench-tools@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Bench console and host proxy library for an OFDMA modem")
 set(CPACK_PACKAGE_DESCRIPTION "tuneprobe, the operator's console of the calibration library, with a simulated
 device; docksim, a target emulator; libferrylink, the host proxy library, with
-its header, pkg-config file and CMake package; manual pages.")
+its header, pkg-config file and CMake package, and ferryctl, its command-line
+tool; manual pages.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

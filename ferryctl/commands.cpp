@@ -1,0 +1,533 @@
+#include "commands.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "output.h"
+#include "port.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// What one remote read request carries (ferrylink.h).
+constexpr uint32_t kMaxRequest = 2043;
+constexpr size_t kBytesPerLine = 16;
+constexpr uint64_t kWordSize = 4;
+
+int Interrupted(int signal)
+{
+    Complain("interrupted");
+    return 128 + signal;
+}
+
+std::string ErrorText(int error)
+{
+    std::string text = std::strerror(error);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = char(text[0] - 'A' + 'a');
+    return text;
+}
+
+// Microseconds rounded to whole ones, in milliseconds.
+double RoundedMillis(double millis)
+{
+    return std::round(millis * 1000) / 1000;
+}
+
+// A file read is written to. One that this run created is removed again
+// unless the read completes; one that existed is truncated and kept.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { Discard(); }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    bool Create(const std::string &path)
+    {
+        path_ = path;
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created_ = fd_ >= 0;
+        if (fd_ < 0 && errno == EEXIST)
+            fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd_ < 0)
+            Complain("cannot write " + path + ": " + ErrorText(errno));
+        return fd_ >= 0;
+    }
+
+    bool Write(const uint8_t *bytes, size_t count)
+    {
+        while (count > 0) {
+            ssize_t w = ::write(fd_, bytes, count);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                Complain("cannot write " + path_ + ": " + ErrorText(w < 0 ? errno : EIO));
+                return false;
+            }
+            bytes += w;
+            count -= size_t(w);
+        }
+        return true;
+    }
+
+    // Closes the file for good; false (said) when the data did not make it.
+    bool Finish()
+    {
+        int r = ::close(fd_);
+        fd_ = -1;
+        created_ = false;
+        if (r != 0)
+            Complain("cannot write " + path_ + ": " + ErrorText(errno));
+        return r == 0;
+    }
+
+    void Discard()
+    {
+        if (fd_ < 0)
+            return;
+        ::close(fd_);
+        fd_ = -1;
+        if (created_)
+            ::unlink(path_.c_str());
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool created_ = false;
+};
+
+// Hex dump lines of 16 bytes from a start address, as the bytes come in
+// pieces; in JSON one object a line.
+class Dumper {
+public:
+    Dumper(uint64_t address, bool json) : address_(address), json_(json) {}
+
+    void Add(const uint8_t *bytes, size_t count)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            line_[filled_++] = bytes[i];
+            if (filled_ == kBytesPerLine)
+                Flush();
+        }
+    }
+
+    void Finish()
+    {
+        if (filled_ > 0)
+            Flush();
+        std::fflush(stdout);
+    }
+
+private:
+    void Flush()
+    {
+        if (json_)
+            PrintJson({{"address", address_}, {"data", HexBytes(line_, filled_)}});
+        else
+            std::printf("%s\n", DumpLine(address_, 8, line_, filled_).c_str());
+        address_ += filled_;
+        filled_ = 0;
+    }
+
+    uint64_t address_;
+    bool json_;
+    uint8_t line_[kBytesPerLine] = {};
+    size_t filled_ = 0;
+};
+
+// ADDRESS then a byte count from it: both within the 32-bit address space.
+bool ParseSpan(const char *command, const std::string &addressText, uint64_t count, uint64_t &address,
+               std::string &message)
+{
+    if (!ParseRanged(addressText, (std::string(command) + ": ADDRESS").c_str(), 0, kAddressSpace - 1, address, message))
+        return false;
+    if (address + count > kAddressSpace) {
+        message = std::string(command) + ": " + std::to_string(count) + " bytes from " + Hex32(address) +
+                  " pass the end of the 32-bit address space";
+        return false;
+    }
+    return true;
+}
+
+// The whole file, or false (said) when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &bytes)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        Complain("cannot read " + path + ": " + ErrorText(errno));
+        return false;
+    }
+    std::vector<uint8_t> chunk(65536);
+    int error = 0;
+    for (;;) {
+        ssize_t r = ::read(fd, chunk.data(), chunk.size());
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            error = errno;
+        if (r <= 0)
+            break;
+        if (bytes.size() + size_t(r) > kAddressSpace) {
+            error = EFBIG;
+            break;
+        }
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + r);
+    }
+    ::close(fd);
+    if (error != 0)
+        Complain("cannot read " + path + ": " + ErrorText(error));
+    return error == 0;
+}
+
+// Ends a run of requests: a signal that came stops it.
+bool StopRequested(int &status)
+{
+    int signal = PendingSignal();
+    if (signal == 0)
+        return false;
+    status = Interrupted(signal);
+    return true;
+}
+
+bool ParseHexBytes(const std::vector<std::string> &words, size_t first, std::vector<uint8_t> &bytes,
+                   std::string &message)
+{
+    for (size_t i = first; i < words.size(); ++i) {
+        const std::string &word = words[i];
+        if (word.empty() || word.size() % 2 != 0 ||
+            word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            message = "send: payload bytes must be pairs of hex digits (like de ad or dead), not \"" + word + "\"";
+            return false;
+        }
+        for (size_t j = 0; j < word.size(); j += 2)
+            bytes.push_back(uint8_t(std::stoul(word.substr(j, 2), nullptr, 16)));
+    }
+    if (bytes.size() > kMaxRequest) {
+        message = "send: at most 2043 payload bytes, not " + std::to_string(bytes.size());
+        return false;
+    }
+    return true;
+}
+
+void PrintMessage(const Message &message, bool json)
+{
+    const std::vector<uint8_t> &p = message.payload;
+    bool typed = p.size() >= 4;
+    unsigned type = typed ? unsigned(p[0] | p[1] << 8) : 0;
+    unsigned subtype = typed ? unsigned(p[2] | p[3] << 8) : 0;
+    size_t skip = typed ? 4 : 0;
+    if (json) {
+        nlohmann::ordered_json object = {{"time", UtcStamp(message.at)}};
+        if (typed) {
+            object["type"] = type;
+            object["subtype"] = subtype;
+        }
+        object["length"] = p.size() - skip;
+        object["data"] = HexBytes(p.data() + skip, p.size() - skip);
+        PrintJson(object);
+        return;
+    }
+    if (typed)
+        std::printf("%s  type 0x%04x  subtype 0x%04x  %zu bytes\n", LocalClock(message.at).c_str(), type, subtype,
+                    p.size() - skip);
+    else
+        std::printf("%s  %zu bytes, too short for a type and subtype\n", LocalClock(message.at).c_str(), p.size());
+    for (size_t at = skip; at < p.size(); at += kBytesPerLine) {
+        size_t n = std::min(kBytesPerLine, p.size() - at);
+        std::printf("    %s\n", DumpLine(at - skip, 4, p.data() + at, n).c_str());
+    }
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int RunPing(const Invocation &invocation)
+{
+    if (!invocation.args.empty())
+        return UsageError("ping takes no arguments, not \"" + invocation.args[0] + "\"");
+    Port port;
+    if (!port.Open(invocation.link))
+        return kExitFailed;
+    std::vector<double> trips;
+    uint8_t word[4];
+    for (uint64_t i = 0; i < invocation.pings; ++i) {
+        int status = 0;
+        if (StopRequested(status))
+            return status;
+        auto start = SteadyClock::now();
+        if (!port.Read(0, word, sizeof word))
+            return kExitFailed;
+        trips.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
+    }
+    port.Close();
+    std::sort(trips.begin(), trips.end());
+    size_t n = trips.size();
+    double median = n % 2 == 1 ? trips[n / 2] : (trips[n / 2 - 1] + trips[n / 2]) / 2;
+    // Nearest rank: the smallest time that 99 % of the reads did not exceed.
+    double p99 = trips[(n * 99 + 99) / 100 - 1];
+    if (invocation.json) {
+        PrintJson({{"command", "ping"},
+                   {"link", invocation.link.shown},
+                   {"open_ms", RoundedMillis(port.OpenMillis())},
+                   {"reads", n},
+                   {"min_ms", RoundedMillis(trips.front())},
+                   {"median_ms", RoundedMillis(median)},
+                   {"p99_ms", RoundedMillis(p99)}});
+    } else {
+        std::printf("%s: open %.3f ms; %zu reads of 4 bytes: min %.3f ms, median %.3f ms, p99 %.3f ms\n",
+                    invocation.link.shown.c_str(), port.OpenMillis(), n, trips.front(), median, p99);
+    }
+    return kExitOk;
+}
+
+int RunRead(const Invocation &invocation)
+{
+    const std::vector<std::string> &args = invocation.args;
+    if (args.size() != 2)
+        return UsageError("read: ADDRESS and COUNT expected");
+    uint64_t count = 0;
+    uint64_t address = 0;
+    std::string message;
+    if (!ParseRanged(args[1], "read: COUNT", 1, kAddressSpace, count, message) ||
+        !ParseSpan("read", args[0], count, address, message))
+        return UsageError(message);
+    bool toFile = !invocation.outFile.empty();
+    OutputFile file;
+    if (toFile && !file.Create(invocation.outFile))
+        return kExitFailed;
+
+    Port port;
+    if (!port.Open(invocation.link))
+        return kExitFailed;
+    Dumper dumper(address, invocation.json);
+    // A dump on the terminal shows its own progress; a bar would tear it.
+    Progress progress("read", count, !invocation.quiet && (toFile || !::isatty(STDOUT_FILENO)));
+    std::vector<uint8_t> chunk(kMaxRequest);
+    for (uint64_t done = 0; done < count;) {
+        int status = 0;
+        if (StopRequested(status))
+            return status;
+        uint32_t n = uint32_t(std::min<uint64_t>(count - done, kMaxRequest));
+        if (!port.Read(uint32_t(address + done), chunk.data(), n))
+            return kExitFailed;
+        if (toFile && !file.Write(chunk.data(), n))
+            return kExitFailed;
+        if (!toFile)
+            dumper.Add(chunk.data(), n);
+        done += n;
+        progress.Update(done);
+    }
+    progress.Clear();
+    port.Close();
+    if (!toFile) {
+        dumper.Finish();
+        return kExitOk;
+    }
+    if (!file.Finish())
+        return kExitFailed;
+    if (invocation.json)
+        PrintJson({{"command", "read"}, {"address", address}, {"count", count}, {"file", invocation.outFile}});
+    else if (!invocation.quiet)
+        std::printf("read %llu bytes from %s into %s\n", static_cast<unsigned long long>(count), Hex32(address).c_str(),
+                    invocation.outFile.c_str());
+    return kExitOk;
+}
+
+int RunWrite(const Invocation &invocation)
+{
+    const std::vector<std::string> &args = invocation.args;
+    if (args.size() < 2)
+        return UsageError("write: ADDRESS and at least one VALUE expected");
+    std::vector<uint32_t> values;
+    std::string message;
+    for (size_t i = 1; i < args.size(); ++i) {
+        uint64_t value = 0;
+        if (!ParseRanged(args[i], "write: VALUE", 0, 0xFFFFFFFF, value, message))
+            return UsageError(message);
+        values.push_back(uint32_t(value));
+    }
+    uint64_t address = 0;
+    if (!ParseSpan("write", args[0], values.size() * kWordSize, address, message))
+        return UsageError(message);
+
+    Port port;
+    if (!port.Open(invocation.link))
+        return kExitFailed;
+    for (size_t i = 0; i < values.size(); ++i) {
+        int status = 0;
+        if (StopRequested(status))
+            return status;
+        if (!port.Write(uint32_t(address + i * kWordSize), values[i]))
+            return kExitFailed;
+    }
+    port.Close();
+    if (invocation.json)
+        PrintJson({{"command", "write"}, {"address", address}, {"words", values.size()}});
+    else if (!invocation.quiet)
+        std::printf("wrote %zu word%s at %s\n", values.size(), values.size() == 1 ? "" : "s", Hex32(address).c_str());
+    return kExitOk;
+}
+
+int RunLoad(const Invocation &invocation)
+{
+    const std::vector<std::string> &args = invocation.args;
+    if (args.size() != 2)
+        return UsageError("load: ADDRESS and FILE expected");
+    uint64_t address = 0;
+    std::string message;
+    if (!ParseRanged(args[0], "load: ADDRESS", 0, kAddressSpace - 1, address, message))
+        return UsageError(message);
+    const std::string &path = args[1];
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, bytes))
+        return kExitFailed;
+    if (bytes.empty()) {
+        Complain("load: " + path + " is empty: nothing to load");
+        return kExitFailed;
+    }
+    size_t fileSize = bytes.size();
+    // Words go whole: a short last word is completed with zeros.
+    size_t padding = (kWordSize - fileSize % kWordSize) % kWordSize;
+    bytes.resize(fileSize + padding, 0);
+    if (!ParseSpan("load", args[0], bytes.size(), address, message))
+        return UsageError(message);
+    if (padding > 0 && !invocation.quiet)
+        Complain("note: " + path + " has " + std::to_string(fileSize) + " bytes, not a multiple of 4: " +
+                 "the last word is padded with " + std::to_string(padding) + " zero byte" + (padding == 1 ? "" : "s"));
+
+    Port port;
+    if (!port.Open(invocation.link))
+        return kExitFailed;
+    int status = 0;
+    {
+        Progress progress("load", bytes.size(), !invocation.quiet);
+        for (size_t at = 0; at < bytes.size(); at += kWordSize) {
+            if (StopRequested(status))
+                return status;
+            uint32_t value =
+                uint32_t(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24);
+            if (!port.Write(uint32_t(address + at), value))
+                return kExitFailed;
+            progress.Update(at + kWordSize);
+        }
+    }
+    nlohmann::ordered_json result = {
+        {"command", "load"}, {"address", address}, {"bytes", fileSize}, {"padding", padding}, {"verified", nullptr}};
+    if (invocation.verify) {
+        Progress progress("verify", bytes.size(), !invocation.quiet);
+        std::vector<uint8_t> chunk(kMaxRequest);
+        for (size_t at = 0; at < bytes.size();) {
+            if (StopRequested(status))
+                return status;
+            uint32_t n = uint32_t(std::min<size_t>(bytes.size() - at, kMaxRequest));
+            if (!port.Read(uint32_t(address + at), chunk.data(), n))
+                return kExitFailed;
+            auto differ = std::mismatch(chunk.begin(), chunk.begin() + n, bytes.begin() + long(at));
+            if (differ.first != chunk.begin() + n) {
+                uint64_t where = address + at + uint64_t(differ.first - chunk.begin());
+                char text[128];
+                std::snprintf(text, sizeof text, "verify: %s differs: 0x%02x written, 0x%02x read back",
+                              Hex32(where).c_str(), *differ.second, *differ.first);
+                Complain(text);
+                if (invocation.json) {
+                    result["verified"] = false;
+                    result["mismatch"] = where;
+                    PrintJson(result);
+                }
+                return kExitFailed;
+            }
+            at += n;
+            progress.Update(at);
+        }
+        result["verified"] = true;
+    }
+    port.Close();
+    if (invocation.json)
+        PrintJson(result);
+    else if (!invocation.quiet)
+        std::printf("loaded %zu bytes at %s%s\n", fileSize, Hex32(address).c_str(),
+                    invocation.verify ? ", verified" : "");
+    return kExitOk;
+}
+
+int RunMonitor(const Invocation &invocation)
+{
+    if (!invocation.args.empty())
+        return UsageError("monitor takes no arguments, not \"" + invocation.args[0] + "\"");
+    Port port;
+    if (!port.Open(invocation.link))
+        return kExitFailed;
+    KeepMessages(true);
+    if (!invocation.quiet)
+        Complain("monitoring " + invocation.link.shown + "; Ctrl-C ends");
+    auto until = invocation.timeoutSeconds > 0 ? SteadyClock::now() + std::chrono::seconds(invocation.timeoutSeconds)
+                                               : SteadyClock::time_point::max();
+    uint64_t received = 0;
+    int signal = 0;
+    while (invocation.messages == 0 || received < invocation.messages) {
+        signal = PendingSignal();
+        if (signal != 0)
+            break;
+        Message message;
+        if (NextMessage(until, message)) {
+            PrintMessage(message, invocation.json);
+            ++received;
+        } else if (SteadyClock::now() >= until) {
+            break;
+        }
+    }
+    KeepMessages(false);
+    port.Close();
+    uint64_t dropped = DroppedMessages();
+    if (dropped > 0)
+        Complain(std::to_string(dropped) + " messages dropped: they came faster than they could be printed");
+    // Ctrl-C is the normal end of a monitor; SIGTERM is not.
+    if (signal != 0 && signal != SIGINT)
+        return Interrupted(signal);
+    bool shortOfCount = invocation.messages > 0 && received < invocation.messages && signal == 0;
+    if (shortOfCount) {
+        Complain(std::to_string(received) + " of " + std::to_string(invocation.messages) + " messages within " +
+                 std::to_string(invocation.timeoutSeconds) + " s");
+        return kExitFailed;
+    }
+    if (!invocation.quiet)
+        Complain(std::to_string(received) + " message" + (received == 1 ? "" : "s"));
+    return kExitOk;
+}
+
+int RunSend(const Invocation &invocation)
+{
+    const std::vector<std::string> &args = invocation.args;
+    if (args.empty())
+        return UsageError("send: TYPE expected");
+    uint64_t type = 0;
+    std::vector<uint8_t> payload;
+    std::string message;
+    if (!ParseRanged(args[0], "send: TYPE", 0, 0xFFFF, type, message) || !ParseHexBytes(args, 1, payload, message))
+        return UsageError(message);
+    Port port;
+    if (!port.Open(invocation.link))
+        return kExitFailed;
+    int status = 0;
+    if (StopRequested(status))
+        return status;
+    if (!port.Send(uint16_t(type), payload))
+        return kExitFailed;
+    port.Close();
+    if (invocation.json)
+        PrintJson({{"command", "send"}, {"type", type}, {"length", payload.size()}});
+    else if (!invocation.quiet)
+        std::printf("sent command type 0x%04x with %zu payload bytes\n", unsigned(type), payload.size());
+    return kExitOk;
+}

@@ -1,0 +1,145 @@
+#include "output.h"
+
+#include "args.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr size_t kBytesPerLine = 16;
+constexpr int kBarWidth = 30;
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+std::string Millis3(std::chrono::system_clock::time_point at, std::tm &parts, bool utc)
+{
+    std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+    if (utc)
+        gmtime_r(&seconds, &parts);
+    else
+        localtime_r(&seconds, &parts);
+    auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
+    char text[8];
+    std::snprintf(text, sizeof text, ".%03d", int(millis < 0 ? millis + 1000 : millis));
+    return text;
+}
+
+// The bar on the screen, if any: a message clears it first.
+Progress *g_activeBar = nullptr;
+
+} // namespace
+
+void Complain(const std::string &message)
+{
+    if (g_activeBar != nullptr)
+        g_activeBar->Clear();
+    std::fprintf(stderr, "ferryctl: %s\n", message.c_str());
+}
+
+int UsageError(const std::string &message)
+{
+    Complain(message);
+    return kExitUsage;
+}
+
+void PrintJson(const nlohmann::ordered_json &object)
+{
+    // A file name need not be UTF-8: replace what is not, never throw.
+    std::string line = object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string DumpLine(uint64_t address, int digits, const uint8_t *bytes, size_t count)
+{
+    char text[128];
+    int at = std::snprintf(text, sizeof text, "%0*llx ", digits, static_cast<unsigned long long>(address));
+    for (size_t i = 0; i < kBytesPerLine; ++i) {
+        if (i == kBytesPerLine / 2)
+            text[at++] = ' ';
+        if (i < count)
+            at += std::snprintf(text + at, sizeof text - size_t(at), " %02x", bytes[i]);
+        else
+            at += std::snprintf(text + at, sizeof text - size_t(at), "   ");
+    }
+    at += std::snprintf(text + at, sizeof text - size_t(at), "  |");
+    for (size_t i = 0; i < count && i < kBytesPerLine; ++i)
+        text[at++] = bytes[i] >= 0x20 && bytes[i] < 0x7f ? char(bytes[i]) : '.';
+    text[at++] = '|';
+    return std::string(text, size_t(at));
+}
+
+std::string HexBytes(const uint8_t *bytes, size_t count)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text(count * 2, '0');
+    for (size_t i = 0; i < count; ++i) {
+        text[2 * i] = kDigits[bytes[i] >> 4];
+        text[2 * i + 1] = kDigits[bytes[i] & 15];
+    }
+    return text;
+}
+
+std::string LocalClock(std::chrono::system_clock::time_point at)
+{
+    std::tm parts{};
+    std::string millis = Millis3(at, parts, false);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d%s", parts.tm_hour, parts.tm_min, parts.tm_sec, millis.c_str());
+    return text;
+}
+
+std::string UtcStamp(std::chrono::system_clock::time_point at)
+{
+    std::tm parts{};
+    std::string millis = Millis3(at, parts, true);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%sZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, millis.c_str());
+    return text;
+}
+
+Progress::Progress(const char *label, uint64_t total, bool wanted)
+    : label_(label), total_(total), shown_(wanted && total > 0 && ::isatty(STDERR_FILENO))
+{
+}
+
+Progress::~Progress()
+{
+    Clear();
+}
+
+void Progress::Clear()
+{
+    if (drawn_)
+        std::fprintf(stderr, "\r%*s\r", int(label_.size()) + kBarWidth + 40, "");
+    drawn_ = false;
+    shown_ = false;
+    if (g_activeBar == this)
+        g_activeBar = nullptr;
+}
+
+void Progress::Update(uint64_t done)
+{
+    if (!shown_)
+        return;
+    auto now = std::chrono::steady_clock::now();
+    if (drawn_ && done < total_ && now - lastDraw_ < kRedrawEvery)
+        return;
+    lastDraw_ = now;
+    Draw(done);
+}
+
+void Progress::Draw(uint64_t done)
+{
+    int filled = int(done * kBarWidth / total_);
+    std::string bar(size_t(filled), '#');
+    bar.append(size_t(kBarWidth - filled), '-');
+    std::fprintf(stderr, "\r%s [%s] %3d%% %llu/%llu bytes", label_.c_str(), bar.c_str(), int(done * 100 / total_),
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_));
+    std::fflush(stderr);
+    drawn_ = true;
+    g_activeBar = this;
+}
