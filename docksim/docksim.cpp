@@ -8,12 +8,16 @@
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 
 #include "fd_io.h"
 #include "wire.h"
@@ -54,6 +58,28 @@ std::vector<uint8_t> SampleMessage(size_t size, uint32_t seed)
     return payload;
 }
 
+std::string Reason(const std::string &what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+void SetError(std::string *error, const std::string &text)
+{
+    if (error != nullptr)
+        *error = text;
+}
+
+// "type 1 subtype 1" of a data message payload, when it has them.
+std::string MessageKind(const std::vector<uint8_t> &payload)
+{
+    if (payload.size() < 4)
+        return "no type";
+    char text[48];
+    std::snprintf(text, sizeof text, "type %u subtype %u", unsigned(GetU16(payload.data())),
+                  unsigned(GetU16(payload.data() + 2)));
+    return text;
+}
+
 } // namespace
 
 UniqueFd BindLoopback(uint16_t port, bool doListen)
@@ -67,10 +93,12 @@ UniqueFd BindLoopback(uint16_t port, bool doListen)
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
-        return UniqueFd();
-    if (doListen && ::listen(fd.Get(), 4) != 0)
-        return UniqueFd();
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        (doListen && ::listen(fd.Get(), 4) != 0)) {
+        int saved = errno; // close() must not hide why
+        fd.Reset();
+        errno = saved;
+    }
     return fd;
 }
 
@@ -113,66 +141,91 @@ bool ParseHostile(const std::string &name, Hostile &mode)
     return false;
 }
 
-std::unique_ptr<DockSim> DockSim::ListenTcp(uint16_t basePort, const Options &options)
+std::unique_ptr<DockSim> DockSim::ListenTcp(uint16_t basePort, const Options &options, std::string *error)
 {
+    if (basePort == 0 || basePort > kMaxBasePort) {
+        SetError(error, "base port " + std::to_string(basePort) + " is not from 1 to " + std::to_string(kMaxBasePort));
+        return nullptr;
+    }
     std::unique_ptr<DockSim> sim(new DockSim(options));
     sim->basePort_ = basePort;
     sim->listenCommand_ = BindLoopback(basePort, true);
+    if (!sim->listenCommand_.Valid()) {
+        SetError(error, Reason("cannot listen on 127.0.0.1:" + std::to_string(basePort), errno));
+        return nullptr;
+    }
     // Without a notification listener the port is still held, so that a
     // connection to it is refused rather than reaching someone else.
     sim->listenNotify_ = BindLoopback(uint16_t(basePort + 10), options.listenNotify);
-    if (!sim->listenCommand_.Valid() || !sim->listenNotify_.Valid())
+    if (!sim->listenNotify_.Valid()) {
+        SetError(error, Reason("cannot listen on 127.0.0.1:" + std::to_string(basePort + 10), errno));
         return nullptr;
+    }
     // The loop polls its listeners and must never block in accept.
     ferry::SetNonblocking(sim->listenCommand_.Get());
     ferry::SetNonblocking(sim->listenNotify_.Get());
-    return sim->Start() ? std::move(sim) : nullptr;
+    return sim->Start(error) ? std::move(sim) : nullptr;
 }
 
-std::unique_ptr<DockSim> DockSim::ListenTcpAny(const Options &options)
+std::unique_ptr<DockSim> DockSim::ListenTcpAny(const Options &options, std::string *error)
 {
     static std::atomic<unsigned> attempt{0};
     for (int i = 0; i < 500; ++i) {
         unsigned key = unsigned(::getpid()) * 131u + attempt.fetch_add(1) * 17u;
-        auto sim = ListenTcp(uint16_t(20000 + key % 12000), options);
+        auto sim = ListenTcp(uint16_t(20000 + key % 12000), options, error);
         if (sim)
             return sim;
     }
+    SetError(error, "no free pair of ports found from 20000 to 32009");
     return nullptr;
 }
 
-std::unique_ptr<DockSim> DockSim::ServePty(const Options &options)
+std::unique_ptr<DockSim> DockSim::ServePty(const Options &options, std::string *error)
 {
     PtyPair pty = OpenRawPty();
-    if (!pty.slave.Valid())
+    if (!pty.slave.Valid()) {
+        SetError(error, Reason("no pseudo-terminal", errno));
         return nullptr;
+    }
     ferry::SetNonblocking(pty.master.Get());
     std::unique_ptr<DockSim> sim(new DockSim(options));
     sim->serial_ = true;
     sim->ttyName_ = pty.name;
     sim->command_.fd = std::move(pty.master);
     sim->slaveHold_ = std::move(pty.slave);
-    return sim->Start() ? std::move(sim) : nullptr;
+    return sim->Start(error) ? std::move(sim) : nullptr;
 }
 
-std::unique_ptr<DockSim> DockSim::ServeTty(const std::string &path, const Options &options)
+std::unique_ptr<DockSim> DockSim::ServeTty(const std::string &path, const Options &options, std::string *error)
 {
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid())
+    if (!fd.Valid()) {
+        SetError(error, Reason("cannot open " + path, errno));
         return nullptr;
+    }
+    struct stat st {};
+    termios tio{};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISCHR(st.st_mode) || ::tcgetattr(fd.Get(), &tio) != 0) {
+        SetError(error, path + " is not a terminal device");
+        return nullptr;
+    }
     MakeRaw(fd.Get());
     std::unique_ptr<DockSim> sim(new DockSim(options));
     sim->serial_ = true;
     sim->ttyName_ = path;
     sim->command_.fd = std::move(fd);
-    return sim->Start() ? std::move(sim) : nullptr;
+    return sim->Start(error) ? std::move(sim) : nullptr;
 }
 
-bool DockSim::Start()
+bool DockSim::Start(std::string *error)
 {
+    command_.name = serial_ ? "serial line" : "command connection";
+    notify_.name = "notification connection";
     control_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!control_.Valid())
+    if (!control_.Valid()) {
+        SetError(error, Reason("no eventfd", errno));
         return false;
+    }
     nextTick_ = std::chrono::steady_clock::now();
     thread_ = std::thread([this] { Loop(); });
     return true;
@@ -184,9 +237,26 @@ DockSim::~DockSim()
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
+    if (!thread_.joinable())
+        return;
     Poke();
-    if (thread_.joinable())
-        thread_.join();
+    thread_.join();
+    // The capture sees the connections end as the host will.
+    std::lock_guard<std::mutex> lock(mutex_);
+    EndConn(command_);
+    EndConn(notify_);
+}
+
+void DockSim::Log(const char *format, ...)
+{
+    if (!options_.log)
+        return;
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    options_.log(line);
 }
 
 void DockSim::Poke()
@@ -221,6 +291,7 @@ void DockSim::SendDataBurst(size_t size, uint64_t count)
         std::lock_guard<std::mutex> lock(mutex_);
         burstPacket_ = EncodePacket(ferry::kCmdDataMessage, SampleMessage(size, 7));
         burstLeft_ = count;
+        Log("burst: %llu data messages of %zu bytes", static_cast<unsigned long long>(count), size);
     }
     Poke();
 }
@@ -317,9 +388,9 @@ void DockSim::Loop()
             [[maybe_unused]] ssize_t r = ::read(control_.Get(), &value, sizeof value);
         }
         if (fds[1].revents & POLLIN)
-            AcceptOn(listenCommand_.Get(), command_);
+            AcceptOn(listenCommand_.Get(), command_, basePort_);
         if (fds[2].revents & POLLIN)
-            AcceptOn(listenNotify_.Get(), notify_);
+            AcceptOn(listenNotify_.Get(), notify_, uint16_t(basePort_ + 10));
         if (fds[3].revents != 0)
             ReadFrom(command_, true);
         if (fds[4].revents != 0)
@@ -337,6 +408,7 @@ void DockSim::Loop()
         Flush(notify_);
         if (dropPending_ && command_.out.empty() && notify_.out.empty()) {
             dropPending_ = false;
+            Log("dropping the connections");
             EndConn(command_);
             EndConn(notify_);
             slaveHold_.Reset();
@@ -345,15 +417,23 @@ void DockSim::Loop()
     }
 }
 
-void DockSim::AcceptOn(int listener, Conn &conn)
+void DockSim::AcceptOn(int listener, Conn &conn, uint16_t port)
 {
-    UniqueFd fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    sockaddr_in peer{};
+    socklen_t peerSize = sizeof peer;
+    UniqueFd fd(::accept4(listener, reinterpret_cast<sockaddr *>(&peer), &peerSize, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.Valid())
         return;
     int one = 1;
     ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (conn.fd.Valid())
+        Log("%s replaced by a new one", conn.name);
     EndConn(conn); // a new connection replaces the old one
     conn.fd = std::move(fd);
+    uint16_t hostPort = ntohs(peer.sin_port);
+    Log("%s from 127.0.0.1:%u on port %u", conn.name, unsigned(hostPort), unsigned(port));
+    if (options_.capture != nullptr)
+        options_.capture->TcpAccepted(conn.flow, hostPort, port);
 }
 
 void DockSim::ReadFrom(Conn &conn, bool parse)
@@ -363,6 +443,10 @@ void DockSim::ReadFrom(Conn &conn, bool parse)
     for (;;) {
         ssize_t r = ::read(conn.fd.Get(), buffer, sizeof buffer);
         if (r > 0) {
+            if (options_.capture != nullptr && serial_)
+                options_.capture->SerialData(false, buffer, size_t(r));
+            else if (options_.capture != nullptr)
+                options_.capture->TcpData(conn.flow, false, buffer, size_t(r));
             if (parse)
                 conn.in.insert(conn.in.end(), buffer, buffer + r);
             continue;
@@ -377,7 +461,7 @@ void DockSim::ReadFrom(Conn &conn, bool parse)
     if (parse)
         ParsePackets(conn);
     if (ended)
-        EndConn(conn);
+        EndConn(conn, true);
 }
 
 void DockSim::ParsePackets(Conn &conn)
@@ -416,27 +500,46 @@ void DockSim::HandlePacket(Conn &conn, const std::vector<uint8_t> &packet)
     Hostile mode = options_.hostile;
 
     if (type == ferry::kCmdDeviceOpen) {
-        if (mode == Hostile::NoAck)
+        if (mode == Hostile::NoAck) {
+            Log("device open: not acknowledged (mode no-ack)");
             return;
+        }
         uint16_t ack = mode == Hostile::WrongAck ? ferry::kCmdClose : ferry::kCmdDeviceOpen;
+        Log("device open: acknowledged with command type %u", unsigned(ack));
         std::vector<uint8_t> bytes = EncodePacket(ack, {});
         conn.out.insert(conn.out.end(), bytes.begin(), bytes.end());
         if (mode == Hostile::Drop)
             dropPending_ = true;
-    } else if (type == ferry::kCmdReadMemory && n >= 8 && mode != Hostile::Silent) {
+    } else if (type == ferry::kCmdReadMemory && n >= 8) {
         uint32_t count = std::min(GetU32(payload + 4), kMaxReadCount);
-        Emit(conn, ferry::kCmdReadMemory, ReadMemory(GetU32(payload), count));
+        Log("remote read: address 0x%08X count %u%s", unsigned(GetU32(payload)), unsigned(GetU32(payload + 4)),
+            mode == Hostile::Silent ? ", not answered (mode silent)" : "");
+        if (mode != Hostile::Silent)
+            Emit(conn, ferry::kCmdReadMemory, ReadMemory(GetU32(payload), count));
     } else if (type == ferry::kCmdWriteMemory && n >= 8) {
         uint32_t address = GetU32(payload);
+        Log("remote write: address 0x%08X value 0x%08X", unsigned(address), unsigned(GetU32(payload + 4)));
         for (uint32_t i = 0; i < 4; ++i)
             written_[address + i] = payload[4 + i];
+    } else if (type == ferry::kCmdClose) {
+        Log("close");
+    } else if (type == ferry::kCmdDataMessage) {
+        Log("data message from the host: %zu bytes, %s, ignored", n,
+            MessageKind(std::vector<uint8_t>(payload, payload + n)).c_str());
+    } else {
+        Log("packet of command type %u with %zu payload bytes, ignored", unsigned(type), n);
     }
 }
 
 void DockSim::Emit(Conn &conn, uint16_t type, const std::vector<uint8_t> &payload)
 {
-    if (!conn.fd.Valid())
+    if (!conn.fd.Valid()) {
+        if (type == ferry::kCmdDataMessage)
+            Log("data message of %zu bytes dropped: no %s", payload.size(), conn.name);
         return;
+    }
+    if (type == ferry::kCmdDataMessage)
+        Log("data message sent: %zu bytes, %s", payload.size(), MessageKind(payload).c_str());
     std::vector<uint8_t> packet = EncodePacket(type, payload);
     switch (options_.hostile) {
     case Hostile::BadSignature:
@@ -478,6 +581,10 @@ void DockSim::Flush(Conn &conn)
         ssize_t w = serial_ ? ::write(conn.fd.Get(), conn.out.data() + done, conn.out.size() - done)
                             : ::send(conn.fd.Get(), conn.out.data() + done, conn.out.size() - done, MSG_NOSIGNAL);
         if (w > 0) {
+            if (options_.capture != nullptr && serial_)
+                options_.capture->SerialData(true, conn.out.data() + done, size_t(w));
+            else if (options_.capture != nullptr)
+                options_.capture->TcpData(conn.flow, true, conn.out.data() + done, size_t(w));
             done += size_t(w);
             continue;
         }
@@ -493,8 +600,15 @@ void DockSim::Flush(Conn &conn)
         EndConn(conn);
 }
 
-void DockSim::EndConn(Conn &conn)
+void DockSim::EndConn(Conn &conn, bool byHost)
 {
+    if (conn.fd.Valid() && serial_) {
+        Log("serial line closed");
+    } else if (conn.fd.Valid()) {
+        Log("%s closed by %s", conn.name, byHost ? "the host" : "docksim");
+        if (options_.capture != nullptr)
+            options_.capture->TcpClosed(conn.flow, byHost);
+    }
     conn.fd.Reset();
     conn.in.clear();
     conn.out.clear();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,9 +17,18 @@
 #include <thread>
 #include <vector>
 
+#include "capture.h"
 #include "unique_fd.h"
+#include "wire.h"
 
 namespace docksim {
+
+// The largest data message payload ferrylink delivers: its readers keep a
+// TLV packet in kThreadBufferSize bytes and drop a longer one whole.
+inline constexpr size_t kMaxDataPayload = ferry::kThreadBufferSize - ferry::kTlvHeaderSize - 1; // 8187
+
+// Base ports whose notification port (base + 10) is still a port.
+inline constexpr uint16_t kMaxBasePort = 65525;
 
 enum class Hostile {
     None,
@@ -35,7 +45,7 @@ enum class Hostile {
 bool ParseHostile(const std::string &name, Hostile &mode);
 
 // A blocking socket bound to 127.0.0.1:port, listening when asked; invalid
-// when the port is taken.
+// when the port is taken, with errno telling why.
 ferry::UniqueFd BindLoopback(uint16_t port, bool doListen);
 
 // A pty with its slave side in raw mode; both ends blocking. Both invalid
@@ -53,21 +63,30 @@ struct Options {
     bool record = true;       // keep every received packet for requests()
     unsigned rateHz = 0;      // data messages sent on their own per second
     size_t messageSize = 16;  // payload bytes of those messages
+    // Told one line (no newline) about each connection, handshake, request
+    // and data message; called on docksim's thread or the sender's, never
+    // two at a time.
+    std::function<void(const std::string &)> log = nullptr;
+    Capture *capture = nullptr; // not owned: must outlive the DockSim
 };
 
 enum class Channel { Command, Notify }; // the same line on serial
 
 class DockSim {
 public:
-    // Listens on 127.0.0.1 at basePort and basePort + 10 (16-bit wrap);
-    // null when a port is taken.
-    static std::unique_ptr<DockSim> ListenTcp(uint16_t basePort, const Options &options);
+    // Each returns null when it cannot start, with the reason in *error
+    // when given.
+    // Listens on 127.0.0.1 at basePort and basePort + 10; basePort is 1 to
+    // kMaxBasePort.
+    static std::unique_ptr<DockSim> ListenTcp(uint16_t basePort, const Options &options, std::string *error = nullptr);
     // Same, on a free pair of ports below the ephemeral range.
-    static std::unique_ptr<DockSim> ListenTcpAny(const Options &options);
+    static std::unique_ptr<DockSim> ListenTcpAny(const Options &options, std::string *error = nullptr);
     // Creates a pty and serves its master side; the host opens TtyName().
-    static std::unique_ptr<DockSim> ServePty(const Options &options);
-    // Serves an existing tty.
-    static std::unique_ptr<DockSim> ServeTty(const std::string &path, const Options &options);
+    static std::unique_ptr<DockSim> ServePty(const Options &options, std::string *error = nullptr);
+    // Serves an existing terminal device (nothing else: frames written into
+    // a plain file would only fill it).
+    static std::unique_ptr<DockSim> ServeTty(const std::string &path, const Options &options,
+                                             std::string *error = nullptr);
     ~DockSim();
     DockSim(const DockSim &) = delete;
     DockSim &operator=(const DockSim &) = delete;
@@ -97,18 +116,21 @@ private:
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;
         bool closeWhenFlushed = false;
+        const char *name = "line"; // in log lines
+        TcpFlow flow;              // the capture's view of it
     };
 
     explicit DockSim(const Options &options) : options_(options) {}
-    bool Start();
+    bool Start(std::string *error);
     void Loop();
     void Poke();
     Conn &ChannelConn(Channel channel);
-    void AcceptOn(int listener, Conn &conn);
+    void AcceptOn(int listener, Conn &conn, uint16_t port);
     void ReadFrom(Conn &conn, bool parse);
     void ParsePackets(Conn &conn);
     void Flush(Conn &conn);
-    void EndConn(Conn &conn);
+    void EndConn(Conn &conn, bool byHost = false);
+    void Log(const char *format, ...) __attribute__((format(printf, 2, 3)));
     void HandlePacket(Conn &conn, const std::vector<uint8_t> &packet);
     void Emit(Conn &conn, uint16_t type, const std::vector<uint8_t> &payload);
     void TopUpBurst();

@@ -1,0 +1,135 @@
+"""docksim's command line: help, usage errors, the reasons of a failed
+start, port checks, -v log lines, and a capture that stays whole when
+docksim is killed."""
+import os
+import re
+import signal
+import socket
+import subprocess
+
+import pytest
+
+from conftest import FERRY_CLIENT, Docksim, read_pcap, run_docksim, wait_for, LINKTYPE_RAW, LINKTYPE_USER0
+
+LOG_LINE = re.compile(r"^docksim: \d\d:\d\d:\d\d\.\d{3} ")
+
+
+def test_help_lists_every_mode_option_and_command():
+    done = run_docksim(["--help"])
+    assert done.returncode == 0 and done.stderr == ""
+    for word in ["tcp", "serial", "--port", "--tty", "--mode", "--rate", "--size", "--capture", "-v", "send",
+                 "burst", "drop", "quit", "default 5000", "none", "bad-signature", "huge-length", "short-length",
+                 "truncated", "silent", "no-ack", "wrong-ack", "8187"]:
+        assert word in done.stdout, word
+    assert run_docksim(["tcp", "-h"]).stdout == done.stdout
+
+
+@pytest.mark.parametrize("args, text", [
+    ([], "no link given"),
+    (["udp"], "unknown link 'udp'"),
+    (["tcp", "--colour"], "unknown option '--colour'"),
+    (["tcp", "--port"], "--port needs a value"),
+    (["tcp", "--port", "65526"], "not a base port from 1 to 65525"),
+    (["tcp", "--port", "-1"], "not a base port"),
+    (["tcp", "--mode", "rude"], "unknown mode 'rude'"),
+    (["tcp", "--rate", "100001"], "--rate"),
+    (["serial", "--size", "8188"], "ferrylink drops longer data messages"),
+])
+def test_usage_errors_are_one_line_and_status_2(args, text):
+    done = run_docksim(args)
+    assert done.returncode == 2 and done.stdout == ""
+    assert len(done.stderr.splitlines()) == 1 and text in done.stderr
+
+
+def test_a_port_in_use_gives_the_real_reason():
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        if port > 65525:
+            pytest.skip("kernel picked a port above 65525")
+        done = run_docksim(["tcp", "--port", str(port)])
+        assert done.returncode == 1
+        assert done.stderr == "docksim: cannot start: cannot listen on 127.0.0.1:%d: Address already in use\n" % port
+        if port > 10:
+            # The notification port is checked as well.
+            done = run_docksim(["tcp", "--port", str(port - 10)])
+            assert "cannot listen on 127.0.0.1:%d: Address already in use" % port in done.stderr
+
+
+def test_port_0_picks_a_free_pair_and_says_which():
+    with Docksim(["tcp", "--port", "0"]) as sim:
+        base, notify = sim.ports()
+        assert sim.first_line == "docksim: listening on 127.0.0.1 ports %d and %d\n" % (base, base + 10)
+        assert 0 < base <= 65525 and notify == base + 10
+        for port in (base, notify):
+            socket.create_connection(("127.0.0.1", port), 2).close()
+
+
+def test_tty_must_be_a_terminal(tmp_path):
+    plain = tmp_path / "plain"
+    plain.write_bytes(b"")
+    done = run_docksim(["serial", "--tty", str(plain)])
+    assert done.returncode == 1
+    assert done.stderr == "docksim: cannot start: %s is not a terminal device\n" % plain
+    assert plain.read_bytes() == b""
+    done = run_docksim(["serial", "--tty", str(tmp_path / "missing")])
+    assert done.returncode == 1 and "No such file or directory" in done.stderr
+
+
+def test_oversized_messages_are_refused_with_a_reason():
+    with Docksim(["tcp", "--port", "0"]) as sim:
+        sim.command("send 8188")
+        sim.command("burst 9000 2")
+        sim.command("send 8187")
+        err = sim.stop()
+    assert "docksim: send: at most 8187 payload bytes (ferrylink drops longer data messages)" in err
+    assert "docksim: burst: at most 8187 payload bytes" in err
+
+
+def test_verbose_logs_connections_handshake_requests_and_messages():
+    with Docksim(["tcp", "--port", "0", "-v"]) as sim:
+        base, _ = sim.ports()
+        client = subprocess.Popen([FERRY_CLIENT, "tcp", str(base), "read", "0x40", "12", "write", "0x44", "7",
+                                   "send", "4", "0500060001", "expect", "1"], stdout=subprocess.PIPE, text=True)
+        for line in client.stdout:
+            if line.startswith("send"):
+                sim.command("send 10")
+        assert client.wait(10) == 0
+        client.stdout.close()
+        err = sim.stop()
+    lines = err.splitlines()
+    assert all(LOG_LINE.match(line) for line in lines), err
+    text = "\n".join(line[len("docksim: 00:00:00.000 "):] for line in lines)
+    assert re.search(r"command connection from 127\.0\.0\.1:\d+ on port %d" % base, text)
+    assert re.search(r"notification connection from 127\.0\.0\.1:\d+ on port %d" % (base + 10), text)
+    assert "device open: acknowledged with command type 6" in text
+    assert "remote read: address 0x00000040 count 12" in text
+    assert "remote write: address 0x00000044 value 0x00000007" in text
+    assert "data message from the host: 5 bytes, type 5 subtype 6, ignored" in text
+    assert "data message sent: 10 bytes, type 256 subtype 770" in text
+    assert "command connection closed by the host" in text
+
+
+def test_quiet_without_v():
+    with Docksim(["tcp", "--port", "0"]) as sim:
+        socket.create_connection(("127.0.0.1", sim.ports()[0]), 2).close()
+        assert sim.stop() == ""
+
+
+@pytest.mark.parametrize("kind", ["tcp", "serial"])
+def test_capture_is_whole_after_sigkill(kind, tmp_path):
+    capture = tmp_path / "killed.pcap"
+    args = [kind, "--capture", str(capture), "--rate", "2000", "--size", "300"]
+    with Docksim(args + (["--port", "0"] if kind == "tcp" else [])) as sim:
+        target = str(sim.ports()[0]) if kind == "tcp" else sim.tty()
+        # A host that opens the link and stays while the messages flow.
+        client = subprocess.Popen([FERRY_CLIENT, kind, target, "expect", "1000000"], stdout=subprocess.DEVNULL)
+        assert wait_for(lambda: os.path.getsize(capture) > 50000)
+        sim.proc.send_signal(signal.SIGKILL)
+        sim.proc.wait()
+        client.kill()
+        client.wait()
+    linktype, records = read_pcap(capture)
+    assert linktype == (LINKTYPE_RAW if kind == "tcp" else LINKTYPE_USER0)
+    assert len(records) > 20

@@ -1,0 +1,56 @@
+"""Random bytes through the dissector: whatever arrives, it never raises a
+Lua error. Random TCP payloads on both ports in both directions (as whole
+streams, so reassembly runs too) and random serial records. Seeded, so a
+failure repeats."""
+import random
+import struct
+
+from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, packet, tshark, write_pcap
+
+PACKETS = 300
+
+
+def random_payload(rng):
+    """Mostly garbage; sometimes something close to a packet, so that the
+    header checks, not only the signature search, see bad input."""
+    choice = rng.random()
+    if choice < 0.4:
+        return rng.randbytes(rng.randrange(0, 200))
+    if choice < 0.7:
+        body = rng.randbytes(rng.randrange(0, 40))
+        return struct.pack("<II", 0xBABEFACE, rng.choice([0, 1, 2, 3, 4, 5, len(body), 65540, 65541,
+                                                          rng.getrandbits(32)])) + body
+    real = packet(rng.choice([1, 2, 4, 5, 6, rng.getrandbits(16)]), rng.randbytes(rng.randrange(0, 30)),
+                  payload_length=rng.choice([None, 0, 65535, rng.getrandbits(16)]))
+    cut = rng.randrange(0, len(real) + 1)
+    return real[:cut] if rng.random() < 0.3 else real
+
+
+def check_no_lua_error(capture):
+    out, err = tshark(capture, ["-V"])
+    assert "Lua Error" not in out and "Lua Error" not in err, (out + err)[-3000:]
+    assert "attempt to" not in out and "attempt to" not in err
+
+
+def test_random_tcp_payloads(tmp_path):
+    rng = random.Random(2800)
+    streams = [TcpStream(42000 + i, rng.choice([2800, 2810, 5000, 5010])) for i in range(6)]
+    frames = []
+    for stream in streams:
+        stream.handshake()
+    for _ in range(PACKETS):
+        stream = rng.choice(streams)
+        stream.segment(rng.random() < 0.5, random_payload(rng))
+        frames.append(stream.frames[-1])
+    capture = tmp_path / "random_tcp.pcap"
+    write_pcap(capture, LINKTYPE_RAW, [f for s in streams for f in s.frames[:3]] + frames)
+    check_no_lua_error(capture)
+
+
+def test_random_serial_records(tmp_path):
+    rng = random.Random(147)
+    records = [bytes([rng.choice([0, 1, 2, 255])]) + random_payload(rng) for _ in range(PACKETS)]
+    records.append(b"")
+    capture = tmp_path / "random_serial.pcap"
+    write_pcap(capture, LINKTYPE_USER0, records)
+    check_no_lua_error(capture)

@@ -1,0 +1,88 @@
+"""docksim's captures of a real ferrylink host, read back through the
+dissector: every request, reply and data message decodes to what the host
+sent and received, over TCP and over a pty."""
+import subprocess
+
+import pytest
+
+from conftest import FERRY_CLIENT, Docksim, field_rows, tshark
+
+FIELDS = ["ferrylink.direction", "ferrylink.type", "ferrylink.address", "ferrylink.count", "ferrylink.value",
+          "ferrylink.memory", "ferrylink.msg_type", "ferrylink.msg_subtype", "ferrylink.msg_data"]
+CLEAN = ("ferrylink.bad_signature || ferrylink.bad_length || ferrylink.truncated || ferrylink.short_payload"
+         " || ferrylink.length_mismatch || _ws.malformed || tcp.analysis.flags || tcp.checksum.status == 0"
+         " || ip.checksum.status == 0")
+
+
+def session(kind, capture):
+    """Runs a host session against docksim; returns the host's output lines
+    and docksim's base port (TCP) or None."""
+    args = [kind, "--capture", str(capture)] + (["--port", "0"] if kind == "tcp" else [])
+    with Docksim(args) as sim:
+        target = str(sim.ports()[0]) if kind == "tcp" else sim.tty()
+        client = subprocess.Popen([FERRY_CLIENT, kind, target, "read", "0x1000", "16", "write", "0x2000",
+                                   "0xdeadbeef", "read", "0x2000", "4", "send", "4", "01000200aabbcc", "read",
+                                   "0x80000000", "2000", "expect", "4"], stdout=subprocess.PIPE, text=True)
+        lines = []
+        for line in client.stdout:
+            lines.append(line.split())
+            if line.startswith("send"):
+                sim.command("send 32")
+                sim.command("burst 20 3")
+        assert client.wait(10) == 0, lines
+        client.stdout.close()
+    return lines, (sim.ports()[0] if kind == "tcp" else None)
+
+
+@pytest.mark.parametrize("kind", ["tcp", "serial"])
+def test_capture_decodes_to_what_the_host_saw(kind, tmp_path):
+    capture = tmp_path / (kind + ".pcap")
+    lines, port = session(kind, capture)
+    prefs = ["-o", "ferrylink.base_port:%d" % port] if port else []
+    out, err = tshark(capture, prefs + ["-o", "tcp.check_checksum:TRUE", "-o", "ip.check_checksum:TRUE"], FIELDS)
+    assert "Lua" not in err
+    columns = list(zip(*[row for row in field_rows(out) if row[1]]))
+    flat = [[v for cell in column for v in cell] for column in columns]
+    _, _, addresses, counts, values, memory, msg_types, subtypes, msg_data = flat
+
+    reads = [l for l in lines if l[0] == "read"]
+    assert [int(a, 0) for a in addresses] == [0x1000, 0x2000, 0x2000, 0x80000000]
+    assert [int(c) for c in counts] == [16, 4, 2000]
+    assert [int(v, 0) for v in values] == [0xDEADBEEF]
+    # The replies in the capture are the bytes the host got.
+    assert [m.replace(":", "") for m in memory] == [r[4] for r in reads]
+    assert memory[1].replace(":", "") == "efbeadde"
+
+    # One data message from the host, then the target's: "send 32" holds 0, 1, 2...,
+    # the burst's begin with type 1 subtype 1.
+    assert [int(t) for t in msg_types] == [1, 0x0100, 1, 1, 1]
+    assert [int(s) for s in subtypes] == [2, 0x0302, 1, 1, 1]
+    received = [l[1] for l in lines if l[0] == "message"]
+    assert [d.replace(":", "") for d in msg_data[1:]] == [m[8:] for m in received]
+    assert msg_data[0].replace(":", "") == "aabbcc"
+
+    # Requests come from the host, replies and data messages from the target.
+    pairs = [(row[0][0], t) for row in field_rows(out) if row[1] for t in row[1]]
+    assert pairs[:2] == [("0", "6"), ("1", "6")]
+    assert pairs.count(("0", "1")) == 3 and pairs.count(("1", "1")) == 3
+    assert pairs.count(("1", "4")) == 4 and pairs.count(("0", "2")) == 1
+    assert pairs[-1] == ("0", "5")
+
+    out, _ = tshark(capture, prefs + ["-o", "tcp.check_checksum:TRUE", "-o", "ip.check_checksum:TRUE", "-Y",
+                                      CLEAN])
+    assert out == ""
+
+
+def test_tcp_capture_has_handshakes_and_ends(tmp_path):
+    capture = tmp_path / "tcp.pcap"
+    _, port = session("tcp", capture)
+    out, _ = tshark(capture, ["-o", "ferrylink.base_port:%d" % port], ["tcp.srcport", "tcp.dstport", "tcp.flags"])
+    flags = [(int(r[0][0]), int(r[1][0]), int(r[2][0], 16)) for r in field_rows(out)]
+    for listening in (port, port + 10):
+        mine = [f for f in flags if listening in f[:2]]
+        assert mine[0][2] == 0x02 and mine[0][1] == listening
+        assert mine[1][2] == 0x12 and mine[2][2] == 0x10
+        assert sum(1 for f in mine if f[2] & 0x01) == 2
+    # The stream reassembles whole, with nothing missing.
+    out, _ = tshark(capture, ["-o", "ferrylink.base_port:%d" % port, "-z", "conv,tcp", "-q"])
+    assert out.count("127.0.0.1:") == 4
