@@ -8,8 +8,11 @@ name=$(dpkg-deb -f "$deb" Package)
 version=$(dpkg-deb -f "$deb" Version)
 work=$(mktemp -d)
 docksim_pid=""
+installed=""
 cleanup() {
   [ -n "$docksim_pid" ] && kill "$docksim_pid" 2>/dev/null || true
+  # A failed check does not leave the package on the machine.
+  [ -n "$installed" ] && apt-get remove --purge -y "$name" > /dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -17,6 +20,7 @@ fail() { echo "check_deb: $*" >&2; exit 1; }
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y "$deb" > "$work/install.log" 2>&1 || { cat "$work/install.log"; fail "the package does not install"; }
+installed=yes
 dpkg -L "$name" > "$work/files"
 
 # One version everywhere: the package, the console, the library's SONAME
@@ -53,7 +57,7 @@ docksim_pid=""
 
 # The Python module from /usr finds its library; run as root it leaves byte
 # code, which the removal below must take along with the module's folder.
-python3 -c 'import ferrylink; assert ferrylink.__file__ == "/usr/lib/python3/dist-packages/ferrylink/__init__.py"; ferrylink.load_library()' \
+/usr/bin/python3 -c 'import ferrylink; assert ferrylink.__file__ == "/usr/lib/python3/dist-packages/ferrylink/__init__.py"; ferrylink.load_library()' \
   || fail "the Python module does not import or load its library"
 
 for page in tuneprobe docksim ferryctl; do
@@ -61,6 +65,7 @@ for page in tuneprobe docksim ferryctl; do
 done
 
 apt-get remove --purge -y "$name" > "$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "the package does not remove"; }
+installed=""
 left=0
 while read -r path; do
   if [ -e "$path" ] && [ ! -d "$path" ]; then echo "left behind: $path" >&2; left=1; fi
