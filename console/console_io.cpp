@@ -38,11 +38,24 @@ volatile std::sig_atomic_t g_actingOnSignal = 0;
 // before the signal still wakes up.
 int g_wakePipe[2] = {-1, -1};
 
+// A file to remove when a second signal ends the program at once (a
+// temporary file that would otherwise be left behind).
+char g_removeOnAbort[4096] = {};
+
 void OnSignal(int signal)
 {
-    if (g_signal != 0 || g_actingOnSignal != 0)
+    // A closed output pipe is noted like any interrupt, but never ends the
+    // program at once: the orderly end prints, and meets it again.
+    if (signal == SIGPIPE) {
+        if (g_signal == 0)
+            g_signal = signal;
+    } else if (g_signal != 0 || g_actingOnSignal != 0) {
+        if (g_removeOnAbort[0] != '\0')
+            ::unlink(g_removeOnAbort);
         ::_exit(128 + signal);
-    g_signal = signal;
+    } else {
+        g_signal = signal;
+    }
     if (g_wakePipe[1] >= 0) {
         int saved = errno;
         [[maybe_unused]] ssize_t ignored = ::write(g_wakePipe[1], "!", 1);
@@ -106,6 +119,18 @@ void EchoLine(std::size_t from)
     end = end == std::string::npos ? g_in.buffer.size() : end + 1;
     Copy(g_in.buffer.data() + index, end - index);
     g_in.echoedTo = g_in.base + end;
+}
+
+// Echoes a word that began at stream offset start, then the rest of its
+// line. The word itself comes from the caller: a refill in the middle of it
+// has dropped its beginning from the buffer.
+void EchoWord(const std::string &word, std::size_t start)
+{
+    if (start < g_in.echoedTo)
+        return; // echoed already, with the line that holds it
+    Copy(word.data(), word.size());
+    g_in.echoedTo = g_in.base + g_in.pos;
+    EchoLine(g_in.echoedTo);
 }
 
 bool IsSpace(int c)
@@ -326,7 +351,7 @@ std::string ReadWord()
     // The delimiter stays in the stream, as with formatted input.
     while ((c = Peek()) != EOF && !IsSpace(c))
         word.push_back(static_cast<char>(Get()));
-    EchoLine(start);
+    EchoWord(word, start);
     return word;
 }
 
@@ -511,6 +536,14 @@ void SetCopyHook(CopyHook hook)
     g_copy = hook;
 }
 
+void RemoveOnAbort(const std::string &path)
+{
+    if (path.size() < sizeof g_removeOnAbort) {
+        std::copy(path.begin(), path.end(), g_removeOnAbort);
+        g_removeOnAbort[path.size()] = '\0';
+    }
+}
+
 void EchoAnswer(const std::string &text)
 {
     Copy(text.data(), text.size());
@@ -525,8 +558,8 @@ void CatchInterrupts(InterruptHook hook)
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no SA_RESTART: a read waiting for the operator must return
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        ::sigaction(signal, &action, nullptr);
 }
 
 } // namespace con

@@ -76,12 +76,15 @@ using CopyHook = void (*)(const char *text, std::size_t length);
 void SetCopyHook(CopyHook hook);
 void EchoAnswer(const std::string &text);
 
-// Interrupts (SIGINT, SIGTERM). The signal handler only notes the signal;
-// the console acts on it at its next print or read, after the library call
-// in progress has returned: it runs the hook, then exits with 128 plus the
-// signal's number. A second signal ends the program at once.
+// Interrupts (SIGINT, SIGTERM, SIGHUP, and SIGPIPE when the output goes
+// nowhere). The signal handler only notes the signal; the console acts on it
+// at its next print or read, after the library call in progress has
+// returned: it runs the hook, then exits with 128 plus the signal's number.
+// A second signal (not SIGPIPE) ends the program at once, removing the file
+// named to RemoveOnAbort first.
 using InterruptHook = void (*)(int signal);
 void CatchInterrupts(InterruptHook hook);
+void RemoveOnAbort(const std::string &path);
 
 } // namespace con
 

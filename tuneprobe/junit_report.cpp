@@ -101,6 +101,11 @@ JunitReport::~JunitReport()
 
 bool JunitReport::Create(const std::string &path, std::string &message)
 {
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+        message = "cannot write the JUnit file " + path + ": " + std::strerror(EISDIR);
+        return false;
+    }
     std::size_t slash = path.rfind('/');
     std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     std::string pattern = directory + (slash == std::string::npos ? "/" : "") + ".junit-XXXXXX";
@@ -154,6 +159,11 @@ void JunitReport::AddLibraryError(const std::string &text)
 void JunitReport::StopSuite(const std::string &text)
 {
     Current().cases.push_back(Case{"step stopped on a library error", false, text, true});
+}
+
+void JunitReport::AddRunError(const std::string &text)
+{
+    suites_.push_back(Suite{"tuneprobe", {Case{"run", false, text, true}}, {}});
 }
 
 bool JunitReport::Finish(std::string &message)

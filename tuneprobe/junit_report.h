@@ -27,6 +27,9 @@ public:
     void AddLibraryError(const std::string &text);
     // The step stopped on the library error text.
     void StopSuite(const std::string &text);
+    // The run ended early or never started: an error of its own.
+    void AddRunError(const std::string &text);
+    const std::string &TemporaryPath() const { return temporary_; }
 
     // Writes the document and renames it into place; false with a message.
     bool Finish(std::string &message);

@@ -36,9 +36,10 @@ void EndOfInput()
         std::exit(g_run->InputEnded());
 }
 
-// SIGINT or SIGTERM, acted on between library calls.
+// SIGINT, SIGTERM, SIGHUP or SIGPIPE, acted on between library calls.
 void Interrupted(int signal)
 {
+    CloseInterfaceBeingOpened();
     CloseDevice();
     if (g_run != nullptr)
         g_run->Interrupted(signal);
@@ -79,6 +80,8 @@ int main(int argc, char **argv)
         g_run = &run;
         con::SetCopyHook(CopyToRun);
     }
+    if (!options.items.empty())
+        SkipKeyAfterFailedStart();
     SkipPauses(options.noPause);
     if (options.loadMode != 0)
         PresetLoadMode(options.loadMode);
@@ -102,7 +105,10 @@ int main(int argc, char **argv)
 
     run.Begin(g_handle);
     if (g_handle == nullptr) {
-        run.Finish(false);
+        // -1 at the interface question runs nothing: not a pass either.
+        if (start.exitStatus == 0)
+            return run.Finish(false, "No interface was chosen");
+        run.Finish(false, "The interface could not be opened or the device did not connect");
         return start.exitStatus;
     }
     for (int row : options.items)

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <unistd.h>
 
 using json = nlohmann::ordered_json;
 
@@ -19,23 +18,10 @@ std::string Rfc3339Now()
     return text;
 }
 
-bool OcpReport::Create(const std::string &path, std::string &message)
+void OcpReport::Adopt(std::FILE *file, const std::string &path)
 {
-    file_.reset(std::fopen(path.c_str(), "w"));
-    if (!file_) {
-        message = "cannot write the report " + path + ": " + std::strerror(errno);
-        return false;
-    }
+    file_.reset(file);
     path_ = path;
-    return true;
-}
-
-void OcpReport::Discard()
-{
-    if (!file_)
-        return;
-    file_.reset();
-    ::unlink(path_.c_str());
 }
 
 void OcpReport::Write(json line)
@@ -48,8 +34,9 @@ void OcpReport::Write(json line)
     // are replaced rather than allowed to stop the report.
     std::string text = stamped.dump(-1, ' ', false, json::error_handler_t::replace);
     text.push_back('\n');
-    std::fwrite(text.data(), 1, text.size(), file_.get());
-    std::fflush(file_.get());
+    bool written = std::fwrite(text.data(), 1, text.size(), file_.get()) == text.size();
+    if ((std::fflush(file_.get()) != 0 || !written) && writeError_.empty())
+        writeError_ = "cannot write the report " + path_ + ": " + std::strerror(errno);
 }
 
 void OcpReport::WriteStep(int step, const char *kind, json body)

@@ -13,11 +13,11 @@
 
 class OcpReport {
 public:
-    // Creates or empties the file; false with a message when it cannot.
-    bool Create(const std::string &path, std::string &message);
+    // Takes the file opened for writing at path (emptied already).
+    void Adopt(std::FILE *file, const std::string &path);
     bool IsOpen() const { return file_ != nullptr; }
-    // Removes the file again (a run refused before it started).
-    void Discard();
+    // The first write that failed, or empty.
+    const std::string &WriteError() const { return writeError_; }
 
     void SchemaVersion();
     void RunStart(const nlohmann::ordered_json &start);
@@ -39,6 +39,7 @@ private:
 
     std::unique_ptr<std::FILE, Closer> file_;
     std::string path_;
+    std::string writeError_;
     long long sequence_ = 0;
 };
 

@@ -212,8 +212,13 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
             message = std::string("option ") + argv[optind - 1] + " needs a value";
             return false;
         default:
-            if (optopt != 0)
+            // optopt holds a short option's letter; for a long option (an
+            // unknown one, or a value given to one that takes none) the
+            // argument itself says it.
+            if (optopt > 0 && optopt < 128)
                 message = std::string("unknown option -") + static_cast<char>(optopt);
+            else if (optopt != 0)
+                message = std::string("option ") + argv[optind - 1] + " takes no value";
             else
                 message = std::string("unknown option ") + argv[optind - 1];
             return false;
@@ -241,6 +246,7 @@ unattended and write their results as data.
                       local
                       tcp:ADDRESS[:PORT]   (port 2800 when left out)
                       serial:PORT[:BAUD]   (115200 baud when left out)
+                      tcp, serial          (the dialogue's defaults)
   --run ITEM        run a menu item, by number (9.2) or name (automated-test),
                     then close the device and exit; repeat for more items, run
                     in the order given (--list-items shows them all)
@@ -249,8 +255,9 @@ unattended and write their results as data.
   --dut-id TEXT     the unit under test, for the reports
   --station TEXT    the test station, for the reports
   --report FILE     results as OCP Test and Validation Output (JSON lines,
-                    schema 2.0), written as the run goes
+                    schema 2.0), written as the run goes (needs --run)
   --junit FILE      the verdicts as JUnit XML, written when the run ends
+                    (needs --run)
   --log FILE        a copy of the session, with the answers read in place
   --list-items      list the menu items with their numbers and names
   -h, --help        show this help and exit
@@ -261,9 +268,12 @@ Whatever an item asks is read from standard input, as in the menus.
 Exit status with --run:
   0    every verdict passed and no step stopped on an error
   1    the interface could not be opened or the device did not connect
-  2    a verdict failed, a library error stopped a step, or input ended early
+  2    a verdict failed, a library error stopped a step, the run ended early
+       (end of input, -1 at the interface question), or a report could not
+       be written
   64   usage error (nothing was opened)
-  130  interrupted (SIGINT); 143 terminated (SIGTERM)
+  130  interrupted (SIGINT); 143 terminated (SIGTERM); 129 hung up (SIGHUP);
+       141 standard output closed (SIGPIPE)
 
 Example, the automated test with no input at all:
   tuneprobe --interface local --run 9.2 --no-pause --load-mode 1 \

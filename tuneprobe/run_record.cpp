@@ -140,14 +140,13 @@ void RunRecord::Finish(bool complete, const std::string &reason)
         StepEnds(true);
     if (!reason.empty())
         RunError(reason);
+    if (!complete)
+        junit_.AddRunError(reason.empty() ? "the run did not complete" : reason);
     if (!started_)
         Start(prepared_);
     finished_ = true;
     bool pass = complete && failed_ == 0 && stoppedSteps_ == 0;
     ocp_.RunEnd(complete && stoppedSteps_ == 0 ? "COMPLETE" : "ERROR", pass ? "PASS" : "FAIL");
-    std::string message;
-    if (!junit_.Finish(message))
-        std::fprintf(stderr, "tuneprobe: %s\n", message.c_str());
 }
 
 int RunRecord::ExitStatus() const

@@ -26,7 +26,7 @@ public:
     // Console output and echoed answers, as printed.
     void Console(const char *text, std::size_t length);
     // Ends an open step (as stopped), logs why the run ends early if it
-    // does, writes testRunEnd and the JUnit file.
+    // does (in the JUnit file too), writes testRunEnd.
     void Finish(bool complete, const std::string &reason = "");
     bool Finished() const { return finished_; }
 

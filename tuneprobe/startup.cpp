@@ -15,6 +15,11 @@ constexpr uint32_t kExitChoice = 4294967295u; // -1 typed at an unsigned questio
 constexpr int kConnectAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 1000;
 
+// The interface opened while its device is being connected, for an interrupt
+// to close.
+TavrelCalHandle g_opening = nullptr;
+bool g_waitForKey = true;
+
 // Asked until it names a TCP port: -1 or 70000 would reach the library as
 // some other number.
 uint32_t AskPort()
@@ -40,9 +45,11 @@ int ConnectWithRetry(TavrelCalHandle handle)
             con::Print("Success!!\n");
             return 0;
         }
+        // Recorded before the pause: an interrupt during it ends the program
+        // at the print that follows.
+        results::LibraryError(error);
         SleepMs(kRetryPauseMs);
         con::Print("\nFailed because: %s\n", error);
-        results::LibraryError(error);
     }
     return -1;
 }
@@ -102,16 +109,33 @@ StartUp SelectInterface()
 StartUp OpenInterface(uint32_t type, const std::string &address, uint32_t number)
 {
     TavrelCalHandle handle = GetCalInterface(type, address.c_str(), number);
-    if (ConnectWithRetry(handle) != 0) {
+    g_opening = handle;
+    int connected = ConnectWithRetry(handle);
+    g_opening = nullptr;
+    if (connected != 0) {
         if (type == 0)
             con::Print("\nERROR: Unable to open a Local Cal API interface\n\n");
         else
             con::Print("\nERROR: Unable to open a Host Proxy Cal API interface\n\n");
-        con::Print("Press ENTER to exit ...");
-        con::WaitForKey();
+        if (g_waitForKey) {
+            con::Print("Press ENTER to exit ...");
+            con::WaitForKey();
+        }
         return {nullptr, 1};
     }
     return {handle, 0};
+}
+
+void CloseInterfaceBeingOpened()
+{
+    if (g_opening != nullptr)
+        CloseCalInterface();
+    g_opening = nullptr;
+}
+
+void SkipKeyAfterFailedStart()
+{
+    g_waitForKey = false;
 }
 
 void ShutDown(TavrelCalHandle handle)

@@ -43,6 +43,13 @@ StartUp OpenInterface(uint32_t type, const std::string &address, uint32_t number
 // Up to ten ConnectDevice attempts one second apart; 0 when connected.
 int ConnectWithRetry(TavrelCalHandle handle);
 
+// An interrupt during the connection attempts closes the interface opened
+// for them (nothing when none is being opened).
+void CloseInterfaceBeingOpened();
+
+// Unattended runs: a failed start exits at once, with no "Press ENTER".
+void SkipKeyAfterFailedStart();
+
 // "Closing application", disconnect (result ignored) and close.
 void ShutDown(TavrelCalHandle handle);
 

@@ -1,6 +1,7 @@
 """SIGINT and SIGTERM, in an unattended run and at the interactive console:
 the device is disconnected and the interface closed, the report ends with
 testRunEnd ERROR, and the exit status is 128 plus the signal's number."""
+import os
 import select
 import signal
 import subprocess
@@ -66,9 +67,12 @@ def test_sigterm_ends_with_143(tmp_path):
     console.proc.send_signal(signal.SIGTERM)
     assert console.finish() == 143
     assert traced_calls(trace)[-2:] == ["DisconnectDevice ok", "CloseCalInterface"]
-    # Stopped at the pause after the first group: one whole suite.
+    # Stopped at the pause after the first group: one whole suite, and the
+    # run's end as an error of its own.
     suites = ElementTree.parse(junit).getroot().findall("testsuite")
-    assert [(s.get("name"), s.get("tests"), s.get("failures")) for s in suites] == [("Configuration", "6", "0")]
+    assert [(s.get("name"), s.get("tests"), s.get("failures"), s.get("errors")) for s in suites] == [
+        ("Configuration", "6", "0", "0"), ("tuneprobe", "1", "0", "1")]
+    assert suites[1].find("testcase/error").get("message") == "Terminated (SIGTERM)"
 
 
 def test_ctrl_c_at_the_interactive_console(tmp_path):
@@ -90,6 +94,32 @@ def test_ctrl_c_at_the_interactive_console(tmp_path):
                                    "CloseCalInterface"]
 
 
+def test_a_closed_output_or_a_hang_up_ends_like_an_interrupt(tmp_path):
+    for sig, status in ((None, 141), (signal.SIGHUP, 129)):
+        trace, report = tmp_path / f"calls{status}", tmp_path / f"r{status}.jsonl"
+        console = Console(["--interface", "local", "--run", "9.2", "--report", str(report)], trace)
+        console.wait_for(b"Press Enter to continue")
+        if sig is None:
+            console.proc.stdout.close()  # the reader goes away
+            console.type("\n")
+            assert console.proc.wait(timeout=30) == status
+        else:
+            console.proc.send_signal(sig)
+            assert console.finish() == status
+        assert traced_calls(trace)[-2:] == ["DisconnectDevice ok", "CloseCalInterface"]
+        assert read_report(report)[-1]["testRunArtifact"]["testRunEnd"]["status"] == "ERROR"
+
+
+def test_ctrl_c_while_connecting_closes_the_interface(tmp_path):
+    trace = tmp_path / "calls"
+    console = Console(["--interface", "local", "--run", "9.2"], trace, virtual_time=False,
+                      env={"CALSIM_FAULTS": "ConnectDevice=No device"})
+    console.wait_for(b"Trying to open handle to Device...")
+    console.proc.send_signal(signal.SIGINT)
+    assert console.finish() == 130
+    assert traced_calls(trace) == ["GetCalInterface handle", "ConnectDevice failed", "CloseCalInterface"]
+
+
 def test_a_second_ctrl_c_ends_at_once(tmp_path):
     # Real time: the program sleeps a second between connection attempts and
     # acts on the first signal only after that sleep.
@@ -104,3 +134,14 @@ def test_a_second_ctrl_c_ends_at_once(tmp_path):
     assert console.finish() == 130
     assert time.monotonic() - started < 0.9
     assert b"Closing application" not in console.output
+
+
+def test_a_second_ctrl_c_leaves_no_temporary_file(tmp_path):
+    console = Console(["--interface", "local", "--run", "9.2", "--junit", str(tmp_path / "r.xml")], None,
+                      virtual_time=False, env={"CALSIM_FAULTS": "ConnectDevice=No device"})
+    console.wait_for(b"Trying to open handle to Device...")
+    console.proc.send_signal(signal.SIGINT)
+    time.sleep(0.1)
+    console.proc.send_signal(signal.SIGINT)
+    assert console.finish() == 130
+    assert os.listdir(tmp_path) == []

@@ -36,6 +36,7 @@ BAD_ARGUMENTS = [
     (["--frobnicate"], "unknown option --frobnicate"),
     (["-x"], "unknown option -x"),
     (["--run"], "needs a value"),
+    (["--no-pause=1"], "option --no-pause=1 takes no value"),
     (["extra"], "unexpected argument extra"),
     (["--interface", "usb:1"], "expected local, tcp:ADDRESS[:PORT] or serial:PORT[:BAUD]"),
     (["--interface", "tcp:"], "the address is missing"),
@@ -63,6 +64,24 @@ def test_usage_errors_exit_64_with_one_line_and_nothing_opened(tmp_path, argumen
     lines = result.stderr.decode().splitlines()
     assert len(lines) == 1 and lines[0].startswith("tuneprobe: ") and message in lines[0]
     assert traced_calls(trace) == []
+
+
+def test_files_are_checked_before_any_is_touched(tmp_path):
+    kept = tmp_path / "kept.jsonl"
+    kept.write_text("yesterday's report\n")
+    cases = [
+        (["--report", str(kept), "--junit", str(tmp_path / "no" / "r.xml")], "cannot write the JUnit file"),
+        (["--report", str(kept), "--log", str(tmp_path / "." / "kept.jsonl")], "--report and --log name the same file"),
+        (["--report", str(kept), "--junit", str(tmp_path)], "Is a directory"),
+    ]
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    cases.append((["--log", str(fifo)], "cannot write the log"))  # nobody reads it: refused, not waited for
+    for arguments, message in cases:
+        result = run_tuneprobe(["--interface", "local", "--run", "1.3", *arguments], None, timeout=20)
+        assert result.returncode == 64 and message in result.stderr.decode(), arguments
+        assert kept.read_text() == "yesterday's report\n"
+    assert sorted(os.listdir(tmp_path)) == ["fifo", "kept.jsonl"]
 
 
 def test_an_unwritable_file_leaves_no_other_file_behind(tmp_path):

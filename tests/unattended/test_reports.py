@@ -2,9 +2,10 @@
 the OCP report (validated against the schema), the JUnit file (parsed by
 an XML parser), the exit status, and what injected faults do to them."""
 import re
+import subprocess
 import xml.etree.ElementTree as ElementTree
 
-from conftest import read_report, run_tuneprobe, schema_validator
+from conftest import TUNEPROBE, program_env, read_report, run_tuneprobe, schema_validator
 
 AUTOMATED = ["--interface", "local", "--run", "9.2", "--no-pause", "--load-mode", "1"]
 VERDICT_LINE = re.compile(r"\b(PASS|FAIL)$")
@@ -132,27 +133,46 @@ def test_write_errors_fail_the_device_data_write_test(tmp_path):
     assert [log["message"] for _, log in artifacts(lines, "log")] == ["Flash busy"]
 
 
-def test_a_device_that_does_not_connect_exits_1_with_a_whole_report(tmp_path):
-    report = tmp_path / "r.jsonl"
-    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(report)], None,
-                           env={"CALSIM_FAULTS": "ConnectDevice=No device"})
-    assert result.returncode == 1
+def test_a_device_that_does_not_connect_exits_1_at_once_with_whole_reports(tmp_path):
+    report, junit = tmp_path / "r.jsonl", tmp_path / "r.xml"
+    # Standard input stays open: an unattended run must not wait for a key.
+    proc = subprocess.Popen([TUNEPROBE, "--interface", "local", "--run", "9.2", "--report", str(report),
+                             "--junit", str(junit)], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            env=program_env({"CALSIM_FAULTS": "ConnectDevice=No device"}))
+    try:
+        assert proc.wait(timeout=30) == 1
+        assert b"Press ENTER" not in proc.stdout.read()
+    finally:
+        proc.kill()
+        proc.communicate()
     lines = read_report(report)
-    assert [log["message"] for log in run_artifacts(lines, "log")] == ["No device"] * 10
+    reason = "The interface could not be opened or the device did not connect"
+    assert [log["message"] for log in run_artifacts(lines, "log")] == ["No device"] * 10 + [reason]
     assert run_artifacts(lines, "testRunEnd") == [{"status": "ERROR", "result": "FAIL"}]
     assert run_artifacts(lines, "testRunStart")[0]["dutInfo"] == {"dutInfoId": "unknown"}
+    assert [e.get("message") for e in ElementTree.parse(junit).getroot().iter("error")] == [reason]
+
+
+def test_minus_one_at_the_interface_question_is_no_pass(tmp_path):
+    junit = tmp_path / "r.xml"
+    result = run_tuneprobe(["--run", "9.2", "--junit", str(junit)], "-1\n")
+    assert result.returncode == 2
+    assert ElementTree.parse(junit).getroot().get("errors") == "1"
 
 
 def test_input_that_ends_before_the_run_is_complete(tmp_path):
     # Without --no-pause the first pause meets the end of input.
-    report = tmp_path / "r.jsonl"
-    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(report)], "")
+    report, junit = tmp_path / "r.jsonl", tmp_path / "r.xml"
+    result = run_tuneprobe(["--interface", "local", "--run", "9.2", "--report", str(report), "--junit", str(junit)],
+                           "")
     assert result.returncode == 2
     assert result.stdout.endswith(b"\nClosing application...\n")
     lines = read_report(report)
     assert [b["status"] for _, b in artifacts(lines, "testStepEnd")] == ["COMPLETE"]
     assert run_artifacts(lines, "log")[-1]["message"] == "Standard input ended before the run was complete"
     assert run_artifacts(lines, "testRunEnd") == [{"status": "ERROR", "result": "FAIL"}]
+    errors = [e.get("message") for e in ElementTree.parse(junit).getroot().iter("error")]
+    assert errors == ["Standard input ended before the run was complete"]
 
 
 def test_the_log_shows_the_answers_in_place(tmp_path):
@@ -164,3 +184,19 @@ def test_the_log_shows_the_answers_in_place(tmp_path):
     # console's output as printed.
     assert text.replace("3 1\n", "", 1) == result.stdout.decode()
     assert "    DUT Mode        ? 3 1\n" in text
+
+
+def test_the_log_keeps_an_answer_cut_by_a_read_of_the_input(tmp_path):
+    # The input is read 4096 bytes at a time: "-1" straddles the first read.
+    answers = "0\n1\n3\n"
+    answers += " " * (4095 - len(answers)) + "-1\n-1\n"
+    log = tmp_path / "session.log"
+    result = run_tuneprobe(["--log", str(log)], answers)
+    assert result.returncode == 0
+    assert log.read_text().count("ENTER OPTION : -1\n") == 2
+
+
+def test_results_that_cannot_be_written_fail_the_run(tmp_path):
+    result = run_tuneprobe([*AUTOMATED, "--report", "/dev/full"], None)
+    assert result.returncode == 2
+    assert result.stderr == b"tuneprobe: cannot write the report /dev/full: No space left on device\n"
