@@ -1,6 +1,7 @@
 #include "capture.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -78,7 +79,22 @@ uint32_t InitialSequence(uint16_t port, bool fromDock)
 std::unique_ptr<Capture> Capture::Create(const std::string &path, bool serial, std::string *error)
 {
     std::unique_ptr<Capture> capture(new Capture());
-    capture->fd_.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    capture->path_ = path;
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        capture->fd_.Reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    } else {
+        std::size_t slash = path.rfind('/');
+        std::string name = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
+                           path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+        std::vector<char> buffer(name.begin(), name.end());
+        buffer.push_back('\0');
+        capture->fd_.Reset(::mkstemp(buffer.data()));
+        if (capture->fd_.Valid()) {
+            capture->temporary_ = buffer.data();
+            ::fchmod(capture->fd_.Get(), 0644);
+        }
+    }
     if (!capture->fd_.Valid()) {
         if (error != nullptr)
             *error = "cannot write " + path + ": " + std::strerror(errno);
@@ -98,6 +114,23 @@ std::unique_ptr<Capture> Capture::Create(const std::string &path, bool serial, s
         return nullptr;
     }
     return capture;
+}
+
+bool Capture::Commit(std::string *error)
+{
+    if (!temporary_.empty() && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        if (error != nullptr)
+            *error = "cannot write " + path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+Capture::~Capture()
+{
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
 }
 
 void Capture::Record(const uint8_t *frame, size_t n)

@@ -40,9 +40,16 @@ struct TcpFlow {
 
 class Capture {
 public:
-    // Creates (or truncates) path and writes the file header for a TCP or
-    // a serial link; null with the reason in *error when it cannot.
+    // Writes the file header for a TCP or a serial link into a new file
+    // beside path (or into path itself when it is a device or a FIFO); null
+    // with the reason in *error when it cannot. Commit puts the new file in
+    // place once docksim has started; until then, and if it never does, a
+    // file already at path stays as it was.
     static std::unique_ptr<Capture> Create(const std::string &path, bool serial, std::string *error);
+    bool Commit(std::string *error);
+    ~Capture();
+    Capture(const Capture &) = delete;
+    Capture &operator=(const Capture &) = delete;
 
     // Calls come from one thread at a time.
     void TcpAccepted(TcpFlow &flow, uint16_t hostPort, uint16_t dockPort);
@@ -56,6 +63,8 @@ private:
     void Record(const uint8_t *frame, size_t n);
 
     ferry::UniqueFd fd_;
+    std::string path_;
+    std::string temporary_; // empty when path is written directly or committed
     uint16_t ipId_ = 0;
 };
 

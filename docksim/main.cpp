@@ -254,7 +254,7 @@ int main(int argc, char **argv)
         if (sim)
             std::printf("docksim: serial line %s\n", sim->TtyName().c_str());
     }
-    if (!sim) {
+    if (!sim || (capture && !capture->Commit(&error))) {
         std::fprintf(stderr, "docksim: cannot start: %s\n", error.c_str());
         return 1;
     }

@@ -43,8 +43,10 @@ double RoundedMillis(double millis)
     return std::round(millis * 1000) / 1000;
 }
 
-// A file read is written to. One that this run created is removed again
-// unless the read completes; one that existed is truncated and kept.
+// A file read is written to. A regular file is written beside itself under
+// a temporary name and renamed over the target only when the read is whole,
+// so that a failed read leaves the old file as it was; anything else (a
+// device, a FIFO) is written directly.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -55,10 +57,23 @@ public:
     bool Create(const std::string &path)
     {
         path_ = path;
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        created_ = fd_ >= 0;
-        if (fd_ < 0 && errno == EEXIST)
-            fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        struct stat target {};
+        if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        } else {
+            std::size_t slash = path.rfind('/');
+            std::string name = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
+                               path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+            std::vector<char> buffer(name.begin(), name.end());
+            buffer.push_back('\0');
+            fd_ = ::mkstemp(buffer.data());
+            if (fd_ >= 0) {
+                temporary_ = buffer.data();
+                mode_t mask = ::umask(0);
+                ::umask(mask);
+                ::fchmod(fd_, 0666 & ~mask);
+            }
+        }
         if (fd_ < 0)
             Complain("cannot write " + path + ": " + ErrorText(errno));
         return fd_ >= 0;
@@ -85,9 +100,14 @@ public:
     {
         int r = ::close(fd_);
         fd_ = -1;
-        created_ = false;
-        if (r != 0)
+        if (r == 0 && !temporary_.empty())
+            r = ::rename(temporary_.c_str(), path_.c_str());
+        if (r != 0) {
             Complain("cannot write " + path_ + ": " + ErrorText(errno));
+            if (!temporary_.empty())
+                ::unlink(temporary_.c_str());
+        }
+        temporary_.clear();
         return r == 0;
     }
 
@@ -97,14 +117,15 @@ public:
             return;
         ::close(fd_);
         fd_ = -1;
-        if (created_)
-            ::unlink(path_.c_str());
+        if (!temporary_.empty())
+            ::unlink(temporary_.c_str());
+        temporary_.clear();
     }
 
 private:
     std::string path_;
+    std::string temporary_; // empty when the target is written directly
     int fd_ = -1;
-    bool created_ = false;
 };
 
 // Hex dump lines of 16 bytes from a start address, as the bytes come in
@@ -126,7 +147,7 @@ public:
     {
         if (filled_ > 0)
             Flush();
-        std::fflush(stdout);
+        std::fflush(Out());
     }
 
 private:
@@ -135,7 +156,7 @@ private:
         if (json_)
             PrintJson({{"address", address_}, {"data", HexBytes(line_, filled_)}});
         else
-            std::printf("%s\n", DumpLine(address_, 8, line_, filled_).c_str());
+            std::fprintf(Out(), "%s\n", DumpLine(address_, 8, line_, filled_).c_str());
         address_ += filled_;
         filled_ = 0;
     }
@@ -239,15 +260,16 @@ void PrintMessage(const Message &message, bool json)
         return;
     }
     if (typed)
-        std::printf("%s  type 0x%04x  subtype 0x%04x  %zu bytes\n", LocalClock(message.at).c_str(), type, subtype,
-                    p.size() - skip);
+        std::fprintf(Out(), "%s  type 0x%04x  subtype 0x%04x  %zu bytes\n", LocalClock(message.at).c_str(), type,
+                     subtype, p.size() - skip);
     else
-        std::printf("%s  %zu bytes, too short for a type and subtype\n", LocalClock(message.at).c_str(), p.size());
+        std::fprintf(Out(), "%s  %zu bytes, too short for a type and subtype\n", LocalClock(message.at).c_str(),
+                     p.size());
     for (size_t at = skip; at < p.size(); at += kBytesPerLine) {
         size_t n = std::min(kBytesPerLine, p.size() - at);
-        std::printf("    %s\n", DumpLine(at - skip, 4, p.data() + at, n).c_str());
+        std::fprintf(Out(), "    %s\n", DumpLine(at - skip, 4, p.data() + at, n).c_str());
     }
-    std::fflush(stdout);
+    std::fflush(Out());
 }
 
 } // namespace
@@ -285,8 +307,8 @@ int RunPing(const Invocation &invocation)
                    {"median_ms", RoundedMillis(median)},
                    {"p99_ms", RoundedMillis(p99)}});
     } else {
-        std::printf("%s: open %.3f ms; %zu reads of 4 bytes: min %.3f ms, median %.3f ms, p99 %.3f ms\n",
-                    invocation.link.shown.c_str(), port.OpenMillis(), n, trips.front(), median, p99);
+        std::fprintf(Out(), "%s: open %.3f ms; %zu reads of 4 bytes: min %.3f ms, median %.3f ms, p99 %.3f ms\n",
+                     invocation.link.shown.c_str(), port.OpenMillis(), n, trips.front(), median, p99);
     }
     return kExitOk;
 }
@@ -339,8 +361,8 @@ int RunRead(const Invocation &invocation)
     if (invocation.json)
         PrintJson({{"command", "read"}, {"address", address}, {"count", count}, {"file", invocation.outFile}});
     else if (!invocation.quiet)
-        std::printf("read %llu bytes from %s into %s\n", static_cast<unsigned long long>(count), Hex32(address).c_str(),
-                    invocation.outFile.c_str());
+        std::fprintf(Out(), "read %llu bytes from %s into %s\n", static_cast<unsigned long long>(count),
+                     Hex32(address).c_str(), invocation.outFile.c_str());
     return kExitOk;
 }
 
@@ -375,7 +397,8 @@ int RunWrite(const Invocation &invocation)
     if (invocation.json)
         PrintJson({{"command", "write"}, {"address", address}, {"words", values.size()}});
     else if (!invocation.quiet)
-        std::printf("wrote %zu word%s at %s\n", values.size(), values.size() == 1 ? "" : "s", Hex32(address).c_str());
+        std::fprintf(Out(), "wrote %zu word%s at %s\n", values.size(), values.size() == 1 ? "" : "s",
+                     Hex32(address).c_str());
     return kExitOk;
 }
 
@@ -456,8 +479,8 @@ int RunLoad(const Invocation &invocation)
     if (invocation.json)
         PrintJson(result);
     else if (!invocation.quiet)
-        std::printf("loaded %zu bytes at %s%s\n", fileSize, Hex32(address).c_str(),
-                    invocation.verify ? ", verified" : "");
+        std::fprintf(Out(), "loaded %zu bytes at %s%s\n", fileSize, Hex32(address).c_str(),
+                     invocation.verify ? ", verified" : "");
     return kExitOk;
 }
 
@@ -528,6 +551,6 @@ int RunSend(const Invocation &invocation)
     if (invocation.json)
         PrintJson({{"command", "send"}, {"type", type}, {"length", payload.size()}});
     else if (!invocation.quiet)
-        std::printf("sent command type 0x%04x with %zu payload bytes\n", unsigned(type), payload.size());
+        std::fprintf(Out(), "sent command type 0x%04x with %zu payload bytes\n", unsigned(type), payload.size());
     return kExitOk;
 }

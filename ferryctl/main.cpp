@@ -231,5 +231,10 @@ int main(int argc, char **argv)
         return UsageError(message);
 
     InstallSignalHandlers();
-    return command->run(invocation);
+    SeparateLibraryOutput();
+    int status = command->run(invocation);
+    // Results that did not reach standard output are a failure too.
+    if (!FinishOutput() && status == kExitOk)
+        status = kExitFailed;
+    return status;
 }

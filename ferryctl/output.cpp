@@ -2,10 +2,12 @@
 
 #include "args.h"
 
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -28,8 +30,37 @@ std::string Millis3(std::chrono::system_clock::time_point at, std::tm &parts, bo
 
 // The bar on the screen, if any: a message clears it first.
 Progress *g_activeBar = nullptr;
+std::FILE *g_out = nullptr;
 
 } // namespace
+
+std::FILE *Out()
+{
+    return g_out != nullptr ? g_out : stdout;
+}
+
+void SeparateLibraryOutput()
+{
+    std::fflush(stdout);
+    int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0)
+        return; // no standard output: the first result written says so
+    g_out = ::fdopen(fd, "w");
+    if (g_out == nullptr) {
+        ::close(fd);
+        return;
+    }
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+}
+
+bool FinishOutput()
+{
+    errno = 0;
+    if (std::fflush(Out()) == 0 && std::ferror(Out()) == 0)
+        return true;
+    Complain(std::string("cannot write standard output: ") + std::strerror(errno != 0 ? errno : EIO));
+    return false;
+}
 
 void Complain(const std::string &message)
 {
@@ -48,8 +79,8 @@ void PrintJson(const nlohmann::ordered_json &object)
 {
     // A file name need not be UTF-8: replace what is not, never throw.
     std::string line = object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    std::fprintf(Out(), "%s\n", line.c_str());
+    std::fflush(Out());
 }
 
 std::string DumpLine(uint64_t address, int digits, const uint8_t *bytes, size_t count)

@@ -4,9 +4,20 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+// Where results go: standard output as it was when ferryctl started. The
+// library prints diagnostic lines of its own on standard output; once
+// SeparateLibraryOutput has run they go to standard error instead, so that a
+// dump or --json stays what it says it is.
+std::FILE *Out();
+void SeparateLibraryOutput();
+// Flushes the results; false, with the reason complained, when they could
+// not all be written.
+bool FinishOutput();
 
 // One line "ferryctl: message" on standard error (a progress bar on the
 // line is cleared first).

@@ -202,21 +202,27 @@ bool Port::Open(const LinkChoice &link)
     record.number = link.number;
 
     TheInbox().mainThread = std::this_thread::get_id();
-    // The library's threads start inside the open and inherit this mask:
-    // the signals then come to the main thread, between calls.
+    // The library's threads start inside the open and inherit the mask of
+    // the thread that opens: it blocks the signals, so they come to the main
+    // thread, which waits with them unblocked (a second one ends ferryctl
+    // at once, even during the open's 10 s).
     sigset_t block;
     sigset_t previous;
     sigemptyset(&block);
     sigaddset(&block, SIGINT);
     sigaddset(&block, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
     auto start = SteadyClock::now();
-    int32_t opened = OpenCommunicatonPort(&record);
-    openMillis_ = MillisSince(start);
-    // A data message that finds no callback would end the receive thread.
-    if (opened == 1)
-        RegisterCallbackForProxy(OnMessage);
+    int32_t opened = -1;
+    pthread_sigmask(SIG_BLOCK, &block, &previous);
+    std::thread opener([&record, &opened] {
+        opened = OpenCommunicatonPort(&record);
+        // A data message that finds no callback would end the receive thread.
+        if (opened == 1)
+            RegisterCallbackForProxy(OnMessage);
+    });
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    opener.join();
+    openMillis_ = MillisSince(start);
 
     if (opened != 1) {
         ExplainFailedOpen(link, openMillis_);

@@ -52,13 +52,14 @@ def closed_port():
 class Target:
     """A docksim process; link is what --link takes to reach it."""
 
-    def __init__(self, transport, mode):
+    def __init__(self, transport, mode, extra=()):
         for _ in range(5):
             args = [DOCKSIM, transport]
             if transport == "tcp":
                 args += ["--port", str(free_port_pair())]
             if mode:
                 args += ["--mode", mode]
+            args += list(extra)
             self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                          stderr=subprocess.DEVNULL, text=True)
             ready, _, _ = select.select([self.proc.stdout], [], [], 5)
@@ -91,11 +92,11 @@ class Target:
 
 @pytest.fixture
 def start_target():
-    """start_target(transport="tcp", mode=None) gives a running Target."""
+    """start_target(transport="tcp", mode=None, extra=()) gives a running Target."""
     started = []
 
-    def start(transport="tcp", mode=None):
-        target = Target(transport, mode)
+    def start(transport="tcp", mode=None, extra=()):
+        target = Target(transport, mode, extra)
         started.append(target)
         return target
 
@@ -117,16 +118,16 @@ class Result:
         self.seconds = seconds
 
 
-def ferryctl(*args, link=None, env=None, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE):
+def ferryctl(*args, link=None, env=None, stdin=subprocess.DEVNULL, stderr=subprocess.PIPE, stdout=subprocess.PIPE):
     """Runs ferryctl with --link link (when given); checks the time bound."""
     full = [FERRYCTL] + (["--link", link] if link else []) + [str(a) for a in args]
     environment = {k: v for k, v in os.environ.items() if k != "FERRYCTL_LINK"}
     environment.update(env or {})
     start = time.monotonic()
-    proc = subprocess.run(full, stdin=stdin, stdout=subprocess.PIPE, stderr=stderr, env=environment,
+    proc = subprocess.run(full, stdin=stdin, stdout=stdout, stderr=stderr, env=environment,
                           timeout=BOUND + 15, check=False)
     seconds = time.monotonic() - start
     assert seconds < BOUND, "%s took %.1f s" % (full, seconds)
-    proc.stdout = proc.stdout.decode(errors="replace")
+    proc.stdout = proc.stdout.decode(errors="replace") if proc.stdout is not None else ""
     proc.stderr = proc.stderr.decode(errors="replace") if proc.stderr is not None else ""
     return Result(proc, seconds)

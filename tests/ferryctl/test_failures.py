@@ -1,8 +1,13 @@
 """Bad input and broken targets: one clear line, the right status, a
 bounded wait."""
+import json
+import signal
+import subprocess
+import time
+
 import pytest
 
-from conftest import closed_port, ferryctl
+from conftest import FERRYCTL, closed_port, ferryctl
 
 LINE = r"ferryctl: [^\n]+\n"
 
@@ -89,6 +94,11 @@ def test_silent_target_times_out_and_leaves_no_file(start_target, tmp_path):
     r = ferryctl("read", 0, 16, "-o", out, link=target.link)
     assert (r.status, r.err) == (1, "ferryctl: no reply from the target within 10 s\n")
     assert not out.exists()
+    # An existing file is left as it was, and no temporary file stays.
+    out.write_bytes(b"yesterday")
+    r = ferryctl("read", 0, 16, "-o", out, link="tcp:127.0.0.1:%d" % closed_port())
+    assert r.status == 1 and out.read_bytes() == b"yesterday"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["dump.bin"]
 
 
 @pytest.mark.parametrize("transport, limit", [("tcp", 10), ("serial", 5)])
@@ -98,3 +108,29 @@ def test_unacknowledged_open_times_out(start_target, transport, limit):
     assert r.status == 1
     assert r.err.endswith(": no acknowledgement of the device open within %d s\n" % limit)
     assert limit - 1 < r.seconds
+
+
+def test_results_stay_clean_of_the_library_lines_and_unwritten_results_fail(start_target):
+    # Packets with a wrong signature make the library print on standard
+    # output: they go to standard error, and --json stays JSON.
+    target = start_target("tcp", "bad-signature", ["--rate", "20"])
+    r = ferryctl("--json", "monitor", "--timeout", "1", link=target.link)
+    assert all(json.loads(line) for line in r.out.splitlines())
+    assert "uiSignature" in r.err
+    good = start_target()
+    with open("/dev/full", "wb") as full:
+        r = ferryctl("read", 0, 16, link=good.link, stdout=full)
+    assert r.status == 1 and r.err.startswith("ferryctl: cannot write standard output")
+
+
+def test_a_second_signal_ends_at_once_even_during_the_open(start_target):
+    target = start_target("tcp", "no-ack")
+    proc = subprocess.Popen([FERRYCTL, "--link", target.link, "read", "0", "16"], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(1)
+    start = time.monotonic()
+    proc.send_signal(signal.SIGTERM)
+    time.sleep(0.1)
+    proc.send_signal(signal.SIGTERM)
+    assert proc.wait(timeout=15) == 143
+    assert time.monotonic() - start < 5

@@ -41,15 +41,19 @@ def test_usage_errors_are_one_line_and_status_2(args, text):
     assert len(done.stderr.splitlines()) == 1 and text in done.stderr
 
 
-def test_a_port_in_use_gives_the_real_reason():
+def test_a_port_in_use_gives_the_real_reason(tmp_path):
+    old = tmp_path / "old.pcap"
+    old.write_bytes(b"yesterday's capture")
     with socket.socket() as taken:
         taken.bind(("127.0.0.1", 0))
         taken.listen()
         port = taken.getsockname()[1]
         if port > 65525:
             pytest.skip("kernel picked a port above 65525")
-        done = run_docksim(["tcp", "--port", str(port)])
+        done = run_docksim(["tcp", "--port", str(port), "--capture", str(old)])
         assert done.returncode == 1
+        # A start that failed leaves the old capture and nothing else.
+        assert old.read_bytes() == b"yesterday's capture" and os.listdir(tmp_path) == ["old.pcap"]
         assert done.stderr == "docksim: cannot start: cannot listen on 127.0.0.1:%d: Address already in use\n" % port
         if port > 10:
             # The notification port is checked as well.
