@@ -5,7 +5,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,8 @@ void OnSignal(int)
 
 constexpr unsigned long kDefaultPort = 5000;
 constexpr unsigned long kMaxRate = 100000;
+// A burst this long already outlasts any test; a typo of more is refused.
+constexpr unsigned long kMaxBurst = 100000000;
 
 const char kHelp[] = "usage: docksim tcp [--port PORT] [OPTION]...\n"
                      "       docksim serial [--tty PATH] [OPTION]...\n"
@@ -80,8 +84,19 @@ bool ParseNumber(const char *text, unsigned long max, unsigned long &value)
 {
     char *end = nullptr;
     errno = 0;
+    // Digits only: strtoul alone would take " 5000", "+5000" and "-1".
+    if (std::isdigit(static_cast<unsigned char>(text[0])) == 0)
+        return false;
     value = std::strtoul(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && *text != '-' && value <= max;
+    return errno == 0 && *end == '\0' && value <= max;
+}
+
+// The next word of a command as a whole number up to max ("12junk" and
+// "-1" are not one).
+bool NextNumber(std::istringstream &words, unsigned long max, unsigned long &value)
+{
+    std::string word;
+    return static_cast<bool>(words >> word) && ParseNumber(word.c_str(), max, value);
 }
 
 // A -v line: docksim, the wall-clock time to the millisecond, the event.
@@ -100,12 +115,12 @@ void LogLine(const std::string &text)
 // ferrylink could never take it.
 bool PayloadSize(std::istringstream &words, const char *verb, size_t &size)
 {
-    long long value = -1;
-    if (!(words >> value) || value < 0) {
+    unsigned long value = 0;
+    if (!NextNumber(words, ULONG_MAX, value)) {
         std::fprintf(stderr, "docksim: %s: BYTES must be a number of bytes\n", verb);
         return false;
     }
-    if (size_t(value) > docksim::kMaxDataPayload) {
+    if (value > docksim::kMaxDataPayload) {
         std::fprintf(stderr, "docksim: %s: at most %zu payload bytes (ferrylink drops longer data messages)\n", verb,
                      docksim::kMaxDataPayload);
         return false;
@@ -129,11 +144,11 @@ bool RunCommand(docksim::DockSim &sim, const std::string &line)
             payload[i] = uint8_t(i);
         sim.SendDataMessage(payload);
     } else if (verb == "burst") {
-        uint64_t count = 0;
+        unsigned long count = 0;
         if (!PayloadSize(words, "burst", size))
             return true;
-        if (!(words >> count)) {
-            std::fprintf(stderr, "docksim: burst: COUNT must be a number of messages\n");
+        if (!NextNumber(words, kMaxBurst, count)) {
+            std::fprintf(stderr, "docksim: burst: COUNT must be a number of messages up to %lu\n", kMaxBurst);
             return true;
         }
         sim.SendDataBurst(size, count);

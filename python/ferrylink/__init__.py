@@ -140,7 +140,8 @@ class Endpoint:
         return f"{self.transport}:{self.text}:{self.number}"
 
 
-_IPV4 = re.compile(r"^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$")
+# Octets without leading zeros: "010" would be octal to some parsers.
+_IPV4 = re.compile(r"^(0|[1-9]\d{0,2})\.(0|[1-9]\d{0,2})\.(0|[1-9]\d{0,2})\.(0|[1-9]\d{0,2})$")
 
 
 def _number(text, what, low, high):

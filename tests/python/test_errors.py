@@ -20,6 +20,7 @@ from conftest import free_port_pair, wait_for
     ("tcp:localhost:5000", "dotted-decimal"),
     ("tcp:127.0.0.256", "dotted-decimal"),
     ("tcp:127.1", "dotted-decimal"),
+    ("tcp:127.0.0.01", "dotted-decimal"),
     ("tcp:127.0.0.1:", "TCP port must be a number from 1 to 65525"),
     ("tcp:127.0.0.1:0", "TCP port"),
     ("tcp:127.0.0.1:65526", "TCP port"),

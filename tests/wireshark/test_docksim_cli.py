@@ -9,7 +9,7 @@ import subprocess
 
 import pytest
 
-from conftest import FERRY_CLIENT, Docksim, read_pcap, run_docksim, wait_for, LINKTYPE_RAW, LINKTYPE_USER0
+from conftest import DOCKSIM, FERRY_CLIENT, Docksim, read_pcap, run_docksim, wait_for, LINKTYPE_RAW, LINKTYPE_USER0
 
 LOG_LINE = re.compile(r"^docksim: \d\d:\d\d:\d\d\.\d{3} ")
 
@@ -137,3 +137,13 @@ def test_capture_is_whole_after_sigkill(kind, tmp_path):
     linktype, records = read_pcap(capture)
     assert linktype == (LINKTYPE_RAW if kind == "tcp" else LINKTYPE_USER0)
     assert len(records) > 20
+
+
+def test_commands_take_whole_numbers_only():
+    done = subprocess.run([DOCKSIM, "tcp", "--port", "0"], input="send 12junk\nburst 10 -1\nsend -3\nquit\n",
+                          capture_output=True, text=True, timeout=10, check=False)
+    assert done.returncode == 0
+    assert done.stderr.splitlines() == [
+        "docksim: send: BYTES must be a number of bytes",
+        "docksim: burst: COUNT must be a number of messages up to 100000000",
+        "docksim: send: BYTES must be a number of bytes"]
