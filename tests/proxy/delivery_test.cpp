@@ -98,7 +98,7 @@ TEST_F(TcpTest, DataMessageWithoutCallbackEndsTheReceiveThread)
 {
     size_t before = ThreadCount();
     ASSERT_EQ(Open(), 1);
-    EXPECT_EQ(ThreadCount(), before + 1);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == before + 1; }));
     sim_->SendDataMessage({1});
     EXPECT_TRUE(Eventually([&] { return ThreadCount() == before; }));
     // Registering later does not bring the thread back; a new open does.

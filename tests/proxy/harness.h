@@ -78,7 +78,10 @@ private:
 };
 CallbackLog &Deliveries();
 
-size_t ThreadCount();     // entries of /proc/self/task
+// Entries of /proc/self/task. A joined thread may stay listed for a moment
+// (the kernel wakes the joiner before it removes the task), so compare it
+// with Eventually.
+size_t ThreadCount();
 size_t DescriptorCount(); // entries of /proc/self/fd
 long CpuTicks();          // user + system clock ticks of the process
 

@@ -40,12 +40,12 @@ TEST_P(BothTest, ReopenAfterCloseWorksAndForgetsTheCallback)
     int spawned = serial_ ? 2 : 1;
     for (int round = 0; round < 3; ++round) {
         OpenOk();
-        EXPECT_EQ(ThreadCount(), threads + spawned);
+        EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads + spawned; }));
         uint8_t word[4] = {};
         ASSERT_EQ(rdmremote(0x40, word, 4), 0);
         EXPECT_EQ(word[3], docksim::DockSim::InitialByte(0x43));
         CloseCommunicationPort();
-        EXPECT_EQ(ThreadCount(), threads);
+        EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
         // docksim closes its side of the connections once it sees ours end.
         EXPECT_TRUE(Eventually([&] { return DescriptorCount() == descriptors; }))
             << DescriptorCount() << " != " << descriptors;
@@ -86,7 +86,7 @@ TEST_P(BothTest, LinkFailureIsNotifiedOnceAndCloseReleasesTheLink)
     EXPECT_LE(CpuTicks() - ticks, 5);
 
     CloseCommunicationPort();
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
     // On serial docksim has closed its pty for good, two descriptors fewer.
     EXPECT_EQ(DescriptorCount(), serial_ ? descriptors - 2 : descriptors);
 }
@@ -108,7 +108,7 @@ TEST_P(BothTest, CloseFromInsideTheCallbackDoesNotDeadlock)
     uint8_t byte = 0;
     EXPECT_EQ(SendDataMessage(&byte, 1, 4), -1);
     CloseCommunicationPort(); // from outside: the threads are joined now
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
 }
 
 TEST_F(TcpTest, SecondOpenReusesTheConnectionsAndRepeatsTheHandshake)
@@ -116,7 +116,7 @@ TEST_F(TcpTest, SecondOpenReusesTheConnectionsAndRepeatsTheHandshake)
     size_t threads = ThreadCount();
     OpenOk();
     ASSERT_EQ(Open(), 1);
-    EXPECT_EQ(ThreadCount(), threads + 1);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads + 1; }));
     EXPECT_EQ(sim_->Connections(), 2u);
     ASSERT_TRUE(sim_->WaitRequests(2, 5s));
     EXPECT_EQ(sim_->Requests(), (std::vector<Bytes>{EncodePacket(6, {}), EncodePacket(6, {})}));
@@ -128,7 +128,7 @@ TEST_F(TcpTest, WrongAcknowledgementFailsTheOpenAndClosesTheConnections)
     size_t descriptors = DescriptorCount();
     sim_->SetHostile(docksim::Hostile::WrongAck);
     EXPECT_EQ(Open(), -1);
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
     EXPECT_TRUE(Eventually([&] { return sim_->Connections() == 0; }));
     EXPECT_EQ(DescriptorCount(), descriptors);
     EXPECT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), -1);
@@ -141,7 +141,7 @@ TEST_F(TcpTest, OpenGoesOnWithoutTheNotificationConnection)
     Restart(options);
     size_t threads = ThreadCount();
     OpenOk();
-    EXPECT_EQ(ThreadCount(), threads + 1);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads + 1; }));
     uint8_t word[4] = {};
     ASSERT_EQ(rdmremote(8, word, 4), 0);
     EXPECT_EQ(word[0], docksim::DockSim::InitialByte(8));
@@ -149,7 +149,7 @@ TEST_F(TcpTest, OpenGoesOnWithoutTheNotificationConnection)
     std::this_thread::sleep_for(300ms);
     EXPECT_LE(CpuTicks() - ticks, 5); // the receive thread waits, it does not spin
     CloseCommunicationPort();
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
 }
 
 // True when someone connected to the listener within 100 ms.
@@ -238,7 +238,7 @@ TEST_P(BothTest, OpenWithoutAcknowledgementGivesUpAndReleasesEverything)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Open(), -1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
     EXPECT_TRUE(Eventually([&] { return DescriptorCount() == descriptors; }));
     // The line or the target is free for the next open.
     sim_->SetHostile(docksim::Hostile::None);

@@ -506,7 +506,7 @@ TEST_P(Soak, HostileTargetNeverHangsCorruptsOrLeaks)
                                        " " + std::to_string(r.index));
         ASSERT_EQ(ready.rfind("ready ", 0), 0u) << "the peer said '" << ready << "'";
         RunRound(r, serial, ready.substr(6));
-        EXPECT_EQ(ThreadCount(), threads);
+        EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
         EXPECT_EQ(DescriptorCount(), descriptors);
         EXPECT_EQ(peer.Order("end"), "done 0") << "malformed requests reached the target";
     }
