@@ -242,7 +242,7 @@ The operator's console of the calibration library. Without options it asks
 for the interface and shows the menu; the options below run menu items
 unattended and write their results as data.
 
-  --interface SPEC  skip the interface dialogue; SPEC is one of
+  --interface IF    skip the interface dialogue; IF is one of
                       local
                       tcp:ADDRESS[:PORT]   (port 2800 when left out)
                       serial:PORT[:BAUD]   (115200 baud when left out)
