@@ -89,20 +89,29 @@ std::size_t LastConsumed()
     return g_in.base + g_in.pos - 1;
 }
 
+// Waits for input without acting on an interrupt; false when one came.
+bool InputOrInterrupt()
+{
+    for (;;) {
+        if (g_signal != 0)
+            return false;
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+        int n = ::poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, -1);
+        if (g_signal != 0)
+            return false;
+        if (n >= 0 || errno != EINTR)
+            return true;
+    }
+}
+
 // Waits until standard input has something to read or is at its end,
-// acting on an interrupt that comes first.
+// acting on an interrupt that comes first (while the interrupt is being
+// acted on, the read that follows simply waits).
 void WaitForStandardInput()
 {
     for (;;) {
         ActOnInterrupt();
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-        int n = ::poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, -1);
-        // A signal sent before the input that woke the poll is handled by
-        // now: it comes first.
-        ActOnInterrupt();
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || fds[0].revents != 0)
+        if (InputOrInterrupt() || g_actingOnSignal != 0)
             return; // the read that follows reports what poll found
     }
 }
@@ -280,21 +289,6 @@ ssize_t ReadStandardInput(char *buffer, std::size_t size)
         n = ::read(STDIN_FILENO, buffer, size);
     } while (n < 0 && errno == EINTR && g_signal == 0);
     return n;
-}
-
-// Waits for input without acting on an interrupt; false when one came.
-bool InputOrInterrupt()
-{
-    for (;;) {
-        if (g_signal != 0)
-            return false;
-        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-        int n = ::poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, -1);
-        if (g_signal != 0)
-            return false;
-        if (n >= 0 || errno != EINTR)
-            return true;
-    }
 }
 
 // One key press without echo. A key that sends several bytes (an arrow key

@@ -9,16 +9,6 @@ namespace {
 
 constexpr int kMaxGroups = 20;
 
-bool HasLabel(const MenuRow &row)
-{
-    return row.label != nullptr && row.label[0] != '\0';
-}
-
-bool OpensGroup(const MenuRow &row)
-{
-    return row.groupTitle != nullptr && row.groupTitle[0] != '\0';
-}
-
 } // namespace
 
 void RunMenuTable(TavrelCalHandle handle, const MenuRow *table)

@@ -15,6 +15,16 @@ struct MenuRow {
 
 extern const MenuRow MenuTable[];
 
+// A row that is an item (the table goes on), and one that opens a group.
+inline bool HasLabel(const MenuRow &row)
+{
+    return row.label != nullptr && row.label[0] != '\0';
+}
+inline bool OpensGroup(const MenuRow &row)
+{
+    return row.groupTitle != nullptr && row.groupTitle[0] != '\0';
+}
+
 // Runs the menu until the operator leaves the main menu.
 void RunMenu(TavrelCalHandle handle);
 

@@ -20,16 +20,6 @@ bool Digit(char c)
     return std::isdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-bool HasLabel(const MenuRow &row)
-{
-    return row.label != nullptr && row.label[0] != '\0';
-}
-
-bool OpensGroup(const MenuRow &row)
-{
-    return row.groupTitle != nullptr && row.groupTitle[0] != '\0';
-}
-
 } // namespace
 
 std::string MenuItemName(const char *label)

@@ -15,7 +15,6 @@ class OcpReport {
 public:
     // Takes the file opened for writing at path (emptied already).
     void Adopt(std::FILE *file, const std::string &path);
-    bool IsOpen() const { return file_ != nullptr; }
     // The first write that failed, or empty.
     const std::string &WriteError() const { return writeError_; }
 

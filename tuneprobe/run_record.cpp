@@ -102,7 +102,6 @@ void RunRecord::Measured(const char *name, double value, const char *unit)
 
 void RunRecord::Verdict(bool pass, const results::Judged *values, std::size_t count)
 {
-    ++verdicts_;
     if (!pass)
         ++failed_;
     std::string names;

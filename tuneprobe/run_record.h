@@ -21,18 +21,15 @@ public:
     // Writes the testRunStart object; run-level logs recorded before it are
     // held back until then.
     void Start(const nlohmann::ordered_json &runStart);
-    bool Started() const { return started_; }
     void RunError(const std::string &message);
     // Console output and echoed answers, as printed.
     void Console(const char *text, std::size_t length);
     // Ends an open step (as stopped), logs why the run ends early if it
     // does (in the JUnit file too), writes testRunEnd.
     void Finish(bool complete, const std::string &reason = "");
-    bool Finished() const { return finished_; }
 
     // 0 when every verdict passed and no step stopped, else 2.
     int ExitStatus() const;
-    int Verdicts() const { return verdicts_; }
 
     void StepBegins(const char *name) override;
     void StepEnds(bool stoppedOnError) override;
@@ -61,7 +58,6 @@ private:
     int nextStep_ = 0;
     int verdictsInStep_ = 0;
     std::string stepError_; // the last library error text of the open step
-    int verdicts_ = 0;
     int failed_ = 0;
     int stoppedSteps_ = 0;
 };
