@@ -1,6 +1,7 @@
 // Device configuration: DUT mode and modulation, band, CW offset.
 #include "calsim/control.h"
 #include "calsim/sim_core.h"
+#include "calsim/model.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ uint32_t DutMode()
 
 using namespace calsim;
 
-extern "C" {
+namespace calsim::model {
 
 TavrelResult GetDeviceMode(TavrelCalHandle h, uint32_t *dutMode, uint32_t *modulation)
 {
@@ -123,4 +124,4 @@ TavrelResult SetCWOffset(TavrelCalHandle h, int32_t offsetKHz)
     return nullptr;
 }
 
-} // extern "C"
+} // namespace calsim::model

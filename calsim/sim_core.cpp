@@ -1,6 +1,7 @@
 // The simulated modem's core: the interface, the connection, the library
 // options, fault injection and the values every area shares.
 #include "calsim/sim_core.h"
+#include "calsim/model.h"
 
 #include "calsim/control.h"
 
@@ -301,7 +302,7 @@ double NowMs()
 
 using namespace calsim;
 
-extern "C" {
+namespace calsim::model {
 
 TavrelCalHandle GetCalInterface(uint32_t interfaceType, const char *address, uint32_t number)
 {
@@ -339,6 +340,7 @@ TavrelCalHandle GetCalInterface(uint32_t interfaceType, const char *address, uin
 int CloseCalInterface(void)
 {
     EnterNoHandle("CloseCalInterface");
+    DumpDevDataIfAsked();
     Core &core = State();
     core.connected = false;
     core.interface.reset();
@@ -410,4 +412,4 @@ TavrelResult EchoTest(TavrelCalHandle h, uint32_t messageLength)
     return nullptr;
 }
 
-} // extern "C"
+} // namespace calsim::model

@@ -44,6 +44,12 @@ struct ResetRegistration {
 // Option values (option 7 is the NVM mode), read by the Device Data side.
 uint32_t OptionValue(uint32_t id);
 
+// With CALSIM_DEVDATA_DUMP=PATH, the interface's close writes the whole
+// Device Data memory to PATH (the three sections, the buffer, the image in
+// use): a run can then be compared with another byte for byte, wherever
+// the model ran.
+void DumpDevDataIfAsked();
+
 // Configuration read by the other areas.
 uint32_t CenterFrequencyKHz();
 uint32_t DutMode();

@@ -2,6 +2,7 @@
 // image and the Flash 2.x sections, reads, keyed writes. The memory itself
 // and its power-on contents are in sim_devdata_state.cpp.
 #include "calsim/sim_core.h"
+#include "calsim/model.h"
 #include "calsim/sim_devdata.h"
 
 #include <algorithm>
@@ -74,7 +75,7 @@ const char *WriteAt(const char *operation, uint32_t key, const uint8_t *data, ui
 
 } // namespace
 
-extern "C" {
+namespace calsim::model {
 
 // Mode 1 copies the active section's Device Data into the buffer and loads
 // it; mode 2 loads the buffer as the host left it.
@@ -451,4 +452,4 @@ TavrelResult WriteDevDataRegionByID(TavrelCalHandle h, uint32_t key, int32_t reg
     return nullptr;
 }
 
-} // extern "C"
+} // namespace calsim::model

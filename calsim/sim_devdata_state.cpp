@@ -4,6 +4,8 @@
 #include "calsim/sim_devdata.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace calsim::dd {
@@ -253,6 +255,21 @@ std::vector<uint8_t> DevDataSection(uint32_t section)
 std::vector<uint8_t> DevDataBuffer()
 {
     return g_state.buffer;
+}
+
+void DumpDevDataIfAsked()
+{
+    const char *path = std::getenv("CALSIM_DEVDATA_DUMP");
+    if (path == nullptr || path[0] == '\0')
+        return;
+    std::FILE *file = std::fopen(path, "wb");
+    if (file == nullptr)
+        return;
+    for (const dd::Section &section : g_state.sections)
+        std::fwrite(section.image.data(), 1, section.image.size(), file);
+    std::fwrite(g_state.buffer.data(), 1, g_state.buffer.size(), file);
+    std::fwrite(g_state.loaded.data(), 1, g_state.loaded.size(), file);
+    std::fclose(file);
 }
 
 void PokeDevDataSection(uint32_t section, uint32_t address, const std::vector<uint8_t> &bytes)

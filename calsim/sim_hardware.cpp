@@ -2,6 +2,7 @@
 // the version report of the simulated modem.
 #include "calsim/control_radio.h"
 #include "calsim/sim_core.h"
+#include "calsim/model.h"
 
 #include <cmath>
 #include <cstring>
@@ -123,7 +124,7 @@ void ForceChipVersions(uint32_t basebandChip, uint32_t rfChip)
 
 using namespace calsim;
 
-extern "C" {
+namespace calsim::model {
 
 TavrelResult ReadGPIOState(TavrelCalHandle h, uint32_t *pinState, uint32_t *pinDirection, uint32_t *writePermission)
 {
@@ -268,4 +269,4 @@ TavrelResult GetVersionInfo(TavrelCalHandle h, uint32_t *phyFirmware, uint32_t m
     return nullptr;
 }
 
-} // extern "C"
+} // namespace calsim::model

@@ -6,6 +6,7 @@
 // calibrations are in sim_transmit.cpp.
 #include "calsim/control_radio.h"
 #include "calsim/sim_core.h"
+#include "calsim/model.h"
 
 #include <cmath>
 #include <cstring>
@@ -262,7 +263,7 @@ void ForcePduStatistics(const PduStatistics &statistics)
 
 using namespace calsim;
 
-extern "C" {
+namespace calsim::model {
 
 TavrelResult GetRxAntConfig(TavrelCalHandle h, uint32_t *config)
 {
@@ -487,4 +488,4 @@ TavrelResult GetPDUErrorStatistics(TavrelCalHandle h, uint32_t *totalFrames, uin
     return nullptr;
 }
 
-} // extern "C"
+} // namespace calsim::model

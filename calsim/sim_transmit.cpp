@@ -5,6 +5,7 @@
 // they depend on what the operator enters and vary slightly between runs.
 #include "calsim/control_radio.h"
 #include "calsim/sim_core.h"
+#include "calsim/model.h"
 
 #include <cmath>
 
@@ -137,7 +138,7 @@ void ForceLCTrimCount(uint32_t count)
 
 using namespace calsim;
 
-extern "C" {
+namespace calsim::model {
 
 TavrelResult GetTx1Attn(TavrelCalHandle h, double *bbicBackoffDb, uint32_t *pgaIndex, uint32_t *paDriverIndex,
                         uint32_t *extAttenuator)
@@ -344,4 +345,4 @@ TavrelResult CalibrateTxExtAttnStep(TavrelCalHandle h, uint32_t freqIndex, uint3
     return nullptr;
 }
 
-} // extern "C"
+} // namespace calsim::model

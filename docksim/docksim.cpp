@@ -523,6 +523,15 @@ void DockSim::HandlePacket(Conn &conn, const std::vector<uint8_t> &packet)
             written_[address + i] = payload[4 + i];
     } else if (type == ferry::kCmdClose) {
         Log("close");
+    } else if (type == ferry::kCmdDataMessage && options_.answerData) {
+        DataReply reply = options_.answerData(std::vector<uint8_t>(payload, payload + n));
+        bool held = mode == Hostile::Silent && !reply.messages.empty();
+        if (!reply.log.empty())
+            Log("%s%s", reply.log.c_str(), held ? ", held back (mode silent)" : "");
+        for (const std::vector<uint8_t> &message : held ? std::vector<std::vector<uint8_t>>{} : reply.messages)
+            Emit(ChannelConn(Channel::Notify), ferry::kCmdDataMessage, message);
+        if (reply.drop)
+            dropPending_ = true;
     } else if (type == ferry::kCmdDataMessage) {
         Log("data message from the host: %zu bytes, %s, ignored", n,
             MessageKind(std::vector<uint8_t>(payload, payload + n)).c_str());

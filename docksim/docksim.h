@@ -57,6 +57,15 @@ struct PtyPair {
 };
 PtyPair OpenRawPty();
 
+// What docksim does with a data message from the host when it answers them
+// (docksim --modem): data messages to send back, whether to end the link,
+// a line for the log.
+struct DataReply {
+    std::vector<std::vector<uint8_t>> messages;
+    bool drop = false;
+    std::string log;
+};
+
 struct Options {
     Hostile hostile = Hostile::None;
     bool listenNotify = true; // TCP: accept the notification connection
@@ -68,6 +77,9 @@ struct Options {
     // two at a time.
     std::function<void(const std::string &)> log = nullptr;
     Capture *capture = nullptr; // not owned: must outlive the DockSim
+    // Answers the host's data messages (otherwise they are only logged);
+    // called on docksim's thread. Mode silent holds the answers back.
+    std::function<DataReply(const std::vector<uint8_t> &message)> answerData = nullptr;
 };
 
 enum class Channel { Command, Notify }; // the same line on serial

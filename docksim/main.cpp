@@ -16,6 +16,7 @@
 
 #include "capture.h"
 #include "docksim.h"
+#include "modem_host.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ const char kHelp[] = "usage: docksim tcp [--port PORT] [OPTION]...\n"
                      "                     short-length   ... claim 2 bytes: just the command type\n"
                      "                     truncated      ... stop halfway, then TCP ends\n"
                      "                     silent         acknowledge the open, answer no read\n"
+                     "                                    (and, with --modem, no request)\n"
                      "                     no-ack         never acknowledge the open\n"
                      "                     wrong-ack      acknowledge the open with command type 5\n"
                      "                     drop           end the link right after the acknowledgement\n"
@@ -60,6 +62,13 @@ const char kHelp[] = "usage: docksim tcp [--port PORT] [OPTION]...\n"
                      "  --size BYTES     their payload size, 0 to 8187 (default 16)\n"
                      "  --capture FILE   write what is sent and received to FILE as pcap\n"
                      "                   (TCP as IPv4 frames, serial as link type USER0)\n"
+                     "  --modem          host the simulated modem: answer the calibration requests\n"
+                     "                   of CALSIM_PROXY=1 tuneprobe (interface 1 or 2); CALSIM_FAULTS,\n"
+                     "                   CALSIM_SEED and CALSIM_DEVDATA_DUMP apply here\n"
+                     "  --modem-version N  speak calibration link version N, 1 to 65535 (default 1)\n"
+                     "  --at OP[/SKIP]   with --modem and --mode silent or drop: behave until the\n"
+                     "                   request for operation OP (after SKIP of them), then fall\n"
+                     "                   silent from it on, or end the link at it (once)\n"
                      "  -v, --verbose    log connections, handshakes, requests and data messages\n"
                      "                   to standard error, one timestamped line each\n"
                      "  -h, --help       show this help and exit\n"
@@ -169,6 +178,9 @@ struct Settings {
     std::string tty;
     std::string capture;
     docksim::Options options;
+    bool modem = false;
+    docksim::ModemSettings modemSettings;
+    std::string at;
 };
 
 // Fills settings from the command line; 0 to go on, -1 after --help, or
@@ -193,8 +205,12 @@ int ParseArguments(int argc, char **argv, Settings &settings)
             settings.verbose = true;
             continue;
         }
+        if (flag == "--modem") {
+            settings.modem = true;
+            continue;
+        }
         bool known = flag == "--port" || flag == "--tty" || flag == "--mode" || flag == "--rate" || flag == "--size" ||
-                     flag == "--capture";
+                     flag == "--capture" || flag == "--modem-version" || flag == "--at";
         if (!known)
             return UsageError("unknown option '" + flag + "' (docksim --help lists the options)");
         if (i + 1 >= argc)
@@ -223,9 +239,30 @@ int ParseArguments(int argc, char **argv, Settings &settings)
                 return UsageError("--size: '" + std::string(value) +
                                   "' is not a number from 0 to 8187 (ferrylink drops longer data messages)");
             settings.options.messageSize = number;
+        } else if (flag == "--modem-version") {
+            if (!ParseNumber(value, 65535, number) || number == 0)
+                return UsageError("--modem-version: '" + std::string(value) + "' is not a version from 1 to 65535");
+            settings.modemSettings.version = uint16_t(number);
+        } else if (flag == "--at") {
+            if (!docksim::ParseFaultAt(value, settings.modemSettings))
+                return UsageError("--at: '" + std::string(value) +
+                                  "' is not OPERATION[/SKIP] with the name of a calibration operation");
+            settings.at = value;
         } else {
             settings.capture = value;
         }
+    }
+    bool modemOnly = settings.modemSettings.version != calwire::kVersion || !settings.at.empty();
+    if (modemOnly && !settings.modem)
+        return UsageError("--modem-version and --at need --modem");
+    if (!settings.at.empty()) {
+        docksim::Hostile mode = settings.options.hostile;
+        if (mode != docksim::Hostile::Silent && mode != docksim::Hostile::Drop)
+            return UsageError("--at needs --mode silent or --mode drop");
+        // The modem misbehaves from that request on; the link behaves until then.
+        settings.modemSettings.fault =
+            mode == docksim::Hostile::Silent ? docksim::ModemFault::Silent : docksim::ModemFault::Drop;
+        settings.options.hostile = docksim::Hostile::None;
     }
     return 0;
 }
@@ -255,6 +292,14 @@ int main(int argc, char **argv)
         }
         options.capture = capture.get();
     }
+
+    // Declared before the emulator, whose thread calls it.
+    docksim::ModemHost modem(settings.modemSettings);
+    if (settings.modem)
+        options.answerData = [&modem](const std::vector<uint8_t> &message) {
+            docksim::ModemHost::Reply reply = modem.Take(message);
+            return docksim::DataReply{std::move(reply.messages), reply.drop, std::move(reply.log)};
+        };
 
     std::unique_ptr<docksim::DockSim> sim;
     if (!settings.serial) {

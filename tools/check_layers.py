@@ -22,7 +22,8 @@ from collections import Counter
 ALLOWED = {
     'calapi': [],
     'console': ['calapi'],
-    'calsim': ['calapi'],
+    'calwire': ['calapi'],
+    'calsim': ['calwire', 'calapi', 'proxy/include'],
     'commands': ['console', 'calapi'],
     'devdata': ['console', 'calapi'],
     'testcmds': ['commands', 'devdata', 'console', 'calapi'],
@@ -30,7 +31,7 @@ ALLOWED = {
     'proxy/wire': [],
     'proxy/include': [],
     'proxy': ['proxy/include', 'proxy/wire'],
-    'docksim': ['proxy/wire'],
+    'docksim': ['proxy/wire', 'calsim', 'calwire', 'calapi'],
     'ferryctl': ['proxy/include'],
     'bench': ['proxy', 'proxy/include', 'proxy/wire', 'docksim'],
     'fuzz': '*',

@@ -1,0 +1,455 @@
+// The proxy mode's link: ferrylink loaded on first use, one session with
+// the target, requests cut into data messages, answers joined on
+// ferrylink's receive thread and awaited within a time limit.
+#include "calsim/proxy_client.h"
+
+#include "calsim/model.h"
+#include "ferrylink.h"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace calsim::proxy {
+namespace {
+
+constexpr unsigned kDefaultTimeoutMs = 10000; // ferrylink's own reply limit
+
+// ferrylink, loaded only when the proxy mode is used: local use needs
+// nothing beyond this library.
+struct Ferrylink {
+    decltype(&::OpenCommunicatonPort) open = nullptr;
+    decltype(&::CloseCommunicationPort) close = nullptr;
+    decltype(&::SendDataMessage) send = nullptr;
+    decltype(&::RegisterCallbackForProxy) registerCallback = nullptr;
+};
+
+std::string OwnFolder()
+{
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void *>(&Requested), &info) == 0 || info.dli_fname == nullptr)
+        return ".";
+    std::string path = info.dli_fname;
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Beside this library (the build tree), one folder up (installed, where
+// this library sits in its private folder), then the system's search.
+const Ferrylink *LoadFerrylink(const char **error)
+{
+    static Ferrylink ferrylink;
+    static const char *failure = nullptr;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        std::string folder = OwnFolder();
+        const std::string candidates[] = {folder + "/libferrylink.so.1", folder + "/../libferrylink.so.1",
+                                          "libferrylink.so.1"};
+        void *library = nullptr;
+        for (const std::string &candidate : candidates) {
+            library = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (library != nullptr)
+                break;
+        }
+        if (library == nullptr) {
+            const char *why = ::dlerror();
+            failure = Textf("The proxy link library cannot be loaded: %s", why != nullptr ? why : "not found");
+        } else {
+            ferrylink.open = reinterpret_cast<decltype(ferrylink.open)>(::dlsym(library, "OpenCommunicatonPort"));
+            ferrylink.close = reinterpret_cast<decltype(ferrylink.close)>(::dlsym(library, "CloseCommunicationPort"));
+            ferrylink.send = reinterpret_cast<decltype(ferrylink.send)>(::dlsym(library, "SendDataMessage"));
+            ferrylink.registerCallback =
+                reinterpret_cast<decltype(ferrylink.registerCallback)>(::dlsym(library, "RegisterCallbackForProxy"));
+            if (!ferrylink.open || !ferrylink.close || !ferrylink.send || !ferrylink.registerCallback)
+                failure = "The proxy link library lacks its exports";
+        }
+    }
+    *error = failure;
+    return failure == nullptr ? &ferrylink : nullptr;
+}
+
+unsigned TimeoutMs()
+{
+    static const unsigned timeout = [] {
+        const char *text = std::getenv("CALSIM_PROXY_TIMEOUT_MS");
+        unsigned long value = text != nullptr ? std::strtoul(text, nullptr, 10) : 0;
+        return value > 0 && value <= 600000 ? unsigned(value) : kDefaultTimeoutMs;
+    }();
+    return timeout;
+}
+
+// An eventfd the receive thread signals; waited on with poll, whose
+// timeout is relative (a condition variable's absolute deadline would move
+// with a program that shifts its clocks).
+struct WakeFd {
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~WakeFd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    void Signal() const
+    {
+        uint64_t one = 1;
+        if (::write(fd, &one, sizeof one) < 0) {
+            // Already signalled past the counter's limit: the waiter wakes anyway.
+        }
+    }
+    void Drain() const
+    {
+        uint64_t count = 0;
+        if (::read(fd, &count, sizeof count) < 0) {
+            // Nothing pending.
+        }
+    }
+};
+
+// What the receive thread has collected for the request awaited.
+struct AnswerBox {
+    std::mutex mutex;
+    uint32_t awaited = 0; // 0: nothing awaited, every answer is stale
+    calwire::Assembler assembler;
+    bool complete = false;
+    bool linkFailed = false;
+    uint16_t version = calwire::kVersion;
+    uint64_t progress = 0; // fragments taken: the time limit counts from the last
+    WakeFd wake;
+};
+
+AnswerBox &Box()
+{
+    static AnswerBox box;
+    return box;
+}
+
+int32_t OnMessage(int32_t, const uint8_t *payload, int32_t length)
+{
+    AnswerBox &box = Box();
+    if (payload == nullptr || length < 0)
+        return 0;
+    // ferrylink's own notice that a send failed and the port closed.
+    if (length == 4 && payload[0] == 12 && payload[1] == 0 && payload[2] == 2 && payload[3] == 0) {
+        std::lock_guard<std::mutex> lock(box.mutex);
+        box.linkFailed = true;
+        box.wake.Signal();
+        return 0;
+    }
+    calwire::Header header;
+    if (!calwire::ReadHeader(payload, size_t(length), header) || header.subtype != calwire::kAnswer)
+        return 0;
+    std::lock_guard<std::mutex> lock(box.mutex);
+    if (box.awaited == 0 || header.request != box.awaited || box.complete)
+        return 0;
+    ++box.progress;
+    if (header.version != calwire::kVersion) {
+        box.version = header.version;
+        box.complete = true;
+    } else if (box.assembler.Add(header, payload + calwire::kHeaderSize, size_t(length) - calwire::kHeaderSize)) {
+        box.complete = true;
+    }
+    box.wake.Signal();
+    return 0;
+}
+
+enum class Outcome { Answered, TimedOut, LinkFailed, OtherVersion };
+
+// Waits for the awaited answer; the limit starts again with every fragment.
+Outcome AwaitAnswer(std::vector<uint8_t> &body, uint16_t &version)
+{
+    using Clock = std::chrono::steady_clock;
+    AnswerBox &box = Box();
+    const auto limit = std::chrono::milliseconds(TimeoutMs());
+    auto deadline = Clock::now() + limit;
+    uint64_t seen = 0;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(box.mutex);
+            if (box.complete) {
+                box.awaited = 0;
+                version = box.version;
+                if (version != calwire::kVersion)
+                    return Outcome::OtherVersion;
+                body = std::move(box.assembler.Body());
+                box.assembler.Clear();
+                return Outcome::Answered;
+            }
+            if (box.linkFailed) {
+                box.awaited = 0;
+                return Outcome::LinkFailed;
+            }
+            if (box.progress != seen) {
+                seen = box.progress;
+                deadline = Clock::now() + limit;
+            }
+        }
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            std::lock_guard<std::mutex> lock(box.mutex);
+            box.awaited = 0; // a late answer is dropped, never taken for the next one
+            return Outcome::TimedOut;
+        }
+        pollfd p{box.wake.fd, POLLIN, 0};
+        if (::poll(&p, 1, int(left)) > 0)
+            box.wake.Drain();
+        // EINTR (an operator's Ctrl-C): go on waiting; the console acts on
+        // the signal once this call has returned.
+    }
+}
+
+struct Session {
+    uint32_t type = 0;
+    std::string address;
+    uint32_t number = 0;
+    bool up = false;            // link open, target's interface open
+    const char *down = nullptr; // why not: what every call returns meanwhile
+    uint32_t nextRequest = 1;
+    std::map<uint32_t, TavrelOptionInfo> options; // names interned
+};
+
+std::unique_ptr<Session> g_session;
+
+const calwire::Operation kOpenOperation{calwire::kOpOpen, "GetCalInterface", nullptr, 0};
+const calwire::Operation kCloseOperation{calwire::kOpClose, "CloseCalInterface", nullptr, 0};
+const calwire::Operation kOptionInfoOperation{calwire::kOpOptionInfo, "GetOptionInfo", nullptr, 0};
+
+void CloseLink()
+{
+    const char *error = nullptr;
+    if (const Ferrylink *ferrylink = LoadFerrylink(&error))
+        ferrylink->close();
+    std::lock_guard<std::mutex> lock(Box().mutex);
+    Box().awaited = 0;
+    Box().linkFailed = false;
+}
+
+const char *LinkDown(const char *why)
+{
+    if (g_session) {
+        g_session->up = false;
+        g_session->down = why;
+    }
+    CloseLink();
+    return why;
+}
+
+const char *NoLink(const Session &s)
+{
+    if (s.type == TAVREL_IF_ETHERNET_PROXY)
+        return Textf("No proxy link to the target at %s port %u", s.address.c_str(), s.number);
+    return Textf("No proxy link to the target on %s at %u baud", s.address.c_str(), s.number);
+}
+
+enum class Opened { Yes, Refused, NoLink };
+
+// Opens ferrylink and the target's interface.
+Opened Connect(Session &s)
+{
+    const char *error = nullptr;
+    const Ferrylink *ferrylink = LoadFerrylink(&error);
+    if (ferrylink == nullptr) {
+        s.down = error;
+        return Opened::NoLink;
+    }
+    ferrylink->close(); // whatever an earlier session left
+    FerryOpenRecord record{};
+    record.transport = s.type == TAVREL_IF_ETHERNET_PROXY ? FERRYLINK_TRANSPORT_TCP : FERRYLINK_TRANSPORT_SERIAL;
+    std::strncpy(record.text, s.address.c_str(), sizeof record.text - 1);
+    record.number = s.number;
+    {
+        std::lock_guard<std::mutex> lock(Box().mutex);
+        Box().linkFailed = false;
+        Box().awaited = 0;
+    }
+    // The callback goes in before any request: the target sends nothing
+    // unasked, and a data message with no callback would end ferrylink's
+    // TCP receive thread.
+    if (ferrylink->open(&record) != 1 || ferrylink->registerCallback(OnMessage) != 0) {
+        ferrylink->close();
+        s.down = NoLink(s);
+        return Opened::NoLink;
+    }
+    s.up = true;
+    calwire::Writer hello;
+    hello.Put(s.type);
+    hello.PutText(s.address.c_str());
+    hello.Put(s.number);
+    std::vector<uint8_t> answer;
+    if (Exchange(kOpenOperation, hello.bytes, answer) != nullptr)
+        return Opened::NoLink;
+    calwire::Reader r(answer.data(), answer.size());
+    uint8_t opened = 0;
+    if (!r.Get(opened) || !r.AtEnd() || opened > 1) {
+        Unreadable(kOpenOperation);
+        return Opened::NoLink;
+    }
+    if (opened == 0) {
+        LinkDown("The target refused to open its interface");
+        return Opened::Refused;
+    }
+    s.down = nullptr;
+    return Opened::Yes;
+}
+
+} // namespace
+
+bool Requested()
+{
+    static const bool requested = [] {
+        const char *value = std::getenv("CALSIM_PROXY");
+        return value != nullptr && std::strcmp(value, "1") == 0;
+    }();
+    return requested;
+}
+
+TavrelCalHandle Open(uint32_t type, const char *address, uint32_t number)
+{
+    Close();
+    if (address == nullptr)
+        return nullptr;
+    if (type == TAVREL_IF_ETHERNET_PROXY) {
+        in_addr parsed{};
+        if (::inet_pton(AF_INET, address, &parsed) != 1)
+            return nullptr;
+    } else if (address[0] == '\0' || number == 0 || std::strlen(address) > FERRYLINK_TEXT_MAX) {
+        return nullptr;
+    }
+    auto session = std::make_unique<Session>();
+    session->type = type;
+    session->address = address;
+    session->number = number;
+    g_session = std::move(session);
+    if (Connect(*g_session) == Opened::Refused) {
+        g_session.reset();
+        return nullptr;
+    }
+    return g_session.get();
+}
+
+bool Owns(TavrelCalHandle handle)
+{
+    return handle != nullptr && handle == g_session.get();
+}
+
+TavrelCalHandle Handle()
+{
+    return g_session.get();
+}
+
+const char *Reconnect()
+{
+    if (!g_session)
+        return "Invalid Cal API interface handle";
+    if (g_session->up)
+        return nullptr;
+    Opened opened = Connect(*g_session);
+    return opened == Opened::Yes ? nullptr : g_session->down;
+}
+
+int Close()
+{
+    if (!g_session)
+        return 0;
+    int result = 0;
+    if (g_session->up) {
+        std::vector<uint8_t> answer;
+        if (Exchange(kCloseOperation, {}, answer) == nullptr) {
+            calwire::Reader r(answer.data(), answer.size());
+            int32_t closed = 0;
+            if (r.Get(closed) && r.AtEnd())
+                result = closed;
+        }
+    }
+    CloseLink();
+    g_session.reset();
+    return result;
+}
+
+const TavrelOptionInfo *OptionInfo(uint32_t index)
+{
+    if (!g_session || !g_session->up)
+        return model::GetOptionInfo(index); // the library's own table
+    calwire::Writer request;
+    request.Put(index);
+    std::vector<uint8_t> answer;
+    if (Exchange(kOptionInfoOperation, request.bytes, answer) != nullptr)
+        return model::GetOptionInfo(index);
+    calwire::Reader r(answer.data(), answer.size());
+    TavrelOptionInfo info{};
+    std::string name;
+    if (!r.Get(info.optionId) || !r.GetText(name) || !r.Get(info.minValue) || !r.Get(info.maxValue) ||
+        !r.Get(info.defaultValue) || !r.Get(info.reserved) || !r.AtEnd()) {
+        Unreadable(kOptionInfoOperation);
+        return model::GetOptionInfo(index);
+    }
+    info.name = Text(name);
+    TavrelOptionInfo &stored = g_session->options[index]; // stays put while the session lasts
+    stored = info;
+    return &stored;
+}
+
+const char *Exchange(const calwire::Operation &operation, const std::vector<uint8_t> &request,
+                     std::vector<uint8_t> &answer)
+{
+    if (!g_session)
+        return "Invalid Cal API interface handle";
+    Session &s = *g_session;
+    if (!s.up)
+        return s.down;
+    const char *error = nullptr;
+    const Ferrylink *ferrylink = LoadFerrylink(&error);
+    if (ferrylink == nullptr)
+        return LinkDown(error);
+    uint32_t number = s.nextRequest++;
+    if (number == 0)
+        number = s.nextRequest++;
+    AnswerBox &box = Box();
+    {
+        std::lock_guard<std::mutex> lock(box.mutex);
+        box.awaited = number;
+        box.assembler.Clear();
+        box.complete = false;
+        box.progress = 0;
+        box.version = calwire::kVersion;
+        box.wake.Drain();
+    }
+    calwire::Header header;
+    header.subtype = calwire::kRequest;
+    header.operation = operation.number;
+    header.request = number;
+    for (const std::vector<uint8_t> &piece : calwire::Fragment(header, request, calwire::kMaxRequestPiece)) {
+        if (ferrylink->send(piece.data(), int32_t(piece.size()), 4) != 0)
+            return LinkDown("The proxy link to the target failed; it is closed");
+    }
+    uint16_t version = calwire::kVersion;
+    switch (AwaitAnswer(answer, version)) {
+    case Outcome::Answered:
+        return nullptr;
+    case Outcome::TimedOut:
+        return LinkDown(Textf("The target did not answer within %g s; the proxy link is closed", TimeoutMs() / 1000.0));
+    case Outcome::LinkFailed:
+        return LinkDown("The proxy link to the target failed; it is closed");
+    case Outcome::OtherVersion:
+        break;
+    }
+    return LinkDown(Textf("The target speaks calibration link version %u, this library version %u; "
+                          "the proxy link is closed",
+                          unsigned(version), unsigned(calwire::kVersion)));
+}
+
+const char *Unreadable(const calwire::Operation &operation)
+{
+    return LinkDown(Textf("The target's answer to %s could not be read; the proxy link is closed", operation.name));
+}
+
+} // namespace calsim::proxy
