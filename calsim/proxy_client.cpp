@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -162,7 +163,7 @@ int32_t OnMessage(int32_t, const uint8_t *payload, int32_t length)
     return 0;
 }
 
-enum class Outcome { Answered, TimedOut, LinkFailed, OtherVersion };
+enum class Outcome { Answered, TimedOut, LinkFailed, OtherVersion, Interrupted };
 
 // Waits for the awaited answer; the limit starts again with every fragment.
 Outcome AwaitAnswer(std::vector<uint8_t> &body, uint16_t &version)
@@ -200,10 +201,18 @@ Outcome AwaitAnswer(std::vector<uint8_t> &body, uint16_t &version)
             return Outcome::TimedOut;
         }
         pollfd p{box.wake.fd, POLLIN, 0};
-        if (::poll(&p, 1, int(left)) > 0)
+        int ready = ::poll(&p, 1, int(left));
+        if (ready > 0)
             box.wake.Drain();
-        // EINTR (an operator's Ctrl-C): go on waiting; the console acts on
-        // the signal once this call has returned.
+        // A signal the program catches (the operator's Ctrl-C) ends the
+        // wait, so that the program can act on it at once. The link is
+        // closed then: a target that kept the program waiting would keep
+        // the calls of its orderly end waiting too.
+        if (ready < 0 && errno == EINTR) {
+            std::lock_guard<std::mutex> lock(box.mutex);
+            box.awaited = 0;
+            return Outcome::Interrupted;
+        }
     }
 }
 
@@ -233,14 +242,21 @@ void CloseLink()
     Box().linkFailed = false;
 }
 
-const char *LinkDown(const char *why)
+// Closes the link after a failure: the call that met it returns "What
+// happened; the proxy link is closed", every later one (until ConnectDevice
+// opens the link again) "The proxy link to the target is closed: what
+// happened".
+const char *LinkDown(const char *what)
 {
+    std::string later = what;
+    if (!later.empty())
+        later[0] = char(std::tolower(static_cast<unsigned char>(later[0])));
     if (g_session) {
         g_session->up = false;
-        g_session->down = why;
+        g_session->down = Textf("The proxy link to the target is closed: %s", later.c_str());
     }
     CloseLink();
-    return why;
+    return Textf("%s; the proxy link is closed", what);
 }
 
 const char *NoLink(const Session &s)
@@ -252,13 +268,12 @@ const char *NoLink(const Session &s)
 
 enum class Opened { Yes, Refused, NoLink };
 
-// Opens ferrylink and the target's interface.
-Opened Connect(Session &s)
+// Opens ferrylink and the target's interface; *why tells what failed.
+Opened Connect(Session &s, const char **why)
 {
-    const char *error = nullptr;
-    const Ferrylink *ferrylink = LoadFerrylink(&error);
+    const Ferrylink *ferrylink = LoadFerrylink(why);
     if (ferrylink == nullptr) {
-        s.down = error;
+        s.down = *why;
         return Opened::NoLink;
     }
     ferrylink->close(); // whatever an earlier session left
@@ -276,7 +291,7 @@ Opened Connect(Session &s)
     // TCP receive thread.
     if (ferrylink->open(&record) != 1 || ferrylink->registerCallback(OnMessage) != 0) {
         ferrylink->close();
-        s.down = NoLink(s);
+        s.down = *why = NoLink(s);
         return Opened::NoLink;
     }
     s.up = true;
@@ -285,16 +300,16 @@ Opened Connect(Session &s)
     hello.PutText(s.address.c_str());
     hello.Put(s.number);
     std::vector<uint8_t> answer;
-    if (Exchange(kOpenOperation, hello.bytes, answer) != nullptr)
+    if ((*why = Exchange(kOpenOperation, hello.bytes, answer)) != nullptr)
         return Opened::NoLink;
     calwire::Reader r(answer.data(), answer.size());
     uint8_t opened = 0;
     if (!r.Get(opened) || !r.AtEnd() || opened > 1) {
-        Unreadable(kOpenOperation);
+        *why = Unreadable(kOpenOperation);
         return Opened::NoLink;
     }
     if (opened == 0) {
-        LinkDown("The target refused to open its interface");
+        *why = LinkDown("The target refused to open its interface");
         return Opened::Refused;
     }
     s.down = nullptr;
@@ -329,7 +344,8 @@ TavrelCalHandle Open(uint32_t type, const char *address, uint32_t number)
     session->address = address;
     session->number = number;
     g_session = std::move(session);
-    if (Connect(*g_session) == Opened::Refused) {
+    const char *why = nullptr;
+    if (Connect(*g_session, &why) == Opened::Refused) {
         g_session.reset();
         return nullptr;
     }
@@ -352,8 +368,8 @@ const char *Reconnect()
         return "Invalid Cal API interface handle";
     if (g_session->up)
         return nullptr;
-    Opened opened = Connect(*g_session);
-    return opened == Opened::Yes ? nullptr : g_session->down;
+    const char *why = nullptr;
+    return Connect(*g_session, &why) == Opened::Yes ? nullptr : why;
 }
 
 int Close()
@@ -429,27 +445,28 @@ const char *Exchange(const calwire::Operation &operation, const std::vector<uint
     header.request = number;
     for (const std::vector<uint8_t> &piece : calwire::Fragment(header, request, calwire::kMaxRequestPiece)) {
         if (ferrylink->send(piece.data(), int32_t(piece.size()), 4) != 0)
-            return LinkDown("The proxy link to the target failed; it is closed");
+            return LinkDown("The proxy link to the target failed");
     }
     uint16_t version = calwire::kVersion;
     switch (AwaitAnswer(answer, version)) {
     case Outcome::Answered:
         return nullptr;
     case Outcome::TimedOut:
-        return LinkDown(Textf("The target did not answer within %g s; the proxy link is closed", TimeoutMs() / 1000.0));
+        return LinkDown(Textf("The target did not answer within %g s", TimeoutMs() / 1000.0));
     case Outcome::LinkFailed:
-        return LinkDown("The proxy link to the target failed; it is closed");
+        return LinkDown("The proxy link to the target failed");
+    case Outcome::Interrupted:
+        return LinkDown("Interrupted while waiting for the target's answer");
     case Outcome::OtherVersion:
         break;
     }
-    return LinkDown(Textf("The target speaks calibration link version %u, this library version %u; "
-                          "the proxy link is closed",
-                          unsigned(version), unsigned(calwire::kVersion)));
+    return LinkDown(Textf("The target speaks calibration link version %u, this library version %u", unsigned(version),
+                          unsigned(calwire::kVersion)));
 }
 
 const char *Unreadable(const calwire::Operation &operation)
 {
-    return LinkDown(Textf("The target's answer to %s could not be read; the proxy link is closed", operation.name));
+    return LinkDown(Textf("The target's answer to %s could not be read", operation.name));
 }
 
 } // namespace calsim::proxy

@@ -1,6 +1,29 @@
 #include "link_threads.h"
 
+#include <signal.h>
+
 namespace ferry {
+namespace {
+
+// Blocks every signal on the calling thread while it lives, so that the
+// threads it starts are born with all signals blocked.
+class AllSignalsBlocked {
+public:
+    AllSignalsBlocked()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &previous_);
+    }
+    ~AllSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    AllSignalsBlocked(const AllSignalsBlocked &) = delete;
+    AllSignalsBlocked &operator=(const AllSignalsBlocked &) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+} // namespace
 
 void LinkThreads::Start(std::function<void()> body)
 {
@@ -8,6 +31,10 @@ void LinkThreads::Start(std::function<void()> body)
         std::lock_guard<std::mutex> lock(mutex_);
         ++running_;
     }
+    // The host's signals are the host's: a handler of its own must run on
+    // one of its threads, where its blocking calls get EINTR, never on
+    // the link's.
+    AllSignalsBlocked blocked;
     threads_.emplace_back([this, body = std::move(body)] {
         body();
         {

@@ -5,7 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
 
 #include "harness.h"
 #include "wire.h"
@@ -31,6 +36,44 @@ TEST_P(BothTest, RefusesEverythingWhileClosed)
     ASSERT_TRUE(sim_->WaitRequests(2, 5s));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(sim_->Requests(), (std::vector<Bytes>{EncodePacket(6, {}), EncodePacket(5, {})}));
+}
+
+std::set<std::string> Tasks()
+{
+    std::set<std::string> tasks;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task"))
+        tasks.insert(task.path().filename());
+    return tasks;
+}
+
+// A signal for the host (its Ctrl-C handler) must reach the host's own
+// threads, where its blocking calls return EINTR, never the link's.
+TEST_P(BothTest, TheLinkThreadsBlockEverySignal)
+{
+    std::set<std::string> before = Tasks();
+    OpenOk();
+    size_t linkThreads = serial_ ? 2 : 1;
+    std::set<std::string> started;
+    EXPECT_TRUE(Eventually([&] {
+        started.clear();
+        for (const std::string &task : Tasks())
+            if (before.count(task) == 0)
+                started.insert(task);
+        return started.size() == linkThreads;
+    }));
+    const uint64_t mustBlock = 1ull << (SIGINT - 1) | 1ull << (SIGTERM - 1) | 1ull << (SIGHUP - 1);
+    for (const std::string &task : started) {
+        std::ifstream status("/proc/self/task/" + task + "/status");
+        std::string line;
+        while (std::getline(status, line) && line.rfind("SigBlk:", 0) != 0) {
+        }
+        ASSERT_FALSE(line.empty()) << task;
+        EXPECT_EQ(std::stoull(line.substr(7), nullptr, 16) & mustBlock, mustBlock) << line;
+    }
+    sigset_t mine;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mine);
+    EXPECT_EQ(sigismember(&mine, SIGINT), 0); // the caller's own mask is as it was
+    CloseCommunicationPort();
 }
 
 TEST_P(BothTest, ReopenAfterCloseWorksAndForgetsTheCallback)
