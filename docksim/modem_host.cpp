@@ -98,7 +98,7 @@ ModemHost::Reply ModemHost::Take(const std::vector<uint8_t> &message)
     calwire::Header answer = header;
     answer.subtype = calwire::kAnswer;
     reply.messages = calwire::Fragment(answer, answerBody, calwire::kMaxAnswerPiece);
-    std::snprintf(line, sizeof line, "calibration request %u: %s, %zu bytes in, %zu bytes in %zu answer message%s%s",
+    std::snprintf(line, sizeof line, "calibration request %u: %s (%zu bytes), answered (%zu bytes, %zu message%s)%s",
                   unsigned(header.request), name, body.size(), answerBody.size(), reply.messages.size(),
                   reply.messages.size() == 1 ? "" : "s", note.c_str());
     reply.log = line;

@@ -55,6 +55,22 @@ exec 3>&-
 timeout 10 tail --pid="$docksim_pid" -f /dev/null || fail "docksim did not quit"
 docksim_pid=""
 
+# The console from /usr through ferrylink to docksim's modem: the private
+# library finds the system's ferrylink.
+docksim tcp --port "$port" --modem -v < /dev/null > "$work/modem.log" 2>&1 &
+docksim_pid=$!
+for _ in $(seq 50); do
+  grep -q "listening on 127.0.0.1 ports $port" "$work/modem.log" && break
+  sleep 0.1
+done
+out=$(printf '1\n127.0.0.1\n%s\n1\n3\n-1\n-1\n' "$port" | CALSIM_PROXY=1 timeout 60 tuneprobe) ||
+  fail "tuneprobe through the proxy link exited $?"
+grep -qF "GetDeviceMode was SUCCESSFUL." <<< "$out" || fail "the proxy session did not run: $out"
+grep -qF "calibration request 3: GetDeviceMode" "$work/modem.log" || fail "the call did not reach docksim's modem"
+kill "$docksim_pid"
+wait "$docksim_pid" || true
+docksim_pid=""
+
 # The Python module from /usr finds its library; run as root it leaves byte
 # code, which the removal below must take along with the module's folder.
 /usr/bin/python3 -c 'import ferrylink; assert ferrylink.__file__ == "/usr/lib/python3/dist-packages/ferrylink/__init__.py"; ferrylink.load_library()' \

@@ -93,7 +93,8 @@ await_line() {
 }
 
 # Starts the installed docksim on a free pair of loopback ports below the
-# ephemeral range, its standard input on fd 3; sets port and dock_pid.
+# ephemeral range, with the options given, its standard input on fd 3; sets
+# port and dock_pid.
 start_docksim() {
     local try
     rm -f "$T/docksim.in"
@@ -102,7 +103,7 @@ start_docksim() {
     for ((try = 0; try < 20; ++try)); do
         port=$((20000 + RANDOM % 10000))
         rm -f "$T/docksim.out" # a line left from before would pass for this start
-        timeout 120 "$P/bin/docksim" tcp --port "$port" <"$T/docksim.in" >"$T/docksim.out" 2>&1 3>&- &
+        timeout 120 "$P/bin/docksim" tcp --port "$port" "$@" <"$T/docksim.in" >"$T/docksim.out" 2>&1 3>&- &
         dock_pid=$!
         if await_line "$T/docksim.out" "docksim: listening on 127.0.0.1 ports $port and $((port + 10))" 100 "$dock_pid"; then
             return 0
@@ -176,6 +177,20 @@ if [ "$status" -ne 0 ] || ! grep -qF "GetDeviceMode was SUCCESSFUL." "$T/tunepro
     fail "installed tuneprobe session ended with status $status"
 fi
 echo "tuneprobe: passed"
+
+# The same session through ferrylink to the installed docksim's modem: the
+# private library finds the installed ferrylink one folder up.
+start_docksim --modem -v
+status=0
+printf '1\n127.0.0.1\n%s\n1\n3\n-1\n-1\n' "$port" |
+    env -u LD_LIBRARY_PATH CALSIM_PROXY=1 timeout 60 "$P/bin/tuneprobe" >"$T/tuneprobe.out" 2>&1 3>&- || status=$?
+if [ "$status" -ne 0 ] || ! grep -qF "GetDeviceMode was SUCCESSFUL." "$T/tuneprobe.out" ||
+    ! grep -qF "calibration request 3: GetDeviceMode" "$T/docksim.out"; then
+    cat "$T/tuneprobe.out" "$T/docksim.out" >&2
+    fail "installed tuneprobe through the proxy link ended with status $status"
+fi
+stop_docksim
+echo "tuneprobe through the proxy link: passed"
 
 # Manual pages, where installed, format without a warning.
 shopt -s nullglob

@@ -19,7 +19,7 @@ def test_help_lists_every_mode_option_and_command():
     assert done.returncode == 0 and done.stderr == ""
     for word in ["tcp", "serial", "--port", "--tty", "--mode", "--rate", "--size", "--capture", "-v", "send",
                  "burst", "drop", "quit", "default 5000", "none", "bad-signature", "huge-length", "short-length",
-                 "truncated", "silent", "no-ack", "wrong-ack", "8187"]:
+                 "truncated", "silent", "no-ack", "wrong-ack", "8187", "--modem", "--modem-version", "--at"]:
         assert word in done.stdout, word
     assert run_docksim(["tcp", "-h"]).stdout == done.stdout
 
@@ -34,6 +34,11 @@ def test_help_lists_every_mode_option_and_command():
     (["tcp", "--mode", "rude"], "unknown mode 'rude'"),
     (["tcp", "--rate", "100001"], "--rate"),
     (["serial", "--size", "8188"], "ferrylink drops longer data messages"),
+    (["tcp", "--modem-version", "0"], "not a version from 1 to 65535"),
+    (["tcp", "--modem-version", "2"], "need --modem"),
+    (["tcp", "--modem", "--at", "GetDeviceMode"], "--at needs --mode silent or --mode drop"),
+    (["tcp", "--modem", "--mode", "drop", "--at", "Reboot"], "not OPERATION[/SKIP]"),
+    (["tcp", "--modem", "--mode", "drop", "--at", "GetDeviceMode/x"], "not OPERATION[/SKIP]"),
 ])
 def test_usage_errors_are_one_line_and_status_2(args, text):
     done = run_docksim(args)
