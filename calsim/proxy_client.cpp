@@ -223,7 +223,6 @@ struct Session {
     bool up = false;            // link open, target's interface open
     const char *down = nullptr; // why not: what every call returns meanwhile
     uint32_t nextRequest = 1;
-    std::map<uint32_t, TavrelOptionInfo> options; // names interned
 };
 
 std::unique_ptr<Session> g_session;
@@ -409,7 +408,10 @@ const TavrelOptionInfo *OptionInfo(uint32_t index)
         return model::GetOptionInfo(index);
     }
     info.name = Text(name);
-    TavrelOptionInfo &stored = g_session->options[index]; // stays put while the session lasts
+    // Kept for the life of the process, like the model's table: a caller
+    // may hold the pointer past the session.
+    static std::map<uint32_t, TavrelOptionInfo> answered;
+    TavrelOptionInfo &stored = answered[index];
     stored = info;
     return &stored;
 }

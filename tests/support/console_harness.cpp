@@ -32,13 +32,15 @@ void ThrowInputEnded()
 void NoSleep(uint32_t) {}
 
 // What a started program gets on top of the inherited environment: virtual
-// time (see virtual_time.c), then the caller's entries, which may replace it.
+// time (see virtual_time.c), the simulated library's proxy mode off (a
+// session that answers "." must never dial the default target), then the
+// caller's entries, which may replace them.
 std::vector<std::string> ProgramEnvironment(const std::vector<std::string> &extra)
 {
     std::string preload = std::string("LD_PRELOAD=") + VIRTUAL_TIME_PATH;
     if (const char *inherited = std::getenv("LD_PRELOAD"); inherited != nullptr && inherited[0] != '\0')
         preload += std::string(":") + inherited;
-    std::vector<std::string> env{preload};
+    std::vector<std::string> env{preload, "CALSIM_PROXY=0"};
 #if defined(__SANITIZE_ADDRESS__)
     // The preloaded library is loaded ahead of the sanitizer's runtime, which
     // would take that for a wrong link order and refuse to start.
