@@ -12,6 +12,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -128,9 +129,11 @@ struct AnswerBox {
     WakeFd wake;
 };
 
+// Never destroyed: at exit a link left open may still deliver to it from
+// ferrylink's thread.
 AnswerBox &Box()
 {
-    static AnswerBox box;
+    static AnswerBox &box = *new AnswerBox;
     return box;
 }
 
@@ -166,13 +169,20 @@ int32_t OnMessage(int32_t, const uint8_t *payload, int32_t length)
 enum class Outcome { Answered, TimedOut, LinkFailed, OtherVersion, Interrupted };
 
 // Waits for the awaited answer; the limit starts again with every fragment.
-Outcome AwaitAnswer(std::vector<uint8_t> &body, uint16_t &version)
+// While nothing comes, a probe goes out every kProbeEveryMs: over TCP a
+// target that has gone away then shows as a failed send at once.
+Outcome AwaitAnswer(const Ferrylink &ferrylink, const calwire::Header &request, std::vector<uint8_t> &body,
+                    uint16_t &version)
 {
     using Clock = std::chrono::steady_clock;
+    constexpr long kProbeEveryMs = 200;
     AnswerBox &box = Box();
     const auto limit = std::chrono::milliseconds(TimeoutMs());
     auto deadline = Clock::now() + limit;
     uint64_t seen = 0;
+    calwire::Header probeHeader = request;
+    probeHeader.subtype = calwire::kProbe;
+    const std::vector<uint8_t> probe = calwire::Fragment(probeHeader, {}, calwire::kMaxRequestPiece).front();
     for (;;) {
         {
             std::lock_guard<std::mutex> lock(box.mutex);
@@ -201,9 +211,11 @@ Outcome AwaitAnswer(std::vector<uint8_t> &body, uint16_t &version)
             return Outcome::TimedOut;
         }
         pollfd p{box.wake.fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, int(left));
+        int ready = ::poll(&p, 1, int(std::min<long>(left, kProbeEveryMs)));
         if (ready > 0)
             box.wake.Drain();
+        else if (ready == 0 && ferrylink.send(probe.data(), int32_t(probe.size()), 4) != 0)
+            return Outcome::LinkFailed; // the port is closed; the notice came on this thread
         // A signal the program catches (the operator's Ctrl-C) ends the
         // wait, so that the program can act on it at once. The link is
         // closed then: a target that kept the program waiting would keep
@@ -445,12 +457,15 @@ const char *Exchange(const calwire::Operation &operation, const std::vector<uint
     header.subtype = calwire::kRequest;
     header.operation = operation.number;
     header.request = number;
-    for (const std::vector<uint8_t> &piece : calwire::Fragment(header, request, calwire::kMaxRequestPiece)) {
+    std::vector<std::vector<uint8_t>> pieces = calwire::Fragment(header, request, calwire::kMaxRequestPiece);
+    if (pieces.empty())
+        return Textf("%s: the request is too large for the proxy link", operation.name);
+    for (const std::vector<uint8_t> &piece : pieces) {
         if (ferrylink->send(piece.data(), int32_t(piece.size()), 4) != 0)
             return LinkDown("The proxy link to the target failed");
     }
     uint16_t version = calwire::kVersion;
-    switch (AwaitAnswer(answer, version)) {
+    switch (AwaitAnswer(*ferrylink, header, answer, version)) {
     case Outcome::Answered:
         return nullptr;
     case Outcome::TimedOut:

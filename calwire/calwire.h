@@ -7,7 +7,7 @@
 // that each side can always tell what the other speaks (little-endian):
 //
 //   0  u16  message type      kMessageType
-//   2  u16  subtype           kRequest (host to target) or kAnswer
+//   2  u16  subtype           kRequest or kProbe (host to target), kAnswer
 //   4  u16  link version      kVersion of the sender
 //   6  u16  operation         the operation number (table below)
 //   8  u32  request number    chosen by the host, echoed in the answer
@@ -64,6 +64,10 @@ inline constexpr uint16_t kVersion = 1;
 inline constexpr uint16_t kMessageType = 0x0CA1; // never 12: that is ferrylink's link-failure notice
 inline constexpr uint16_t kRequest = 1;
 inline constexpr uint16_t kAnswer = 2;
+// Header alone, sent by a host while it waits for an answer; the target
+// ignores it. It makes a connection that the target closed show at once
+// (the send after the peer's reset fails) instead of at the time limit.
+inline constexpr uint16_t kProbe = 3;
 
 inline constexpr size_t kHeaderSize = 16;
 // ferrylink sends at most 2,043 payload bytes and delivers at most 8,187.

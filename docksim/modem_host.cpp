@@ -58,6 +58,8 @@ ModemHost::Reply ModemHost::Take(const std::vector<uint8_t> &message)
 {
     Reply reply;
     calwire::Header header;
+    if (calwire::ReadHeader(message.data(), message.size(), header) && header.subtype == calwire::kProbe)
+        return reply; // a host waiting for an answer
     if (!calwire::ReadHeader(message.data(), message.size(), header) || header.subtype != calwire::kRequest) {
         reply.log = "data message from the host: not a calibration request, ignored";
         return reply;

@@ -23,9 +23,9 @@ extern char **environ;
 
 namespace {
 
-// The proxy mode, with a short answer limit: read at the library's first
-// use, which comes after this.
-const bool g_proxyMode = setenv("CALSIM_PROXY", "1", 1) == 0 && setenv("CALSIM_PROXY_TIMEOUT_MS", "500", 1) == 0;
+// The proxy mode, with an answer limit that no test waits out: read at the
+// library's first use, which comes after this.
+const bool g_proxyMode = setenv("CALSIM_PROXY", "1", 1) == 0 && setenv("CALSIM_PROXY_TIMEOUT_MS", "30000", 1) == 0;
 
 // docksim --modem with the given options, ended at the end of scope.
 class Target {
@@ -146,14 +146,12 @@ TEST_P(CalibrationLink, ADroppedLinkFailsTheCallAndConnectingOpensItAgain)
     TavrelCalHandle h = Open({"--mode", "drop", "--at", "GetTemperature"});
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(Text(ConnectDevice(h)), "success");
+    // The waiting call's probes meet the closed connection or line: the
+    // failure shows long before the answer limit.
     double celsius = 0;
-    std::string failed = Text(GetTemperature(h, &celsius));
-    EXPECT_TRUE(failed == "The target did not answer within 0.5 s; the proxy link is closed" ||
-                failed == "The proxy link to the target failed; the proxy link is closed")
-        << failed;
-    EXPECT_EQ(Text(GetTemperature(h, &celsius)), "The proxy link to the target is closed: " +
-                                                     std::string(1, char(std::tolower(failed[0]))) +
-                                                     failed.substr(1, failed.find(';') - 1));
+    EXPECT_EQ(Text(GetTemperature(h, &celsius)), "The proxy link to the target failed; the proxy link is closed");
+    EXPECT_EQ(Text(GetTemperature(h, &celsius)),
+              "The proxy link to the target is closed: the proxy link to the target failed");
     // The target drops the link once: a new one serves the call. On serial
     // the line is gone for good and the reason is the link's.
     if (GetParam())
