@@ -20,7 +20,10 @@ def random_payload(rng):
         body = rng.randbytes(rng.randrange(0, 40))
         return struct.pack("<II", 0xBABEFACE, rng.choice([0, 1, 2, 3, 4, 5, len(body), 65540, 65541,
                                                           rng.getrandbits(32)])) + body
-    real = packet(rng.choice([1, 2, 4, 5, 6, rng.getrandbits(16)]), rng.randbytes(rng.randrange(0, 30)),
+    payload = rng.randbytes(rng.randrange(0, 30))
+    if rng.random() < 0.3:  # a calibration link message, its header short or whole
+        payload = struct.pack("<H", 0x0CA1) + payload
+    real = packet(rng.choice([1, 2, 4, 4, 5, 6, rng.getrandbits(16)]), payload,
                   payload_length=rng.choice([None, 0, 65535, rng.getrandbits(16)]))
     cut = rng.randrange(0, len(real) + 1)
     return real[:cut] if rng.random() < 0.3 else real

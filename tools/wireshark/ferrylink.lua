@@ -40,6 +40,37 @@ local command_names = {
 }
 local direction_names = { [0] = "host to target", [1] = "target to host" }
 
+-- Data messages of type 0x0CA1 carry the calibration library's calls to a
+-- target and their answers (calwire/calwire.h): a 16-byte header, then a
+-- fragment of the call's body. The operation numbers never change.
+local kCalMessageType = 0x0CA1
+local kCalHeaderSize = 16
+local cal_subtype_names = { [1] = "request", [2] = "answer", [3] = "probe" }
+local cal_operation_names = {
+    [1] = "GetCalInterface", [2] = "CloseCalInterface", [3] = "GetOptionInfo", [4] = "ConnectDevice",
+    [5] = "DisconnectDevice", [6] = "GetOptionByID", [7] = "SetOptionByID", [8] = "GetDeviceMode",
+    [9] = "SetDeviceMode", [10] = "GetBandConfig", [11] = "SetBandConfig", [12] = "GetCWOffset",
+    [13] = "SetCWOffset", [14] = "GetRxAntConfig", [15] = "SetRxAntConfig", [16] = "IsSync", [17] = "ForceReSync",
+    [18] = "SetAGCMode", [19] = "GetRxGainState", [20] = "SetRxGainState", [21] = "GetRSSIReport", [22] = "GetCINR",
+    [23] = "GetPerAntCINR", [24] = "GetPerAntThermalNoise", [25] = "ResetFrameErrorStatistics",
+    [26] = "GetFrameErrorStatistics", [27] = "GetPDUErrorStatistics", [28] = "GetTx1Attn", [29] = "SetTx1Attn",
+    [30] = "GetTx1OutputPower", [31] = "SetTx1OutputPower", [32] = "GetTxDiversitySwitch",
+    [33] = "SetTxDiversitySwitch", [34] = "SetTRSwitch", [35] = "CalibrateLCTrim", [36] = "CalibrateTxSteps",
+    [37] = "CalibrateLimitedTxSteps", [38] = "CalibrateTxPoutFreqCorr", [39] = "CalibrateLNASteps",
+    [40] = "CalibrateTxExtAttnStep", [41] = "ReadGPIOState", [42] = "SetGPIOConfiguration",
+    [43] = "SetGPIOPinState", [44] = "ReadRFICRegister", [45] = "WriteRFICRegister", [46] = "GetTemperature",
+    [47] = "GetGPADCValue", [48] = "SetGPDACValue", [49] = "ResetRxSpectrum", [50] = "GetRxSpectrum",
+    [51] = "GetVersionInfo", [52] = "LoadDevData", [53] = "IsDevDataValid", [54] = "AreDevDataChecksumsValidArray",
+    [55] = "GetDevDataChecksumsArray", [56] = "IsCalibrationValid", [57] = "GetCalibrationInfo",
+    [58] = "GetMACAddress", [59] = "GetDevDataSize", [60] = "GetDevDataInfo", [61] = "GetFlash2xDevDataInfo",
+    [62] = "SelectActiveDevDataSection", [63] = "SelectCurrentDevDataSection", [64] = "CopyDevDataSection",
+    [65] = "InitializeFlash", [66] = "ReadDevDataBlock", [67] = "ReadDevDataBytes",
+    [68] = "GetDevDataRegionSizeByID", [69] = "ReadDevDataRegionByID", [70] = "RequestDevDataWriteKey",
+    [71] = "WriteDevDataBlock", [72] = "WriteDevDataBytes", [73] = "WriteFlash2xBytesWithHeader",
+    [74] = "WriteDevDataRegionByID", [75] = "EchoTest",
+}
+
+
 local ferry = Proto("ferrylink", "ferrylink proxy protocol")
 local serial = Proto("ferrylink_serial", "ferrylink serial line")
 
@@ -59,6 +90,13 @@ local f = {
     msg_subtype = ProtoField.uint16("ferrylink.msg_subtype", "Message subtype", base.DEC),
     msg_data = ProtoField.bytes("ferrylink.msg_data", "Message data"),
     junk = ProtoField.bytes("ferrylink.junk", "Bytes outside a packet"),
+    cal_subtype = ProtoField.uint16("ferrylink.cal.subtype", "Calibration message", base.DEC, cal_subtype_names),
+    cal_version = ProtoField.uint16("ferrylink.cal.version", "Link version", base.DEC),
+    cal_operation = ProtoField.uint16("ferrylink.cal.operation", "Operation", base.DEC, cal_operation_names),
+    cal_request = ProtoField.uint32("ferrylink.cal.request", "Request number", base.DEC),
+    cal_fragment = ProtoField.uint16("ferrylink.cal.fragment", "Fragment index", base.DEC),
+    cal_fragments = ProtoField.uint16("ferrylink.cal.fragments", "Fragment count", base.DEC),
+    cal_body = ProtoField.bytes("ferrylink.cal.body", "Body fragment"),
 }
 ferry.fields = f
 
@@ -98,6 +136,32 @@ local function hex32(v)
     return string.format("0x%08X", v)
 end
 
+-- A calibration link message (data message payload of n bytes at `at`,
+-- its header whole); returns the summary.
+local function dissect_calibration(tvb, tree, at, n)
+    local subtype = tvb(at + 2, 2):le_uint()
+    local operation = tvb(at + 6, 2):le_uint()
+    local request = tvb(at + 8, 4):le_uint()
+    local index = tvb(at + 12, 2):le_uint()
+    local count = tvb(at + 14, 2):le_uint()
+    tree:add_le(f.cal_subtype, tvb(at + 2, 2))
+    tree:add_le(f.cal_version, tvb(at + 4, 2))
+    tree:add_le(f.cal_operation, tvb(at + 6, 2))
+    tree:add_le(f.cal_request, tvb(at + 8, 4))
+    tree:add_le(f.cal_fragment, tvb(at + 12, 2))
+    tree:add_le(f.cal_fragments, tvb(at + 14, 2))
+    if n > kCalHeaderSize then
+        tree:add(f.cal_body, tvb(at + kCalHeaderSize, n - kCalHeaderSize))
+    end
+    local summary = string.format("Calibration %s %d: %s", cal_subtype_names[subtype] or
+        string.format("message subtype %d", subtype), request, cal_operation_names[operation] or
+        string.format("operation %d", operation))
+    if count ~= 1 then
+        summary = summary .. string.format(", fragment %d of %d", index + 1, count)
+    end
+    return summary .. string.format(", %d bytes", n - kCalHeaderSize)
+end
+
 -- The payload of a whole packet by command type; returns the summary.
 local function dissect_payload(tvb, tree, from_target, type, at, n)
     local name = command_names[type]
@@ -130,6 +194,9 @@ local function dissect_payload(tvb, tree, from_target, type, at, n)
         end
         tree:add_le(f.msg_type, tvb(at, 2))
         tree:add_le(f.msg_subtype, tvb(at + 2, 2))
+        if tvb(at, 2):le_uint() == kCalMessageType and n >= kCalHeaderSize then
+            return dissect_calibration(tvb, tree, at, n)
+        end
         if n > 4 then
             tree:add(f.msg_data, tvb(at + 4, n - 4))
         end
