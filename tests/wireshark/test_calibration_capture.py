@@ -58,6 +58,8 @@ def test_a_proxy_session_decodes_call_by_call(kind, tmp_path):
         where = ["1", "127.0.0.1", str(sim.ports()[0])] if kind == "tcp" else ["2", sim.tty(), "115200"]
         env = {k: v for k, v in os.environ.items() if not k.startswith("CALSIM_")}
         env["CALSIM_PROXY"] = "1"
+        if os.environ.get("ASAN_RUNTIME"):
+            env.update(LD_PRELOAD=os.environ["ASAN_RUNTIME"], ASAN_OPTIONS="detect_leaks=0:abort_on_error=1")
         done = subprocess.run([sys.executable, "-c", HOST, CALAPI_LIBRARY, *where], env=env, capture_output=True,
                               text=True, timeout=60, check=False)
         assert done.returncode == 0, done.stderr
