@@ -98,6 +98,29 @@ def test_every_session_matches_the_local_run(target, tmp_path, link, session):
     assert remote_dump.read_bytes() == local_dump.read_bytes()
 
 
+def menu_items():
+    """Every menu item's number, from the program itself; the sleep test
+    makes no library call and measures the machine, not the link."""
+    listing = subprocess.run([TUNEPROBE, "--list-items"], capture_output=True, text=True, check=True).stdout
+    return [number for number, name in re.findall(r"^\s+(\d+\.\d+)\s+(\S+)", listing, re.M)
+            if name != "sleep-function-accuracy-test"]
+
+
+@pytest.mark.parametrize("link", ["tcp", "pty"])
+@pytest.mark.parametrize("item", menu_items() if TUNEPROBE else [])
+def test_every_command_answers_as_locally(target, link, item):
+    """Each item with "1" for every answer (a group menu that reads one runs
+    its first item again), then back out: the same output either way."""
+    group, number = item.split(".")
+    answers = [group, number] + ["1"] * 12 + ["-1", "-1", "-1"]
+    local = run_tuneprobe([], "\n".join(["0"] + answers) + "\n", env={"CALSIM_SEED": SEED})
+    t = target(link, env={"CALSIM_SEED": SEED})
+    remote = run_tuneprobe([], "\n".join(t.answers + answers) + "\n", env={"CALSIM_PROXY": "1"})
+    assert remote.returncode == local.returncode
+    expected, got = after_interface(local.stdout), after_interface(remote.stdout)
+    assert got == expected, "".join(difflib.unified_diff(expected.splitlines(True), got.splitlines(True), n=2))
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
