@@ -16,7 +16,7 @@ bool Dispatch(uint16_t number, TavrelCalHandle handle, Reader &in, Writer &out)
     switch (number) {
 #define DOCKSIM_SERVE_OPERATION(number_, name_, ...)                                                                   \
     case number_:                                                                                                      \
-        return calwire::Serve(&calsim::model::name_, handle, in, out);
+        return calwire::Serve(&calsim::model::name_, calwire::op::name_, handle, in, out);
         CALWIRE_OPERATIONS(DOCKSIM_SERVE_OPERATION)
 #undef DOCKSIM_SERVE_OPERATION
     default:
