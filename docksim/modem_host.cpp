@@ -66,8 +66,11 @@ ModemHost::Reply ModemHost::Take(const std::vector<uint8_t> &message)
     const char *name = operation != nullptr ? operation->name : "an unknown operation";
     char line[160];
 
-    // Another version: say which one this target speaks, and nothing else.
+    // Another version: say which one this target speaks, and nothing else,
+    // once for the request (at its first fragment).
     if (header.version != settings_.version) {
+        if (header.index != 0)
+            return reply;
         calwire::Header answer = header;
         answer.subtype = calwire::kAnswer;
         answer.version = settings_.version;
