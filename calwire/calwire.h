@@ -428,6 +428,8 @@ inline bool GetResult(Reader &r, bool &failed, std::string &text)
 template <typename T> struct Slot {
     T value{};
     bool Read(Reader &r) { return r.Get(value); }
+    int64_t CountValue() const { return detail::CountValue(value); }
+    bool Fits(int16_t, const int64_t *) const { return true; }
     T Argument() { return value; }
     void Answer(Writer &, bool) {}
 };
@@ -449,6 +451,17 @@ template <typename E> struct Slot<E *> {
         storage.assign(count == 0 ? 1 : count, Plain{}); // never null for a pointer that was given
         return kind == kRoom || r.GetArray(storage.data(), count);
     }
+    int64_t CountValue() const { return 0; }
+    // The call touches as many elements as the table or its count argument
+    // says, whatever the request claims: a pointer must come as the host
+    // sends it, null or with exactly that many.
+    bool Fits(int16_t expected, const int64_t *values) const
+    {
+        if (kind == kNull)
+            return true;
+        bool room = !std::is_const_v<E> && expected < 0;
+        return kind == (room ? kRoom : kElements) && count == detail::ElementCount(expected, values);
+    }
     E *Argument() { return kind == kNull ? nullptr : storage.data(); }
     void Answer(Writer &w, bool succeeded)
     {
@@ -465,13 +478,26 @@ template <typename E> struct Slot<E *> {
 };
 
 // Target side: decodes the arguments, calls fn with handle, and writes the
-// answer body; false (nothing called) when the request does not fit fn.
+// answer body; false (nothing called) when the request does not fit fn and
+// its operation.
 template <typename R, typename... P>
-bool Serve(R (*fn)(TavrelCalHandle, P...), TavrelCalHandle handle, Reader &in, Writer &out)
+bool Serve(R (*fn)(TavrelCalHandle, P...), const Operation &operation, TavrelCalHandle handle, Reader &in, Writer &out)
 {
+    if (operation.arguments != sizeof...(P))
+        return false;
     std::tuple<Slot<P>...> slots;
     bool read = std::apply([&](auto &...slot) { return (slot.Read(in) && ... && true); }, slots);
     if (!read || !in.AtEnd())
+        return false;
+    bool fits = std::apply(
+        [&](auto &...slot) {
+            const int64_t values[] = {slot.CountValue()..., 0};
+            [[maybe_unused]] size_t i = 0;
+            (void)values;
+            return (slot.Fits(operation.counts[i++], values) && ... && true);
+        },
+        slots);
+    if (!fits)
         return false;
     R result = std::apply([&](auto &...slot) { return fn(handle, slot.Argument()...); }, slots);
     PutResult(out, result);

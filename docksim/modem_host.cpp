@@ -16,7 +16,7 @@ bool Dispatch(uint16_t number, TavrelCalHandle handle, Reader &in, Writer &out)
     switch (number) {
 #define DOCKSIM_SERVE_OPERATION(number_, name_, ...)                                                                   \
     case number_:                                                                                                      \
-        return calwire::Serve(&calsim::model::name_, handle, in, out);
+        return calwire::Serve(&calsim::model::name_, calwire::op::name_, handle, in, out);
         CALWIRE_OPERATIONS(DOCKSIM_SERVE_OPERATION)
 #undef DOCKSIM_SERVE_OPERATION
     default:
@@ -68,8 +68,11 @@ ModemHost::Reply ModemHost::Take(const std::vector<uint8_t> &message)
     const char *name = operation != nullptr ? operation->name : "an unknown operation";
     char line[160];
 
-    // Another version: say which one this target speaks, and nothing else.
+    // Another version: say which one this target speaks, and nothing else,
+    // once for the request (at its first fragment).
     if (header.version != settings_.version) {
+        if (header.index != 0)
+            return reply;
         calwire::Header answer = header;
         answer.subtype = calwire::kAnswer;
         answer.version = settings_.version;
