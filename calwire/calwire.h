@@ -405,6 +405,14 @@ inline void PutResult(Writer &w, uint32_t key)
 {
     w.Put(key);
 }
+inline TavrelResult Refused(TavrelResult *)
+{
+    return "Invalid parameter";
+}
+inline uint32_t Refused(uint32_t *)
+{
+    return 0; // no key
+}
 inline bool Succeeded(TavrelResult text)
 {
     return text == nullptr;
@@ -430,6 +438,7 @@ template <typename T> struct Slot {
     bool Read(Reader &r) { return r.Get(value); }
     int64_t CountValue() const { return detail::CountValue(value); }
     bool Fits(int16_t, const int64_t *) const { return true; }
+    bool NullButUsed(int16_t, const int64_t *) const { return false; }
     T Argument() { return value; }
     void Answer(Writer &, bool) {}
 };
@@ -455,6 +464,11 @@ template <typename E> struct Slot<E *> {
     // The call touches as many elements as the table or its count argument
     // says, whatever the request claims: a pointer must come as the host
     // sends it, null or with exactly that many.
+    // Null where the call would use elements: the model would follow it.
+    bool NullButUsed(int16_t expected, const int64_t *values) const
+    {
+        return kind == kNull && detail::ElementCount(expected, values) > 0;
+    }
     bool Fits(int16_t expected, const int64_t *values) const
     {
         if (kind == kNull)
@@ -499,7 +513,18 @@ bool Serve(R (*fn)(TavrelCalHandle, P...), const Operation &operation, TavrelCal
         slots);
     if (!fits)
         return false;
-    R result = std::apply([&](auto &...slot) { return fn(handle, slot.Argument()...); }, slots);
+    // A host's null pointer must not bring the target down: the call is
+    // refused as the model refuses the null pointers it checks itself.
+    bool null = std::apply(
+        [&](auto &...slot) {
+            const int64_t values[] = {slot.CountValue()..., 0};
+            [[maybe_unused]] size_t i = 0;
+            (void)values;
+            return (slot.NullButUsed(operation.counts[i++], values) || ... || false);
+        },
+        slots);
+    R result = null ? Refused(static_cast<R *>(nullptr))
+                    : std::apply([&](auto &...slot) { return fn(handle, slot.Argument()...); }, slots);
     PutResult(out, result);
     bool succeeded = Succeeded(result);
     std::apply([&](auto &...slot) { (slot.Answer(out, succeeded), ...); }, slots);
