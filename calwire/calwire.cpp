@@ -79,7 +79,7 @@ bool Assembler::Add(const Header &header, const uint8_t *piece, size_t length)
         if (header.index != 0)
             return false;
     }
-    if (length > kMaxBody - body_.size()) {
+    if (length > kMaxMessage - body_.size()) {
         Clear();
         return false;
     }

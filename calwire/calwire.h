@@ -34,7 +34,13 @@
 // pointer the call may write, in order, a u8 kind and, for kind 2, a u32
 // count and the elements. Kind 0: nothing comes back (a null pointer, or a
 // buffer of kind 1 after a failed call: reads fill their buffers only when
-// they succeed).
+// they succeed). A buffer of kind 1 comes back whole, so elements past what
+// the call filled arrive as zeros (locally they keep what they held).
+//
+// The target checks every pointer against the table before the call: a
+// count other than the table's (or its count argument's) is refused as
+// unreadable, and a null pointer the call would use gets "Invalid
+// parameter", the model's own text for the null pointers it checks.
 //
 // Three operations take no handle and have bodies of their own:
 //   kOpOpen        request: u32 type, text address, u32 number (the
@@ -76,6 +82,9 @@ inline constexpr size_t kMaxAnswerPiece = 8187 - kHeaderSize;
 // The longest body either side takes: a little over the largest Device
 // Data transfer, far below what a confused count could ask for.
 inline constexpr size_t kMaxBody = 1u << 20;
+// The longest message joined: an answer carries a buffer of up to kMaxBody
+// and, beside it, the result and the small outputs.
+inline constexpr size_t kMaxMessage = kMaxBody + 4096;
 
 inline constexpr uint16_t kOpOpen = 1;
 inline constexpr uint16_t kOpClose = 2;
@@ -205,9 +214,9 @@ bool ReadHeader(const uint8_t *message, size_t length, Header &header);
 // is one message of the header alone.
 std::vector<std::vector<uint8_t>> Fragment(Header header, const std::vector<uint8_t> &body, size_t maxPiece);
 
-// Joins the fragments of one message. A fragment of another request, or
-// one out of order, drops what was collected and starts over with it (if
-// it is a first fragment).
+// Joins the fragments of one message, of up to kMaxMessage bytes. A
+// fragment of another request, or one out of order, drops what was
+// collected and starts over with it (if it is a first fragment).
 class Assembler {
 public:
     // True when this fragment completed the message: Head() and Body().

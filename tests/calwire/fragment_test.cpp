@@ -126,7 +126,7 @@ TEST(Fragments, AnythingButTheNextFragmentStartsOver)
 TEST(Fragments, BodiesPastTheLargestAreNotJoined)
 {
     calwire::Assembler assembler;
-    for (const Bytes &message : Cut(9, Body(calwire::kMaxBody + 1, 3), calwire::kMaxAnswerPiece))
+    for (const Bytes &message : Cut(9, Body(calwire::kMaxMessage + 1, 3), calwire::kMaxAnswerPiece))
         EXPECT_FALSE(Add(assembler, message));
     EXPECT_TRUE(assembler.Body().empty());
 }

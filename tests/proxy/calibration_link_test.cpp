@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "calapi/calapi.h"
+#include "calwire/calwire.h"
 
 extern char **environ;
 
@@ -133,6 +134,14 @@ TEST_P(CalibrationLink, DeviceDataOfTheFullSizeTravelsBothWays)
     std::vector<uint8_t> untouched(16, 0xA5);
     EXPECT_EQ(Text(ReadDevDataBytes(h, untouched.data(), 16, 0xFFFFFFF0)), "Device Data address range out of bounds");
     EXPECT_EQ(untouched, std::vector<uint8_t>(16, 0xA5));
+
+    // The largest answer: a spectrum buffer of the longest body.
+    std::vector<double> spectrum(calwire::kMaxBody / sizeof(double));
+    uint32_t length = 0;
+    ASSERT_EQ(Text(ResetRxSpectrum(h, 0, 0)), "success");
+    ASSERT_EQ(Text(GetRxSpectrum(h, uint32_t(spectrum.size()), spectrum.data(), &length)), "success");
+    EXPECT_GT(length, 0u);
+    EXPECT_NE(spectrum[0], 0.0);
 
     // The option table comes from the target and outlives the call.
     const TavrelOptionInfo *info = GetOptionInfo(7);
