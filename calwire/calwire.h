@@ -500,6 +500,24 @@ template <typename E> struct Slot<E *> {
     }
 };
 
+namespace detail {
+
+// Whether check(slot, its count from the table, the count arguments' values)
+// holds for every argument that arrived.
+template <typename... S, typename F> bool EverySlot(std::tuple<S...> &slots, const Operation &operation, F check)
+{
+    return std::apply(
+        [&](auto &...slot) {
+            const int64_t values[] = {slot.CountValue()..., 0};
+            [[maybe_unused]] size_t i = 0;
+            (void)values;
+            return (check(slot, operation.counts[i++], values) && ... && true);
+        },
+        slots);
+}
+
+} // namespace detail
+
 // Target side: decodes the arguments, calls fn with handle, and writes the
 // answer body; false (nothing called) when the request does not fit fn and
 // its operation.
@@ -512,26 +530,14 @@ bool Serve(R (*fn)(TavrelCalHandle, P...), const Operation &operation, TavrelCal
     bool read = std::apply([&](auto &...slot) { return (slot.Read(in) && ... && true); }, slots);
     if (!read || !in.AtEnd())
         return false;
-    bool fits = std::apply(
-        [&](auto &...slot) {
-            const int64_t values[] = {slot.CountValue()..., 0};
-            [[maybe_unused]] size_t i = 0;
-            (void)values;
-            return (slot.Fits(operation.counts[i++], values) && ... && true);
-        },
-        slots);
-    if (!fits)
+    if (!detail::EverySlot(slots, operation,
+                           [](auto &slot, int16_t count, const int64_t *values) { return slot.Fits(count, values); }))
         return false;
     // A host's null pointer must not bring the target down: the call is
     // refused as the model refuses the null pointers it checks itself.
-    bool null = std::apply(
-        [&](auto &...slot) {
-            const int64_t values[] = {slot.CountValue()..., 0};
-            [[maybe_unused]] size_t i = 0;
-            (void)values;
-            return (slot.NullButUsed(operation.counts[i++], values) || ... || false);
-        },
-        slots);
+    bool null = !detail::EverySlot(slots, operation, [](auto &slot, int16_t count, const int64_t *values) {
+        return !slot.NullButUsed(count, values);
+    });
     R result = null ? Refused(static_cast<R *>(nullptr))
                     : std::apply([&](auto &...slot) { return fn(handle, slot.Argument()...); }, slots);
     PutResult(out, result);
