@@ -17,6 +17,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdatomic.h>
+#include <stdlib.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -28,6 +29,12 @@ typedef int (*ClockNanosleepFunction)(clockid_t, int, const struct timespec *, s
 
 // Nanoseconds slept so far.
 static atomic_llong g_offsetNs;
+
+// With VIRTUAL_TIME_EPOCH=N in the environment, the wall clock starts at N
+// seconds when the program is loaded: two runs started at different times
+// read the same time of day (and seed from it alike). This is added to the
+// wall clock's real reading.
+static long long g_wallShiftNs;
 
 // The next definition of `name` in line (the C library's, or a sanitizer's
 // in front of it). Looked up on first use: other libraries' initialisers may
@@ -93,14 +100,34 @@ static void Advance(long long ns)
         atomic_fetch_add(&g_offsetNs, ns);
 }
 
+__attribute__((constructor)) static void PinWallClock(void)
+{
+    const char *epoch = getenv("VIRTUAL_TIME_EPOCH");
+    struct timespec now;
+    if (epoch == NULL || epoch[0] == '\0' || RealClockGettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    g_wallShiftNs = strtoll(epoch, NULL, 10) * NS_PER_SECOND - ToNs(&now);
+}
+
+static int IsWallClock(clockid_t clock)
+{
+    return clock == CLOCK_REALTIME || clock == CLOCK_REALTIME_COARSE || clock == CLOCK_TAI;
+}
+
 int clock_gettime(clockid_t clock, struct timespec *time)
 {
     int result = RealClockGettime(clock, time);
     if (result != 0 || !IsVirtual(clock))
         return result;
-    long long ns = time->tv_nsec + atomic_load(&g_offsetNs);
-    time->tv_sec += (time_t)(ns / NS_PER_SECOND);
-    time->tv_nsec = (long)(ns % NS_PER_SECOND);
+    long long ns = time->tv_nsec + atomic_load(&g_offsetNs) + (IsWallClock(clock) ? g_wallShiftNs : 0);
+    long long seconds = ns / NS_PER_SECOND;
+    ns %= NS_PER_SECOND;
+    if (ns < 0) { // a wall clock pinned to the past
+        ns += NS_PER_SECOND;
+        --seconds;
+    }
+    time->tv_sec += (time_t)seconds;
+    time->tv_nsec = (long)ns;
     return 0;
 }
 
