@@ -239,10 +239,6 @@ struct Session {
 
 std::unique_ptr<Session> g_session;
 
-const calwire::Operation kOpenOperation{calwire::kOpOpen, "GetCalInterface", nullptr, 0};
-const calwire::Operation kCloseOperation{calwire::kOpClose, "CloseCalInterface", nullptr, 0};
-const calwire::Operation kOptionInfoOperation{calwire::kOpOptionInfo, "GetOptionInfo", nullptr, 0};
-
 void CloseLink()
 {
     const char *error = nullptr;
@@ -311,12 +307,12 @@ Opened Connect(Session &s, const char **why)
     hello.PutText(s.address.c_str());
     hello.Put(s.number);
     std::vector<uint8_t> answer;
-    if ((*why = Exchange(kOpenOperation, hello.bytes, answer)) != nullptr)
+    if ((*why = Exchange(calwire::op::Open, hello.bytes, answer)) != nullptr)
         return Opened::NoLink;
     calwire::Reader r(answer.data(), answer.size());
     uint8_t opened = 0;
     if (!r.Get(opened) || !r.AtEnd() || opened > 1) {
-        *why = Unreadable(kOpenOperation);
+        *why = Unreadable(calwire::op::Open);
         return Opened::NoLink;
     }
     if (opened == 0) {
@@ -390,7 +386,7 @@ int Close()
     int result = 0;
     if (g_session->up) {
         std::vector<uint8_t> answer;
-        if (Exchange(kCloseOperation, {}, answer) == nullptr) {
+        if (Exchange(calwire::op::Close, {}, answer) == nullptr) {
             calwire::Reader r(answer.data(), answer.size());
             int32_t closed = 0;
             if (r.Get(closed) && r.AtEnd())
@@ -409,14 +405,14 @@ const TavrelOptionInfo *OptionInfo(uint32_t index)
     calwire::Writer request;
     request.Put(index);
     std::vector<uint8_t> answer;
-    if (Exchange(kOptionInfoOperation, request.bytes, answer) != nullptr)
+    if (Exchange(calwire::op::OptionInfo, request.bytes, answer) != nullptr)
         return model::GetOptionInfo(index);
     calwire::Reader r(answer.data(), answer.size());
     TavrelOptionInfo info{};
     std::string name;
     if (!r.Get(info.optionId) || !r.GetText(name) || !r.Get(info.minValue) || !r.Get(info.maxValue) ||
         !r.Get(info.defaultValue) || !r.Get(info.reserved) || !r.AtEnd()) {
-        Unreadable(kOptionInfoOperation);
+        Unreadable(calwire::op::OptionInfo);
         return model::GetOptionInfo(index);
     }
     info.name = Text(name);

@@ -6,12 +6,9 @@
 namespace calwire {
 namespace {
 
-constexpr Operation kOpen{kOpOpen, "GetCalInterface", nullptr, 0};
-constexpr Operation kClose{kOpClose, "CloseCalInterface", nullptr, 0};
-constexpr Operation kOptionInfo{kOpOptionInfo, "GetOptionInfo", nullptr, 0};
-
 #define CALWIRE_LIST_OPERATION(number_, name_, ...) &op::name_,
-constexpr const Operation *kOperations[] = {&kOpen, &kClose, &kOptionInfo, CALWIRE_OPERATIONS(CALWIRE_LIST_OPERATION)};
+constexpr const Operation *kOperations[] = {&op::Open, &op::Close, &op::OptionInfo,
+                                            CALWIRE_OPERATIONS(CALWIRE_LIST_OPERATION)};
 #undef CALWIRE_LIST_OPERATION
 
 uint16_t U16(const uint8_t *p)

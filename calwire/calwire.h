@@ -183,6 +183,11 @@ struct Operation {
 };
 
 namespace op {
+// The three without a handle: bodies of their own, no arguments listed.
+inline constexpr Operation Open{kOpOpen, "GetCalInterface", nullptr, 0};
+inline constexpr Operation Close{kOpClose, "CloseCalInterface", nullptr, 0};
+inline constexpr Operation OptionInfo{kOpOptionInfo, "GetOptionInfo", nullptr, 0};
+
 #define CALWIRE_DEFINE_OPERATION(number_, name_, ...)                                                                  \
     inline constexpr int16_t name_##Counts[] = {0 __VA_OPT__(, ) __VA_ARGS__};                                         \
     inline constexpr Operation name_{number_, #name_, name_##Counts + 1, std::size(name_##Counts) - 1};
