@@ -1,7 +1,6 @@
 #include "capture.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -80,26 +79,6 @@ std::unique_ptr<Capture> Capture::Create(const std::string &path, bool serial, s
 {
     std::unique_ptr<Capture> capture(new Capture());
     capture->path_ = path;
-    struct stat target {};
-    if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-        capture->fd_.Reset(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    } else {
-        std::size_t slash = path.rfind('/');
-        std::string name = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + "." +
-                           path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-        std::vector<char> buffer(name.begin(), name.end());
-        buffer.push_back('\0');
-        capture->fd_.Reset(::mkstemp(buffer.data()));
-        if (capture->fd_.Valid()) {
-            capture->temporary_ = buffer.data();
-            ::fchmod(capture->fd_.Get(), 0644);
-        }
-    }
-    if (!capture->fd_.Valid()) {
-        if (error != nullptr)
-            *error = "cannot write " + path + ": " + std::strerror(errno);
-        return nullptr;
-    }
     uint8_t header[24];
     PutHost32(header, kPcapMagic);
     PutHost16(header + 4, 2); // version 2.4
@@ -108,9 +87,18 @@ std::unique_ptr<Capture> Capture::Create(const std::string &path, bool serial, s
     PutHost32(header + 12, 0);
     PutHost32(header + 16, kSnapLength);
     PutHost32(header + 20, serial ? kLinkTypeUser0 : kLinkTypeRaw);
-    if (::write(capture->fd_.Get(), header, sizeof header) != ssize_t(sizeof header)) {
+    int failed = capture->file_.Open(path);
+    if (failed == 0)
+        failed = capture->file_.Write(header, sizeof header);
+    // Records go on after Commit, which closes the writer's own descriptor:
+    // a duplicate keeps the file open.
+    if (failed == 0) {
+        capture->fd_.Reset(::fcntl(capture->file_.Fd(), F_DUPFD_CLOEXEC, 0));
+        failed = capture->fd_.Valid() ? 0 : errno;
+    }
+    if (failed != 0) {
         if (error != nullptr)
-            *error = "cannot write " + path + ": " + std::strerror(errno);
+            *error = "cannot write " + path + ": " + std::strerror(failed);
         return nullptr;
     }
     return capture;
@@ -118,19 +106,10 @@ std::unique_ptr<Capture> Capture::Create(const std::string &path, bool serial, s
 
 bool Capture::Commit(std::string *error)
 {
-    if (!temporary_.empty() && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
-        if (error != nullptr)
-            *error = "cannot write " + path_ + ": " + std::strerror(errno);
-        return false;
-    }
-    temporary_.clear();
-    return true;
-}
-
-Capture::~Capture()
-{
-    if (!temporary_.empty())
-        ::unlink(temporary_.c_str());
+    int failed = file_.Commit();
+    if (failed != 0 && error != nullptr)
+        *error = "cannot write " + path_ + ": " + std::strerror(failed);
+    return failed == 0;
 }
 
 void Capture::Record(const uint8_t *frame, size_t n)

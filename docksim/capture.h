@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "outfile/output_file.h"
 #include "unique_fd.h"
 
 namespace docksim {
@@ -41,13 +42,13 @@ struct TcpFlow {
 class Capture {
 public:
     // Writes the file header for a TCP or a serial link into a new file
-    // beside path (or into path itself when it is a device or a FIFO); null
-    // with the reason in *error when it cannot. Commit puts the new file in
+    // beside path (or into path itself when it is a device or a FIFO; a
+    // symbolic link is followed, not replaced); null with the reason in
+    // *error when it cannot. Commit puts the new file in
     // place once docksim has started; until then, and if it never does, a
     // file already at path stays as it was.
     static std::unique_ptr<Capture> Create(const std::string &path, bool serial, std::string *error);
     bool Commit(std::string *error);
-    ~Capture();
     Capture(const Capture &) = delete;
     Capture &operator=(const Capture &) = delete;
 
@@ -62,9 +63,9 @@ private:
     void TcpSegment(TcpFlow &flow, bool fromDock, uint8_t flags, const uint8_t *data, size_t n);
     void Record(const uint8_t *frame, size_t n);
 
-    ferry::UniqueFd fd_;
+    outfile::OutputFile file_; // removes the new file unless committed
+    ferry::UniqueFd fd_;       // where the records go, before and after Commit
     std::string path_;
-    std::string temporary_; // empty when path is written directly or committed
     uint16_t ipId_ = 0;
 };
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "outfile/output_file.h"
 #include "output.h"
 #include "port.h"
 
@@ -43,90 +43,12 @@ double RoundedMillis(double millis)
     return std::round(millis * 1000) / 1000;
 }
 
-// A file read is written to. A regular file is written beside itself under
-// a temporary name and renamed over the target only when the read is whole,
-// so that a failed read leaves the old file as it was; anything else (a
-// device, a FIFO) is written directly.
-class OutputFile {
-public:
-    OutputFile() = default;
-    ~OutputFile() { Discard(); }
-    OutputFile(const OutputFile &) = delete;
-    OutputFile &operator=(const OutputFile &) = delete;
-
-    bool Create(const std::string &path)
-    {
-        path_ = path;
-        struct stat target {};
-        if (::stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        } else {
-            std::size_t slash = path.rfind('/');
-            std::string name = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "." +
-                               path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-            std::vector<char> buffer(name.begin(), name.end());
-            buffer.push_back('\0');
-            fd_ = ::mkstemp(buffer.data());
-            if (fd_ >= 0) {
-                temporary_ = buffer.data();
-                mode_t mask = ::umask(0);
-                ::umask(mask);
-                ::fchmod(fd_, 0666 & ~mask);
-            }
-        }
-        if (fd_ < 0)
-            Complain("cannot write " + path + ": " + ErrorText(errno));
-        return fd_ >= 0;
-    }
-
-    bool Write(const uint8_t *bytes, size_t count)
-    {
-        while (count > 0) {
-            ssize_t w = ::write(fd_, bytes, count);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                Complain("cannot write " + path_ + ": " + ErrorText(w < 0 ? errno : EIO));
-                return false;
-            }
-            bytes += w;
-            count -= size_t(w);
-        }
-        return true;
-    }
-
-    // Closes the file for good; false (said) when the data did not make it.
-    bool Finish()
-    {
-        int r = ::close(fd_);
-        fd_ = -1;
-        if (r == 0 && !temporary_.empty())
-            r = ::rename(temporary_.c_str(), path_.c_str());
-        if (r != 0) {
-            Complain("cannot write " + path_ + ": " + ErrorText(errno));
-            if (!temporary_.empty())
-                ::unlink(temporary_.c_str());
-        }
-        temporary_.clear();
-        return r == 0;
-    }
-
-    void Discard()
-    {
-        if (fd_ < 0)
-            return;
-        ::close(fd_);
-        fd_ = -1;
-        if (!temporary_.empty())
-            ::unlink(temporary_.c_str());
-        temporary_.clear();
-    }
-
-private:
-    std::string path_;
-    std::string temporary_; // empty when the target is written directly
-    int fd_ = -1;
-};
+// Named as the user gave it, not as the links resolve.
+int CannotWrite(const std::string &path, int error)
+{
+    Complain("cannot write " + path + ": " + ErrorText(error));
+    return kExitFailed;
+}
 
 // Hex dump lines of 16 bytes from a start address, as the bytes come in
 // pieces; in JSON one object a line.
@@ -325,9 +247,12 @@ int RunRead(const Invocation &invocation)
         !ParseSpan("read", args[0], count, address, message))
         return UsageError(message);
     bool toFile = !invocation.outFile.empty();
-    OutputFile file;
-    if (toFile && !file.Create(invocation.outFile))
-        return kExitFailed;
+    // A failed or stopped read leaves an old file as it was.
+    outfile::OutputFile file;
+    int error = toFile ? file.Open(invocation.outFile) : 0;
+    if (error != 0)
+        return CannotWrite(invocation.outFile, error);
+    RemoveOnAbort(file.TemporaryPath());
 
     Port port;
     if (!port.Open(invocation.link))
@@ -343,8 +268,9 @@ int RunRead(const Invocation &invocation)
         uint32_t n = uint32_t(std::min<uint64_t>(count - done, kMaxRequest));
         if (!port.Read(uint32_t(address + done), chunk.data(), n))
             return kExitFailed;
-        if (toFile && !file.Write(chunk.data(), n))
-            return kExitFailed;
+        error = toFile ? file.Write(chunk.data(), n) : 0;
+        if (error != 0)
+            return CannotWrite(invocation.outFile, error);
         if (!toFile)
             dumper.Add(chunk.data(), n);
         done += n;
@@ -356,8 +282,10 @@ int RunRead(const Invocation &invocation)
         dumper.Finish();
         return kExitOk;
     }
-    if (!file.Finish())
-        return kExitFailed;
+    error = file.Commit();
+    RemoveOnAbort("");
+    if (error != 0)
+        return CannotWrite(invocation.outFile, error);
     if (invocation.json)
         PrintJson({{"command", "read"}, {"address", address}, {"count", count}, {"file", invocation.outFile}});
     else if (!invocation.quiet)

@@ -36,13 +36,17 @@ constexpr size_t kMaxWaiting = 10000;
 constexpr auto kSignalCheck = std::chrono::milliseconds(100);
 
 volatile sig_atomic_t g_signal = 0;
+char g_removeOnAbort[4096] = {};
 
 void OnSignal(int number)
 {
     // A request under way may take the library's 10 s; a second signal does
-    // not wait for it.
-    if (g_signal != 0)
+    // not wait for it, nor leaves a temporary file behind.
+    if (g_signal != 0) {
+        if (g_removeOnAbort[0] != '\0')
+            ::unlink(g_removeOnAbort);
         _exit(128 + number);
+    }
     g_signal = number;
 }
 
@@ -282,6 +286,15 @@ void InstallSignalHandlers()
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void RemoveOnAbort(const std::string &path)
+{
+    // Written before the handler can need it, so no half-copied name is seen
+    // as long as the handler only runs on a second signal after this.
+    std::size_t n = std::min(path.size(), sizeof g_removeOnAbort - 1);
+    path.copy(g_removeOnAbort, n);
+    g_removeOnAbort[n] = '\0';
 }
 
 int PendingSignal()

@@ -39,6 +39,9 @@ private:
 
 // SIGINT and SIGTERM are noted, to be acted on between library calls.
 void InstallSignalHandlers();
+// A temporary file for a second signal to remove before it ends the program
+// at once (empty: none).
+void RemoveOnAbort(const std::string &path);
 int PendingSignal(); // 0 when none came
 
 // A data message as the callback copied it.

@@ -68,6 +68,20 @@ def test_load_verifies_and_long_reads_come_back_whole(target, tmp_path):
                                  "verified": None}
 
 
+def test_read_into_a_symlink_fills_the_file_it_names(start_target, tmp_path):
+    target = start_target()
+    assert ferryctl("write", "0x4000", "0x04030201", link=target.link).status == 0
+    (tmp_path / "real.bin").write_bytes(b"yesterday")
+    link = tmp_path / "dump.bin"
+    link.symlink_to("real.bin")
+    r = ferryctl("read", "0x4000", 4, "-o", link, link=target.link)
+    assert (r.status, r.err) == (0, "")
+    assert r.out == "read 4 bytes from 0x00004000 into %s\n" % link
+    assert link.is_symlink() and os.readlink(link) == "real.bin"
+    assert (tmp_path / "real.bin").read_bytes() == b"\x01\x02\x03\x04"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["dump.bin", "real.bin"]
+
+
 def test_send_takes_type_and_hex_payload(target):
     r = ferryctl("send", "0x0102", "de", "ad", "beef", link=target.link)
     assert (r.status, r.out) == (0, "sent command type 0x0102 with 4 payload bytes\n")
