@@ -8,6 +8,8 @@
 //     SKIP good calls, TIMES times (default: always). GetCalInterface listed
 //     returns a null handle.
 //   CALSIM_SEED=N   deterministic values and a virtual clock, seeded with N.
+//   CALSIM_TEMPERATURE=CELSIUS   GetTemperature returns exactly this (see
+//     ForceTemperature); a value that is not a finite number is ignored.
 #ifndef CALSIM_CONTROL_H
 #define CALSIM_CONTROL_H
 

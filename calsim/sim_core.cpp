@@ -4,9 +4,11 @@
 #include "calsim/model.h"
 
 #include "calsim/control.h"
+#include "calsim/control_radio.h"
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -143,6 +145,14 @@ void LoadEnvironment()
             ParseFault(all.substr(start, end - start));
             start = end + 1;
         }
+    }
+    // A whole finite number of degrees, or nothing: a typo must not pass
+    // for a temperature.
+    if (const char *celsius = std::getenv("CALSIM_TEMPERATURE")) {
+        char *end = nullptr;
+        double value = std::strtod(celsius, &end);
+        if (end != celsius && *end == '\0' && std::isfinite(value))
+            ForceTemperature(value);
     }
 }
 

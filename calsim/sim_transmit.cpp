@@ -24,6 +24,10 @@ constexpr double kPaDriverStepDb = 1.0;
 constexpr double kExtAttnStepDb = 15.0;
 constexpr double kLoopbackCouplingDb = 45.0; // transmitter to receiver through the loopback path
 constexpr double kBenchCableLossDb = 20.0;   // the loss of the cable actually on the bench
+// What a loopback correction and a cable loss may sensibly be; the checks
+// also turn away NaN and infinities, which would spread through every result.
+constexpr double kMaxCorrectionDb = 20.0;
+constexpr double kMaxCableLossDb = 60.0;
 
 // The scan list: the twelve calibration frequencies F0 to F11, in MHz.
 constexpr double kScanListMHz[TAVREL_SCAN_LIST_SIZE] = {2300, 2350, 2400, 2496, 2550, 2600,
@@ -268,6 +272,12 @@ TavrelResult CalibrateTxPoutFreqCorr(TavrelCalHandle h, uint32_t scanListIndex, 
         return error;
     if (const char *error = CheckScanIndex(scanListIndex))
         return error;
+    if (!(correctionDb >= -kMaxCorrectionDb && correctionDb <= kMaxCorrectionDb))
+        return Textf("Correction value %g dB out of range (-20 to 20 dB)", correctionDb);
+    for (uint32_t i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i) {
+        if (!(cableLoss[i] >= 0.0 && cableLoss[i] <= kMaxCableLossDb))
+            return Textf("Cable loss at F%u of %g dB out of range (0 to 60 dB)", i, cableLoss[i]);
+    }
     // The loopback measures output minus the real cable loss; the library
     // adds back the loss the operator entered. A wrong entry shows up as a
     // correction of the same size. The reference frequency gets the

@@ -5,6 +5,7 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdint>
 
@@ -57,6 +58,8 @@ int CmdGetDeviceMode(TavrelCalHandle handle)
         return ReportError(error);
     con::Print("    DUT Mode        = %s (%d)\n", DutModeName(mode), static_cast<int32_t>(mode));
     con::Print("    Modulation type = %s (%d)\n", ModulationName(modulation), static_cast<int32_t>(modulation));
+    results::Measure("DUT mode", mode);
+    results::Measure("Modulation type", modulation);
     return ReportSuccess("GetDeviceMode");
 }
 
@@ -85,6 +88,8 @@ int CmdGetBandConfig(TavrelCalHandle handle)
         return ReportError(error);
     con::Print("    Center frequency (kHz)  = %u\n", frequency);
     con::Print("    Bandwidth (kHz)         = %u\n", bandwidth);
+    results::Measure("Center frequency", frequency, "kHz");
+    results::Measure("Bandwidth", bandwidth, "kHz");
     return ReportSuccess("GetBandConfig");
 }
 
@@ -109,6 +114,7 @@ int CmdGetCWOffset(TavrelCalHandle handle)
     if (const char *error = GetCWOffset(handle, &offset))
         return ReportError(error);
     con::Print("    CW freq offset = %d kHz\n", offset);
+    results::Measure("CW offset", offset, "kHz");
     return ReportSuccess("GetCWOffset");
 }
 

@@ -6,8 +6,10 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdint>
+#include <string>
 
 void PrintTxStepTables(const double paDrvSteps[TAVREL_TX_PADRV_STEPS], const double pgaSteps[TAVREL_TX_PGA_STEPS])
 {
@@ -16,6 +18,8 @@ void PrintTxStepTables(const double paDrvSteps[TAVREL_TX_PADRV_STEPS], const dou
         con::Print("TxPADrvStepArray[%2d] = %5.2f dB\n", i, paDrvSteps[i]);
     for (int i = 0; i < TAVREL_TX_PGA_STEPS; ++i)
         con::Print("TxPGAStepArray[%2d]   = %5.2f dB\n", i, pgaSteps[i]);
+    results::MeasureSeries("TxPADrvStepArray", paDrvSteps, TAVREL_TX_PADRV_STEPS, "dB");
+    results::MeasureSeries("TxPGAStepArray", pgaSteps, TAVREL_TX_PGA_STEPS, "dB");
 }
 
 void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE], const double extAttnStep[TAVREL_SCAN_LIST_SIZE])
@@ -25,6 +29,8 @@ void PrintTxPoutFreqCorr(const double freqCorr[TAVREL_SCAN_LIST_SIZE], const dou
         con::Print("TxFreqCorrArray[%2d] = %6.2f\n", i, freqCorr[i]);
     for (int i = 0; i < TAVREL_SCAN_LIST_SIZE; ++i)
         con::Print("TxExtAttnStepArray[%2d] = %6.2f\n", i, extAttnStep[i]);
+    results::MeasureSeries("TxFreqCorrArray", freqCorr, TAVREL_SCAN_LIST_SIZE, "dB");
+    results::MeasureSeries("TxExtAttnStepArray", extAttnStep, TAVREL_SCAN_LIST_SIZE, "dB");
 }
 
 void PrintLNASteps(const double pgaGainCorr[2], const double lnaMidStep[2], const double lnaHighStep[2],
@@ -36,6 +42,15 @@ void PrintLNASteps(const double pgaGainCorr[2], const double lnaMidStep[2], cons
     con::Print("LNA mid gain step   = %6.2f %6.2f dB\n", lnaMidStep[0], lnaMidStep[1]);
     con::Print("LNA high gain step  = %6.2f %6.2f dB\n", lnaHighStep[0], lnaHighStep[1]);
     con::Print("LNA ext gain step   = %6.2f %6.2f dB\n", lnaExtStep[0], lnaExtStep[1]);
+    // One value per antenna: a limit is set per receiver, not per table.
+    static const char *const kAntennas[2] = {"Rx1", "Rx2"};
+    for (int rx = 0; rx < 2; ++rx) {
+        std::string antenna = kAntennas[rx];
+        results::Measure(antenna + " PGA gain correction", pgaGainCorr[rx], "dB");
+        results::Measure(antenna + " LNA mid gain step", lnaMidStep[rx], "dB");
+        results::Measure(antenna + " LNA high gain step", lnaHighStep[rx], "dB");
+        results::Measure(antenna + " LNA ext gain step", lnaExtStep[rx], "dB");
+    }
 }
 
 void PrintTxExtAttnStep(double stepGainDb, double loopbackAmplitudeDb, double backoffDb, int32_t pgaIndex,
@@ -48,6 +63,14 @@ void PrintTxExtAttnStep(double stepGainDb, double loopbackAmplitudeDb, double ba
     con::Print("PGA attenuator index       = %d\n", pgaIndex);
     con::Print("PA driver attenuator index = %d\n", paDriverIndex);
     con::Print("External attenuator enable = %d\n", extAttnEnable);
+    // The settings the step was measured with have names of their own: after
+    // a post-step calibration they are not the Tx1 settings.
+    results::Measure("Tx step gain", stepGainDb, "dB");
+    results::Measure("Loopback signal amplitude", loopbackAmplitudeDb, "dB");
+    results::Measure("Tx step backoff", backoffDb, "dB");
+    results::Measure("Tx step PGA attenuator index", pgaIndex);
+    results::Measure("Tx step PA driver attenuator index", paDriverIndex);
+    results::Measure("Tx step external attenuator enable", extAttnEnable);
 }
 
 int CmdSetTRSwitch(TavrelCalHandle handle)
@@ -78,6 +101,8 @@ int CmdCalibrateLCTrim(TavrelCalHandle handle)
         con::Print("LCTrimArray[%u] = %d\n", i, lcTrim[i]);
     if (count > shown)
         con::Print("Only the %u entries of LCTrimArray are listed: the library reported %u.\n", shown, count);
+    results::MeasureSeries("LCTrimArray", lcTrim, shown);
+    results::Measure("LCTrimArray count", count);
     return ReportSuccess("CalibrateLCTrim");
 }
 

@@ -5,7 +5,10 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 #include "console/text_layout.h"
+
+#include <string>
 
 namespace {
 
@@ -80,6 +83,8 @@ int CmdGetOptionByID(TavrelCalHandle handle)
             if (const char *error = GetOptionByID(handle, static_cast<uint32_t>(id), &value))
                 return ReportError(error);
             con::Print("\n%s = %d", Padded(info->name, kNameColumn), static_cast<int32_t>(value));
+            // Named by ID: the library's option names may change between versions.
+            results::Measure("Option " + std::to_string(id) + " value", value);
         }
         con::Print("\n\n");
     }

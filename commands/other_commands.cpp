@@ -6,8 +6,11 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 int CmdReadGPIOState(TavrelCalHandle handle)
 {
@@ -22,6 +25,9 @@ int CmdReadGPIOState(TavrelCalHandle handle)
     con::Print("     GPIO pin state            = %08X\n", state);
     con::Print("     GPIO pin direction        = %08X (1=Input; 0=Output)\n", direction);
     con::Print("     GPIO pin write permission = %08X (0=read-only; 1=read-write)\n", permission);
+    results::Measure("GPIO pin state", state);
+    results::Measure("GPIO direction", direction);
+    results::Measure("GPIO write permission", permission);
     return ReportSuccess("ReadGPIOState");
 }
 
@@ -63,6 +69,8 @@ int CmdReadRFICRegister(TavrelCalHandle handle)
         return ReportError(error);
     con::Print("\n");
     con::Print("     RFIC register data = %08X\n", data);
+    // Only registers 0x00 to 0x7F read, so the names stay few.
+    results::Measure("RFIC register " + std::to_string(reg), data);
     return ReportSuccess("ReadRFICRegister");
 }
 
@@ -89,6 +97,7 @@ int CmdGetTemperature(TavrelCalHandle handle)
     if (const char *error = GetTemperature(handle, &celsius))
         return ReportError(error);
     con::Print("    Temperature = %.0f C\n", celsius);
+    results::Measure("Temperature", celsius, "C");
     return ReportSuccess("GetTemperature");
 }
 
@@ -102,6 +111,7 @@ int CmdGetGPADCValue(TavrelCalHandle handle)
     if (const char *error = GetGPADCValue(handle, mux, &value))
         return ReportError(error);
     con::Print("     Value = %u\n", value);
+    results::Measure("GP ADC input " + std::to_string(mux), value);
     return ReportSuccess("GetGPADCValue");
 }
 
@@ -139,6 +149,7 @@ int CmdGetRxSpectrum(TavrelCalHandle handle)
     if (const char *error = GetRxSpectrum(handle, TAVREL_SPECTRUM_CAPACITY, spectrum, &length))
         return ReportError(error);
     con::Print("\nSpectrum length = %u\n", length);
+    results::Measure("Spectrum length", length);
     // A length beyond the table lists what the table holds, never past it,
     // and says how many values the library claimed.
     uint32_t shown = length < TAVREL_SPECTRUM_CAPACITY ? length : TAVREL_SPECTRUM_CAPACITY;
@@ -150,6 +161,7 @@ int CmdGetRxSpectrum(TavrelCalHandle handle)
     con::Print("\n");
     if (length > shown)
         con::Print("Only the %u values of the spectrum table are listed: the library reported %u.\n", shown, length);
+    results::MeasureSeries("Rx spectrum", spectrum, shown, "dB");
     return ReportSuccess("GetRxSpectrum");
 }
 
@@ -169,11 +181,28 @@ int CmdGetVersionInfo(TavrelCalHandle handle)
         return ReportError(error);
     // A driver text that fills the whole buffer has no terminator of its own.
     driverVersion[TAVREL_DRIVER_VERSION_SIZE - 1] = '\0';
-    con::Print("    PHY firmware version    = %08X\n", phyFirmware);
-    con::Print("    MAC firmware version    = %u.%u.%u\n", macFirmware[0], macFirmware[1], macFirmware[2]);
+    // Each version is formatted once, so the recorded text is the one shown.
+    char phy[16];
+    char mac[40];
+    char calApi[40];
+    char baseband[16];
+    char rf[16];
+    std::snprintf(phy, sizeof phy, "%08X", phyFirmware);
+    std::snprintf(mac, sizeof mac, "%u.%u.%u", macFirmware[0], macFirmware[1], macFirmware[2]);
+    std::snprintf(calApi, sizeof calApi, "%u.%u.%u", calApiVersion[0], calApiVersion[1], calApiVersion[2]);
+    std::snprintf(baseband, sizeof baseband, "%08X", basebandChip);
+    std::snprintf(rf, sizeof rf, "%04X", rfChip);
+    con::Print("    PHY firmware version    = %s\n", phy);
+    con::Print("    MAC firmware version    = %s\n", mac);
     con::Print("    Driver version          = %s\n", driverVersion);
-    con::Print("    Cal API library version = %u.%u.%u\n", calApiVersion[0], calApiVersion[1], calApiVersion[2]);
-    con::Print("    Baseband chip version   = %08X\n", basebandChip);
-    con::Print("    RF chip version         = %04X\n", rfChip);
+    con::Print("    Cal API library version = %s\n", calApi);
+    con::Print("    Baseband chip version   = %s\n", baseband);
+    con::Print("    RF chip version         = %s\n", rf);
+    results::MeasureText("PHY firmware version", phy);
+    results::MeasureText("MAC firmware version", mac);
+    results::MeasureText("Driver version", driverVersion);
+    results::MeasureText("Cal API library version", calApi);
+    results::MeasureText("Baseband chip version", baseband);
+    results::MeasureText("RF chip version", rf);
     return ReportSuccess("GetVersionInfo");
 }

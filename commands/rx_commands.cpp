@@ -8,8 +8,10 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -32,12 +34,14 @@ const char *LnaGainName(uint32_t gain)
 // "n/a" stands in its place instead of a platform's spelling of NaN.
 void PrintClipLine(const char *path, uint32_t clips, uint32_t samples)
 {
+    results::Measure(std::string(path) + " ADC clip count", clips);
     if (samples == 0) {
         con::Print("    %s ADC clip count    = %u (n/a %%)\n", path, clips);
         return;
     }
     double percent = static_cast<double>(clips) * 100.0 / static_cast<double>(samples);
     con::Print("    %s ADC clip count    = %u (%0.2f %%)\n", path, clips, percent);
+    results::Measure(std::string(path) + " ADC clip percentage", percent, "%");
 }
 
 } // namespace
@@ -51,6 +55,7 @@ int CmdGetRxAntConfig(TavrelCalHandle handle)
     if (const char *error = GetRxAntConfig(handle, &config))
         return ReportError(error);
     con::Print("    RxAntConfig = %s\n", RxAntConfigName(config));
+    results::Measure("Rx antenna configuration", config);
     return ReportSuccess("GetRxAntConfig");
 }
 
@@ -79,6 +84,9 @@ int CmdIsSync(TavrelCalHandle handle)
     con::Print("    Frequency offset (PPM) = %0.3f\n", offsetPpm);
     con::Print("    Sync frequency (kHz)   = %u\n", frequency);
     con::Print("    Sync status            = %s\n", status != 0 ? "Sync achieved" : "Sync not achieved");
+    results::Measure("Frequency offset", offsetPpm, "ppm");
+    results::Measure("Sync frequency", frequency, "kHz");
+    results::Measure("Sync status", status != 0 ? 1.0 : 0.0);
     return ReportSuccess("IsSync");
 }
 
@@ -126,6 +134,13 @@ int CmdGetRxGainState(TavrelCalHandle handle)
                mixerGain);
     con::Print("    PGA gain index = %d\n", pgaIndex);
     con::Print("    Total gain     = %g\n", totalGain);
+    // The library accepts paths 0 and 1 only, so the names stay few.
+    std::string name = "Rx path " + std::to_string(path);
+    results::Measure(name + " external LNA", extLna);
+    results::Measure(name + " LNA gain", lnaGain);
+    results::Measure(name + " mixer gain", mixerGain);
+    results::Measure(name + " PGA index", pgaIndex);
+    results::Measure(name + " total gain", totalGain, "dB");
     return ReportSuccess("GetRxGainState");
 }
 
@@ -171,9 +186,15 @@ int CmdGetRSSIReport(TavrelCalHandle handle)
     con::Print("    Combined RSSI         = %7.2f dBm\n", combinedRssi);
     con::Print("    Rx1 ADC input power   = %7.2f dBm\n", rx1AdcPower);
     con::Print("    Rx2 ADC input power   = %7.2f dBm\n", rx2AdcPower);
+    results::Measure("Rx1 RSSI", rx1Rssi, "dBm");
+    results::Measure("Rx2 RSSI", rx2Rssi, "dBm");
+    results::Measure("Combined RSSI", combinedRssi, "dBm");
+    results::Measure("Rx1 ADC input power", rx1AdcPower, "dBm");
+    results::Measure("Rx2 ADC input power", rx2AdcPower, "dBm");
     PrintClipLine("Rx1", rx1Clips, samples);
     PrintClipLine("Rx2", rx2Clips, samples);
     con::Print("    Number of ADC samples = %u\n", samples);
+    results::Measure("ADC samples", samples);
     return ReportSuccess("GetRSSIReport");
 }
 
@@ -186,6 +207,7 @@ int CmdGetCINR(TavrelCalHandle handle)
     if (const char *error = GetCINR(handle, &cinr))
         return ReportError(error);
     con::Print("    CINR = %0.2f dB\n", cinr);
+    results::Measure("CINR", cinr, "dB");
     return ReportSuccess("GetCINR");
 }
 
@@ -202,6 +224,9 @@ int CmdGetPerAntCINR(TavrelCalHandle handle)
     con::Print("    Combined CINR  = %0.2f dB\n", combined);
     con::Print("    Antenna 1 CINR = %0.2f dB\n", ant1);
     con::Print("    Antenna 2 CINR = %0.2f dB\n", ant2);
+    results::Measure("Combined CINR", combined, "dB");
+    results::Measure("Antenna 1 CINR", ant1, "dB");
+    results::Measure("Antenna 2 CINR", ant2, "dB");
     return ReportSuccess("GetPerAntCINR");
 }
 
@@ -216,6 +241,8 @@ int CmdGetPerAntThermalNoise(TavrelCalHandle handle)
         return ReportError(error);
     con::Print("    Antenna 1 thermal noise = %0.2f dBm\n", ant1);
     con::Print("    Antenna 2 thermal noise = %0.2f dBm\n", ant2);
+    results::Measure("Antenna 1 thermal noise", ant1, "dBm");
+    results::Measure("Antenna 2 thermal noise", ant2, "dBm");
     return ReportSuccess("GetPerAntThermalNoise");
 }
 
@@ -239,12 +266,15 @@ int CmdGetFrameErrorStatistics(TavrelCalHandle handle)
     if (const char *error = GetFrameErrorStatistics(handle, &total, &inError))
         return ReportError(error);
     con::Print("    Total frames elapsed  = %u\n", total);
+    results::Measure("Frames elapsed", total);
     con::Print("    Frames in error       = ");
     // All ones is the device's "not available"; every other value is a count.
-    if (inError == 0xFFFFFFFFu)
+    if (inError == 0xFFFFFFFFu) {
         con::Print("N/A\n");
-    else
+    } else {
         con::Print("%u\n", inError);
+        results::Measure("Frames in error", inError);
+    }
     return ReportSuccess("GetFrameErrorStatistics");
 }
 
@@ -272,5 +302,15 @@ int CmdGetPDUErrorStatistics(TavrelCalHandle handle)
     for (int diuc = 0; diuc < TAVREL_PDU_DIUC_COUNT; ++diuc)
         con::Print("    %3d     %10u    %10u    %10u    %10u\n", diuc, pduCount[diuc], hcsErrors[diuc], crcErrors[diuc],
                    burstSizes[diuc]);
+    // The frame counts here cover received frames only, unlike the frame
+    // error statistics: they get names of their own.
+    results::Measure("Frames received", total);
+    results::Measure("Received frames in error", inError);
+    results::Measure("FCH errors", fchErrors);
+    results::Measure("DL Map errors", dlMapErrors);
+    results::MeasureSeries("PDU count", pduCount, TAVREL_PDU_DIUC_COUNT);
+    results::MeasureSeries("HCS errors", hcsErrors, TAVREL_PDU_DIUC_COUNT);
+    results::MeasureSeries("CRC errors", crcErrors, TAVREL_PDU_DIUC_COUNT);
+    results::MeasureSeries("Burst sizes", burstSizes, TAVREL_PDU_DIUC_COUNT, "bytes");
     return ReportSuccess("GetPDUErrorStatistics");
 }

@@ -6,6 +6,7 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdint>
 
@@ -25,6 +26,10 @@ int CmdGetTx1Attn(TavrelCalHandle handle)
     con::Print("     PA driver attenuation index        = %u\n", driverIndex);
     con::Print("     Extenal attenuator                 = %s (%u)\n", extAttenuator != 0 ? "Enabled" : "Disabled",
                extAttenuator);
+    results::Measure("Tx1 backoff", backoff, "dB");
+    results::Measure("Tx1 PGA", pgaIndex);
+    results::Measure("Tx1 driver", driverIndex);
+    results::Measure("Tx1 external attenuator", extAttenuator);
     return ReportSuccess("GetTx1Attn");
 }
 
@@ -51,6 +56,7 @@ int CmdGetTx1OutputPower(TavrelCalHandle handle)
     if (const char *error = GetTx1OutputPower(handle, &power))
         return ReportError(error);
     con::Print("    Tx1 output power = %lg dBm\n", power);
+    results::Measure("Tx1 output power", power, "dBm");
     return ReportSuccess("GetTx1OutputPower");
 }
 
@@ -74,6 +80,7 @@ int CmdGetTxDiversitySwitch(TavrelCalHandle handle)
     if (const char *error = GetTxDiversitySwitch(handle, &antennaSwitch))
         return ReportError(error);
     con::Print("    Tx diversity switch = %u (%s)\n", antennaSwitch, antennaSwitch == 0 ? "Antenna 1" : "Antenna 2");
+    results::Measure("Tx diversity switch", antennaSwitch);
     return ReportSuccess("GetTxDiversitySwitch");
 }
 

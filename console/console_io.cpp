@@ -41,6 +41,7 @@ int g_wakePipe[2] = {-1, -1};
 // A file to remove when a second signal ends the program at once (a
 // temporary file that would otherwise be left behind).
 char g_removeOnAbort[4096] = {};
+int g_outputError = 0; // the first failed write to standard output
 
 void OnSignal(int signal)
 {
@@ -220,8 +221,8 @@ __attribute__((format(printf, 1, 0))) void VPrint(const char *fmt, va_list ap)
     }
     if (g_sink)
         g_sink->append(text);
-    else
-        std::fwrite(text.data(), 1, text.size(), stdout);
+    else if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_outputError == 0)
+        g_outputError = errno != 0 ? errno : EIO;
     Copy(text.data(), text.size());
 }
 
@@ -329,8 +330,16 @@ void Print(const char *fmt, ...)
 
 void Flush()
 {
-    if (!g_sink)
-        std::fflush(stdout);
+    if (!g_sink && std::fflush(stdout) != 0 && g_outputError == 0)
+        g_outputError = errno != 0 ? errno : EIO;
+}
+
+int OutputError()
+{
+    Flush();
+    if (g_outputError == 0 && std::ferror(stdout))
+        g_outputError = EIO;
+    return g_outputError;
 }
 
 std::string ReadWord()

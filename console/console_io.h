@@ -12,6 +12,9 @@ namespace con {
 // printf-style output, the system's texts exactly as they stand.
 void Print(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void Flush();
+// After a flush: the errno value of the first write to standard output that
+// failed, or 0.
+int OutputError();
 
 // Input is a stream of whitespace-delimited words, as with formatted input.
 // ReadWord returns the next word; at end of input it runs the end-of-input

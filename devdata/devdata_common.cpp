@@ -46,11 +46,17 @@ int ReportWriteError(const char *error)
     return -1;
 }
 
+std::string RegionMeasureName(int32_t region, const char *what)
+{
+    return "Region " + std::to_string(region) + " " + what;
+}
+
 int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer, int32_t &size)
 {
     if (const char *error = GetDevDataRegionSizeByID(handle, region, &size))
         return ReportError(error);
     con::Print("\nDevData region size = %d bytes\n", size);
+    results::Measure(RegionMeasureName(region, "size"), size, "bytes");
     if (size < 0 || !buffer.Allocate(static_cast<uint32_t>(size), parts))
         return ReportAllocationFailure();
     return 0;
@@ -65,10 +71,12 @@ NvmMode ReadNvmMode(TavrelCalHandle handle)
 
 void PrintNvmMode(const NvmMode &mode)
 {
-    if (mode.error != nullptr)
+    if (mode.error != nullptr) {
         con::Print("    NVM mode is unknown (%s)\n", mode.error);
-    else
-        con::Print("    NVM mode is %d\n", static_cast<int32_t>(mode.value));
+        return;
+    }
+    con::Print("    NVM mode is %d\n", static_cast<int32_t>(mode.value));
+    results::Measure("NVM mode", mode.value);
 }
 
 uint32_t AskWriteKey(TavrelCalHandle handle)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace devdata {
 
@@ -37,10 +38,14 @@ int ReportAllocationFailure();
 int ReportReadError(const char *error);
 int ReportWriteError(const char *error);
 
+// The name of a region's measurement: "Region 3 size" for (3, "size").
+// Region IDs are few, so each gets names of its own.
+std::string RegionMeasureName(int32_t region, const char *what);
+
 // The first step of the region read and write: asks the device for the
-// region's size, shows "\nDevData region size = %d bytes\n" and allocates
-// `parts` parts of that size. 0, or -1 after the error line (a failed
-// query, or an allocation failure for a negative size).
+// region's size, shows and records "\nDevData region size = %d bytes\n"
+// and allocates `parts` parts of that size. 0, or -1 after the error line
+// (a failed query, or an allocation failure for a negative size).
 int AllocateRegionBuffer(TavrelCalHandle handle, int32_t region, uint32_t parts, WorkBuffer &buffer, int32_t &size);
 
 // The NVM mode (library option 7), read before the dialogue's first line.
@@ -49,8 +54,8 @@ struct NvmMode {
     const char *error = nullptr;
 };
 NvmMode ReadNvmMode(TavrelCalHandle handle);
-// "    NVM mode is %d\n"; when the query failed, says so instead of showing
-// a value that was never read.
+// "    NVM mode is %d\n" (recorded as "NVM mode"); when the query failed,
+// says so instead of showing a value that was never read.
 void PrintNvmMode(const NvmMode &mode);
 
 // "Auto Device Data key" question: 1 takes a key from the library (even 0),

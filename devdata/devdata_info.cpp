@@ -6,9 +6,12 @@
 
 #include "console/console_io.h"
 #include "console/handler.h"
+#include "console/run_events.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,12 +39,13 @@ uint32_t ShownBlocks(uint32_t count)
 }
 
 // The per-block commands print their block lines first and only then look
-// at the library's result.
+// at the library's result; the lines' values are recorded only after that.
 int FinishBlockReport(const char *name, const char *error, uint32_t shown)
 {
     if (error != nullptr)
         return ReportError(error);
     con::Print("%3d Device Data blocks found.\n", static_cast<int32_t>(shown));
+    results::Measure("Device Data blocks", shown);
     return ReportSuccess(name);
 }
 
@@ -92,6 +96,9 @@ int CmdIsDevDataValid(TavrelCalHandle handle)
     int32_t valid = 0;
     if (const char *error = IsDevDataValid(handle, &valid))
         return ReportError(error);
+    // A self-check of the device: a verdict in a recorded run, though the
+    // console's line carries no PASS or FAIL.
+    results::Judge(valid != 0, {{"Device Data checksum valid", valid ? 1.0 : 0.0, 1.0, nullptr}});
     con::Print("    %s checksum is %s VALID\n", "Device Data", valid ? "" : "NOT");
     return ReportSuccess("IsDevDataValid");
 }
@@ -107,6 +114,12 @@ int CmdAreDevDataChecksumsValidArray(TavrelCalHandle handle)
     uint32_t shown = ShownBlocks(count);
     for (uint32_t i = 0; i < shown; ++i)
         con::Print("    %s checksum is %s VALID\n", kBlockLabel[i], valid[i] ? "" : "NOT");
+    if (error == nullptr && results::Recording()) {
+        std::vector<double> series;
+        for (uint32_t i = 0; i < shown; ++i)
+            series.push_back(valid[i] ? 1.0 : 0.0);
+        results::MeasureSeries("Device Data block checksum valid", series);
+    }
     return FinishBlockReport("AreDevDataChecksumsValidArray", error, shown);
 }
 
@@ -123,6 +136,8 @@ int CmdGetDevDataChecksumsArray(TavrelCalHandle handle)
     uint32_t shown = ShownBlocks(count);
     for (uint32_t i = 0; i < shown; ++i)
         con::Print("    %s checksum = %04X\n", kBlockLabel[i], checksums[i]);
+    if (error == nullptr)
+        results::MeasureSeries("Device Data block checksum", checksums, shown);
     return FinishBlockReport("GetDevDataChecksumsArray", error, shown);
 }
 
@@ -134,6 +149,7 @@ int CmdIsCalibrationValid(TavrelCalHandle handle)
     int32_t valid = 0;
     if (const char *error = IsCalibrationValid(handle, &valid))
         return ReportError(error);
+    results::Judge(valid != 0, {{"Calibration valid", valid ? 1.0 : 0.0, 1.0, nullptr}});
     con::Print("    Calibration state = %s\n", valid ? "VALID" : "NOT VALID");
     return ReportSuccess("IsCalibrationValid");
 }
@@ -150,12 +166,24 @@ int CmdGetCalibrationInfo(TavrelCalHandle handle)
     uint8_t version[4] = {};
     if (const char *error = GetCalibrationInfo(handle, &flag, &vendor, date, time, version))
         return ReportError(error);
-    // BCD bytes in hexadecimal read as decimal digits; the fourth byte is not shown.
+    // BCD bytes in hexadecimal read as decimal digits; the fourth byte is not
+    // shown. The texts are recorded as shown.
+    char dateText[16];
+    char timeText[16];
+    char versionText[16];
+    std::snprintf(dateText, sizeof dateText, "%02X/%02X/%02X", date[0], date[1], date[2]);
+    std::snprintf(timeText, sizeof timeText, "%02X:%02X:%02X", time[0], time[1], time[2]);
+    std::snprintf(versionText, sizeof versionText, "%02X.%02X.%02X", version[0], version[1], version[2]);
     con::Print("    Cal flag    = %u\n", flag);
     con::Print("    Vendor ID   = %02X\n", vendor);
-    con::Print("    Cal date    = %02X/%02X/%02X\n", date[0], date[1], date[2]);
-    con::Print("    Cal time    = %02X:%02X:%02X\n", time[0], time[1], time[2]);
-    con::Print("    SW Version  = %02X.%02X.%02X\n", version[0], version[1], version[2]);
+    con::Print("    Cal date    = %s\n", dateText);
+    con::Print("    Cal time    = %s\n", timeText);
+    con::Print("    SW Version  = %s\n", versionText);
+    results::Measure("Cal flag", flag);
+    results::Measure("Vendor ID", vendor);
+    results::MeasureText("Cal date", dateText);
+    results::MeasureText("Cal time", timeText);
+    results::MeasureText("Cal SW version", versionText);
     return ReportSuccess("GetCalibrationInfo");
 }
 
@@ -167,7 +195,10 @@ int CmdGetMACAddress(TavrelCalHandle handle)
     uint8_t mac[6] = {};
     if (const char *error = GetMACAddress(handle, mac))
         return ReportError(error);
-    con::Print("    MAC address = %02X:%02X:%02X:%02X:%02X:%02X\n", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    char text[24];
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    con::Print("    MAC address = %s\n", text);
+    results::MeasureText("MAC address", text);
     return ReportSuccess("GetMACAddress");
 }
 
@@ -180,6 +211,7 @@ int CmdGetDevDataSize(TavrelCalHandle handle)
     if (const char *error = GetDevDataSize(handle, &size))
         return ReportError(error);
     con::Print("    Device Data size = %d bytes\n", size);
+    results::Measure("Device Data size", size, "bytes");
     return ReportSuccess("GetDevDataSize");
 }
 
@@ -196,6 +228,9 @@ int CmdGetDevDataInfo(TavrelCalHandle handle)
     con::Print("    NVM type         = %s (%d)\n", NvmTypeName(nvmType), static_cast<int32_t>(nvmType));
     con::Print("    Device Data size = %d bytes\n", size);
     con::Print("    Flash map type   = %s (%d)\n", FlashMapName(mapType), static_cast<int32_t>(mapType));
+    results::Measure("NVM type", nvmType);
+    results::Measure("Device Data size", size, "bytes");
+    results::Measure("Flash map type", mapType);
     return ReportSuccess("GetDevDataInfo");
 }
 
@@ -213,6 +248,7 @@ int CmdGetFlash2xDevDataInfo(TavrelCalHandle handle)
         con::Print("   %3d        0x%02X        %c       %c        %c         %c\n", static_cast<int32_t>(i), flags[i],
                    mark(0), mark(1), mark(2), mark(3));
     }
+    results::MeasureSeries("Flash 2.x section flags", flags, 3);
     return ReportSuccess("GetFlash2xDevDataInfo");
 }
 
@@ -250,5 +286,6 @@ int CmdInitializeFlash(TavrelCalHandle handle)
     if (const char *error = InitializeFlash(handle, desired, &actual))
         return ReportError(error);
     con::Print("    Actual flash memory sector size = %d bytes\n", static_cast<int32_t>(actual));
+    results::Measure("Flash sector size", actual, "bytes");
     return ReportSuccess("InitializeFlash");
 }

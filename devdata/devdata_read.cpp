@@ -4,6 +4,7 @@
 #include "console/text_layout.h"
 
 #include "console/handler.h"
+#include "console/run_events.h"
 #include "devdata/devdata_common.h"
 
 #include <algorithm>
@@ -35,6 +36,11 @@ int ReadAtAddress(TavrelCalHandle handle, bool words)
         return ReportError(error);
     con::Print("\n\nResults returned:\n");
     PrintHexDump(buffer.Part(0), address, static_cast<uint32_t>(bytes));
+    // One name whatever the address typed: the address is an input, not a result.
+    if (words)
+        results::MeasureSeries("Device Data block", buffer.Words(0), size);
+    else
+        results::MeasureSeries("Device Data bytes", buffer.Part(0), size);
     return ReportSuccess(words ? "ReadDevDataBlock" : "ReadDevDataBytes");
 }
 
@@ -60,6 +66,7 @@ int CmdGetDevDataRegionSizeByID(TavrelCalHandle handle)
     if (const char *error = GetDevDataRegionSizeByID(handle, region, &size))
         return ReportError(error);
     con::Print("    Device Data region size = %d bytes\n", size);
+    results::Measure(devdata::RegionMeasureName(region, "size"), size, "bytes");
     return ReportSuccess("GetDevDataRegionSizeByID");
 }
 
@@ -77,6 +84,8 @@ int CmdReadDevDataRegionByID(TavrelCalHandle handle)
     if (const char *error = ReadDevDataRegionByID(handle, region, size, buffer.Part(0), &returned))
         return ReportError(error);
     // Only the bytes returned are shown, and never more than the buffer holds.
-    PrintHexDump(buffer.Part(0), 0, std::min(returned, static_cast<uint32_t>(size)));
+    uint32_t shown = std::min(returned, static_cast<uint32_t>(size));
+    PrintHexDump(buffer.Part(0), 0, shown);
+    results::MeasureSeries(devdata::RegionMeasureName(region, "data"), buffer.Part(0), shown);
     return ReportSuccess("ReadDevDataRegionByID");
 }

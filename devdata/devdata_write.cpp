@@ -3,6 +3,7 @@
 #include "devdata/devdata_write.h"
 
 #include "console/handler.h"
+#include "console/run_events.h"
 #include "devdata/devdata_common.h"
 
 int CmdRequestDevDataWriteKey(TavrelCalHandle handle)
@@ -16,6 +17,8 @@ int CmdRequestDevDataWriteKey(TavrelCalHandle handle)
         con::Print("RequestDevDataWriteKey operation FAILED with return value %d.\n", 0);
         return -1;
     }
+    // Only a key the library gave is a value: 0 is its failure.
+    results::Measure("Device Data write key", key);
     return ReportSuccess("RequestDevDataWriteKey");
 }
 
@@ -51,6 +54,7 @@ int CmdWriteDevDataBlock(TavrelCalHandle handle)
     if (const char *error = WriteDevDataBlock(handle, key, data, words, address, &written))
         return devdata::ReportWriteError(error);
     con::Print("\nNumber of 32-bit words actually written = %u\n", written);
+    results::Measure("Device Data words written", written);
 
     uint32_t errors = 0;
     if (con::AskUnsigned("\n    Verify write     (1=yes/0=no) ? ") != 0) {
@@ -63,6 +67,7 @@ int CmdWriteDevDataBlock(TavrelCalHandle handle)
             }
         }
         con::Print("\n%u verify errors.\n", errors);
+        results::Measure("Device Data verify errors", errors);
     }
 
     if (saved && errors == 0) {
@@ -71,6 +76,7 @@ int CmdWriteDevDataBlock(TavrelCalHandle handle)
         if (const char *error = WriteDevDataBlock(handle, key, old, words, address, &written))
             return devdata::ReportWriteError(error);
         con::Print("\n    Number of 32-bit words actually written = %u\n", written);
+        results::Measure("Device Data words restored", written);
     }
     if (errors > 0)
         return -1;

@@ -7,6 +7,7 @@
 #include "devdata/verify.h"
 
 #include "console/handler.h"
+#include "console/run_events.h"
 #include "devdata/devdata_common.h"
 
 #include <cstring>
@@ -128,6 +129,7 @@ int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
     if (error != nullptr)
         return devdata::ReportWriteError(error);
     con::Print("\nWrote %d bytes to dev data memory\n", static_cast<int32_t>(written));
+    results::Measure("Device Data bytes written", written, "bytes");
 
     uint32_t errors = 0;
     if (con::AskUnsigned("\n    Verify write     (1=yes/0=no) ? ") != 0) {
@@ -138,6 +140,7 @@ int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
         errors = flash2x ? VerifyFlash2xImage(readBack, old, data, address, size, w)
                          : VerifyBytes(readBack, data, 0, 0, size);
         con::Print("\n\n%u verify errors.\n", errors);
+        results::Measure("Device Data verify errors", errors);
     }
 
     if (restore) {
@@ -151,6 +154,7 @@ int WriteBytesDialogue(TavrelCalHandle handle, bool flash2x)
             if (const char *restoreError = WriteDevDataBytes(handle, key, old, area, areaAddress, &written))
                 return devdata::ReportWriteError(restoreError);
             con::Print("\nWrote %d bytes to dev data memory\n", static_cast<int32_t>(written));
+            results::Measure("Device Data bytes restored", written, "bytes");
         }
     }
     return errors > 0 ? -1 : 0;

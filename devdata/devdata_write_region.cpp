@@ -4,6 +4,7 @@
 #include "devdata/devdata_write.h"
 
 #include "console/handler.h"
+#include "console/run_events.h"
 #include "devdata/devdata_common.h"
 
 #include <algorithm>
@@ -59,6 +60,7 @@ int CmdWriteDevDataRegionByID(TavrelCalHandle handle)
     if (const char *error = ReadDevDataRegionByID(handle, region, regionSize, old, &returned))
         return devdata::ReportReadError(error);
     con::Print("\nNumber of bytes returned by ReadDevDataRegionByID = %u bytes\n", returned);
+    results::Measure(devdata::RegionMeasureName(region, "bytes read"), returned, "bytes");
     // The restore writes the whole region back: without all of its old
     // contents that would overwrite bytes never saved.
     if (returned != size) {
@@ -86,6 +88,7 @@ int CmdWriteDevDataRegionByID(TavrelCalHandle handle)
     if (const char *error = WriteDevDataRegionByID(handle, key, region, count, data, &written))
         return devdata::ReportWriteError(error);
     con::Print("\nNumber of bytes actually written by WriteDevDataRegionByID = %u\n", written);
+    results::Measure(devdata::RegionMeasureName(region, "bytes written"), written, "bytes");
 
     uint32_t errors = 0;
     if (con::AskUnsigned("\n    Verify write     (1=yes/0=no) ? ") != 0) {
@@ -93,8 +96,10 @@ int CmdWriteDevDataRegionByID(TavrelCalHandle handle)
         if (const char *error = ReadDevDataRegionByID(handle, region, regionSize, readBack, &readBackCount))
             return devdata::ReportReadError(error);
         con::Print("\nNumber of bytes returned by ReadDevDataRegionByID = %u bytes\n", readBackCount);
+        results::Measure(devdata::RegionMeasureName(region, "bytes read"), readBackCount, "bytes");
         errors = VerifyRegion(readBack, readBackCount, data, count, size);
         con::Print("\n\n%u verify errors.\n", errors);
+        results::Measure("Device Data verify errors", errors);
     }
 
     if (con::AskUnsigned("\n    Restore contents (1=yes/0=no) ? ") != 0) {
@@ -103,6 +108,7 @@ int CmdWriteDevDataRegionByID(TavrelCalHandle handle)
         if (const char *error = WriteDevDataRegionByID(handle, key, region, size, old, &written))
             return devdata::ReportWriteError(error);
         con::Print("\n    Number of bytes actually written = %u\n", written);
+        results::Measure(devdata::RegionMeasureName(region, "bytes restored"), written, "bytes");
     }
     if (errors > 0)
         return -1;

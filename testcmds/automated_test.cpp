@@ -55,6 +55,14 @@ void PrintIfError(const char *error)
     }
 }
 
+void PrintIfExpectedError(const char *error)
+{
+    if (error != nullptr) {
+        con::Print("ERROR: %s\n", error);
+        results::ExpectedLibraryError(error);
+    }
+}
+
 int CmdAutomatedTest(TavrelCalHandle handle)
 {
     if (handle == nullptr)

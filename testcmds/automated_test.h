@@ -25,6 +25,9 @@ void PrintSectionHeader(const char *title);
 
 // "ERROR: <text>" when the library returned an error text.
 void PrintIfError(const char *error);
+// The same for an error the script provokes on purpose: recorded as
+// expected, so it does not leave the step in error.
+void PrintIfExpectedError(const char *error);
 
 // Pause after a write before reading the setting back.
 constexpr uint32_t kSettleMs = 500;

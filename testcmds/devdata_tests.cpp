@@ -75,7 +75,9 @@ const char *ShowWindow(TavrelCalHandle handle, uint32_t offset)
     uint32_t window[kWindowWords] = {};
     if (const char *error = ReadDevDataBlock(handle, window, kWindowWords, offset))
         return error;
-    PrintHexDump(reinterpret_cast<const uint8_t *>(window), offset, kWindowBytes);
+    const uint8_t *bytes = reinterpret_cast<const uint8_t *>(window);
+    PrintHexDump(bytes, offset, kWindowBytes);
+    results::MeasureSeries("NVM test window", bytes, kWindowBytes);
     return nullptr;
 }
 
@@ -88,6 +90,7 @@ const char *WriteImageTail(TavrelCalHandle handle, const std::vector<uint32_t> &
     if (const char *error = WriteDevDataBlock(handle, key, image.data() + first, kImageWords - first, offset, &written))
         return error;
     con::Print("Wrote %d bytes\n", static_cast<int32_t>(4 * written));
+    results::Measure("Device Data bytes written", 4.0 * written, "bytes");
     return nullptr;
 }
 

@@ -1,6 +1,7 @@
 #include "testcmds/device_mode_stack.h"
 
 #include "console/console_io.h"
+#include "console/run_events.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void PushDeviceMode(TavrelCalHandle handle, uint32_t mode, uint32_t modulation)
     }
     ++g_stack.depth;
     g_stack.slots[g_stack.depth] = DeviceModeEntry{mode, modulation};
-    SetDeviceMode(handle, mode, modulation);
+    results::LibraryError(SetDeviceMode(handle, mode, modulation)); // not shown; a recorded run notes it
     con::Print("Push[%2u] - set device mode: mode = %u modulation = %u\n", g_stack.depth, mode, modulation);
 }
 
@@ -40,7 +41,7 @@ void PopDeviceMode(TavrelCalHandle handle)
     }
     --g_stack.depth;
     const DeviceModeEntry &top = g_stack.slots[g_stack.depth];
-    SetDeviceMode(handle, top.mode, top.modulation);
+    results::LibraryError(SetDeviceMode(handle, top.mode, top.modulation));
     con::Print("Pop [%2u] - set device mode: mode = %u modulation = %u\n", g_stack.depth, top.mode, top.modulation);
 }
 

@@ -6,6 +6,7 @@
 #include "console/run_events.h"
 #include "devdata/devdata_info.h"
 #include "testcmds/automated_test.h"
+#include "tuneprobe/limits.h"
 #include "tuneprobe/menu.h"
 #include "tuneprobe/menu_items.h"
 #include "tuneprobe/options.h"
@@ -22,9 +23,13 @@ Unattended *g_run = nullptr; // set while items run from the command line
 
 void CloseDevice()
 {
-    if (g_handle != nullptr)
-        ShutDown(g_handle);
+    TavrelCalHandle handle = g_handle;
     g_handle = nullptr;
+    if (handle == nullptr)
+        return;
+    const char *error = ShutDown(handle);
+    if (error != nullptr && g_run != nullptr)
+        g_run->Disconnected(error);
 }
 
 // End of input anywhere: close what was opened; the console I/O module then
@@ -71,7 +76,14 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    Unattended run(options);
+    Limits limits;
+    if (!options.limitsPath.empty() && !limits.Load(options.limitsPath, message)) {
+        std::fprintf(stderr, "tuneprobe: --limits %s\n", message.c_str());
+        return kUsageError;
+    }
+    SetConnectAttempts(options.connectAttempts);
+
+    Unattended run(options, limits.Empty() ? nullptr : &limits);
     if (!run.CreateFiles(message)) {
         std::fprintf(stderr, "tuneprobe: %s\n", message.c_str());
         return kUsageError;
@@ -96,19 +108,21 @@ int main(int argc, char **argv)
                                            : SelectInterface();
     g_handle = start.handle;
     if (options.items.empty()) {
-        if (g_handle == nullptr)
-            return start.exitStatus;
-        RunMenu(g_handle);
-        CloseDevice();
-        return run.Finish(true);
+        if (g_handle != nullptr) {
+            RunMenu(g_handle);
+            CloseDevice();
+        }
+        int written = run.Finish(true);
+        return start.exitStatus != 0 ? start.exitStatus : written;
     }
 
     run.Begin(g_handle);
     if (g_handle == nullptr) {
         // -1 at the interface question runs nothing: not a pass either.
         if (start.exitStatus == 0)
-            return run.Finish(false, "No interface was chosen");
-        run.Finish(false, "The interface could not be opened or the device did not connect");
+            return run.NoInterface();
+        std::fprintf(stderr, "tuneprobe: %s\n", start.reason.c_str());
+        run.StartFailed(start.reason);
         return start.exitStatus;
     }
     for (int row : options.items)

@@ -24,11 +24,11 @@ void OcpReport::Adopt(std::FILE *file, const std::string &path)
     path_ = path;
 }
 
-void OcpReport::Write(json line)
+void OcpReport::Write(const json &line, const std::string &stamp)
 {
     if (!file_)
         return;
-    json stamped = {{"sequenceNumber", sequence_++}, {"timestamp", Rfc3339Now()}};
+    json stamped = {{"sequenceNumber", sequence_++}, {"timestamp", stamp.empty() ? Rfc3339Now() : stamp}};
     stamped.update(line);
     // Texts come from the device and the library: bytes that are not UTF-8
     // are replaced rather than allowed to stop the report.
@@ -39,29 +39,24 @@ void OcpReport::Write(json line)
         writeError_ = "cannot write the report " + path_ + ": " + std::strerror(errno);
 }
 
-void OcpReport::WriteStep(int step, const char *kind, json body)
+void OcpReport::WriteStep(int step, const char *kind, json body, const std::string &stamp)
 {
-    Write({{"testStepArtifact", {{"testStepId", std::to_string(step)}, {kind, std::move(body)}}}});
+    Write({{"testStepArtifact", {{"testStepId", std::to_string(step)}, {kind, std::move(body)}}}}, stamp);
 }
 
-void OcpReport::SchemaVersion()
+void OcpReport::SchemaVersion(const std::string &stamp)
 {
-    Write({{"schemaVersion", {{"major", 2}, {"minor", 0}}}});
+    Write({{"schemaVersion", {{"major", 2}, {"minor", 0}}}}, stamp);
 }
 
-void OcpReport::RunStart(const json &start)
+void OcpReport::RunArtifact(const json &body, const std::string &stamp)
 {
-    Write({{"testRunArtifact", {{"testRunStart", start}}}});
-}
-
-void OcpReport::RunLog(const std::string &severity, const std::string &message)
-{
-    Write({{"testRunArtifact", {{"log", {{"severity", severity}, {"message", message}}}}}});
+    Write({{"testRunArtifact", body}}, stamp);
 }
 
 void OcpReport::RunEnd(const char *status, const char *result)
 {
-    Write({{"testRunArtifact", {{"testRunEnd", {{"status", status}, {"result", result}}}}}});
+    RunArtifact({{"testRunEnd", {{"status", status}, {"result", result}}}});
 }
 
 void OcpReport::StepStart(int step, const std::string &name)
@@ -72,6 +67,18 @@ void OcpReport::StepStart(int step, const std::string &name)
 void OcpReport::StepMeasurement(int step, const json &measurement)
 {
     WriteStep(step, "measurement", measurement);
+}
+
+void OcpReport::StepSeries(int step, const std::string &id, const json &start, const std::vector<json> &values)
+{
+    if (!file_)
+        return;
+    std::string stamp = Rfc3339Now();
+    WriteStep(step, "measurementSeriesStart", start, stamp);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        WriteStep(step, "measurementSeriesElement",
+                  {{"index", i}, {"value", values[i]}, {"timestamp", stamp}, {"measurementSeriesId", id}}, stamp);
+    WriteStep(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", values.size()}}, stamp);
 }
 
 void OcpReport::StepDiagnosis(int step, const std::string &verdict, bool pass, const std::string &message)

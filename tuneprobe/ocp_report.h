@@ -10,21 +10,28 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class OcpReport {
 public:
     // Takes the file opened for writing at path (emptied already).
     void Adopt(std::FILE *file, const std::string &path);
+    bool IsOpen() const { return file_ != nullptr; }
     // The first write that failed, or empty.
     const std::string &WriteError() const { return writeError_; }
 
-    void SchemaVersion();
-    void RunStart(const nlohmann::ordered_json &start);
-    void RunLog(const std::string &severity, const std::string &message);
+    // Each artifact is stamped with when it happened: now, unless given.
+    void SchemaVersion(const std::string &stamp = "");
+    // A testRunArtifact body ({"testRunStart": ...}, {"log": ...}).
+    void RunArtifact(const nlohmann::ordered_json &body, const std::string &stamp = "");
     void RunEnd(const char *status, const char *result);
 
     void StepStart(int step, const std::string &name);
     void StepMeasurement(int step, const nlohmann::ordered_json &measurement);
+    // A series of values read at one time: start (with its validators),
+    // one element per value with its index, end.
+    void StepSeries(int step, const std::string &id, const nlohmann::ordered_json &start,
+                    const std::vector<nlohmann::ordered_json> &values);
     void StepDiagnosis(int step, const std::string &verdict, bool pass, const std::string &message);
     void StepLog(int step, const std::string &severity, const std::string &message);
     void StepEnd(int step, const char *status);
@@ -33,8 +40,8 @@ private:
     struct Closer {
         void operator()(std::FILE *file) const { std::fclose(file); }
     };
-    void Write(nlohmann::ordered_json line);
-    void WriteStep(int step, const char *kind, nlohmann::ordered_json body);
+    void Write(const nlohmann::ordered_json &line, const std::string &stamp);
+    void WriteStep(int step, const char *kind, nlohmann::ordered_json body, const std::string &stamp = "");
 
     std::unique_ptr<std::FILE, Closer> file_;
     std::string path_;

@@ -22,6 +22,11 @@ enum LongOnly {
     kOptJunit,
     kOptLog,
     kOptListItems,
+    kOptOperator,
+    kOptFixture,
+    kOptMetadata,
+    kOptLimits,
+    kOptConnectAttempts,
 };
 
 const option kLongOptions[] = {
@@ -37,6 +42,11 @@ const option kLongOptions[] = {
     {"junit", required_argument, nullptr, kOptJunit},
     {"log", required_argument, nullptr, kOptLog},
     {"list-items", no_argument, nullptr, kOptListItems},
+    {"operator", required_argument, nullptr, kOptOperator},
+    {"fixture", required_argument, nullptr, kOptFixture},
+    {"metadata", required_argument, nullptr, kOptMetadata},
+    {"limits", required_argument, nullptr, kOptLimits},
+    {"connect-attempts", required_argument, nullptr, kOptConnectAttempts},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -49,6 +59,25 @@ bool ParseNumber(const std::string &text, unsigned long low, unsigned long high,
     if (v < low || v > high)
         return false;
     value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Four decimal numbers from 0 to 255 joined by dots, as the proxy takes an
+// address: no names, no shortened forms ("127.1"), no leading zeros (which
+// some readers take for octal).
+bool DottedDecimal(const std::string &text)
+{
+    std::size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        std::size_t end = part < 3 ? text.find('.', start) : text.size();
+        if (end == std::string::npos)
+            return false;
+        std::string octet = text.substr(start, end - start);
+        if (octet.empty() || octet.size() > 3 || octet.find_first_not_of("0123456789") != std::string::npos ||
+            (octet.size() > 1 && octet[0] == '0') || std::stoi(octet) > 255)
+            return false;
+        start = end + 1;
+    }
     return true;
 }
 
@@ -89,8 +118,14 @@ bool ParseTcp(const std::string &rest, bool bare, Options &options, std::string 
         message = "the address is longer than " + std::to_string(kAddressFieldLength) + " characters";
         return false;
     }
-    if (colon != std::string::npos && !ParseNumber(rest.substr(colon + 1), kMinPort, kMaxPort, options.number)) {
-        message = "the TCP port must be a number from " + std::to_string(kMinPort) + " to " + std::to_string(kMaxPort);
+    if (!DottedDecimal(options.address)) {
+        message = "the address must be an IPv4 address in dotted-decimal form (names are not looked up)";
+        return false;
+    }
+    if (colon != std::string::npos &&
+        !ParseNumber(rest.substr(colon + 1), kMinPort, kMaxProxyBasePort, options.number)) {
+        message = "the TCP port must be a number from " + std::to_string(kMinPort) + " to " +
+                  std::to_string(kMaxProxyBasePort) + " (the proxy also uses the port + 10)";
         return false;
     }
     return true;
@@ -120,6 +155,35 @@ bool ParseSerial(const std::string &rest, bool bare, Options &options, std::stri
         message = "the baud rate must be a number from 1 to 4294967295";
         return false;
     }
+    return true;
+}
+
+// The run's own metadata keys are set by their options.
+const char *const kReservedKeys[] = {"station", "operator", "fixture", "runId", "hostname"};
+
+bool ParseMetadata(const std::string &text, Options &options, std::string &message)
+{
+    std::size_t equals = text.find('=');
+    std::string key = text.substr(0, equals);
+    if (equals == std::string::npos || key.empty() ||
+        key.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_.-") !=
+            std::string::npos) {
+        message = "--metadata " + text + ": expected KEY=VALUE, KEY made of letters, digits, '_', '.' and '-'";
+        return false;
+    }
+    for (const char *reserved : kReservedKeys) {
+        if (key == reserved) {
+            message = "--metadata " + text + ": " + key + " is set by its own option or by tuneprobe";
+            return false;
+        }
+    }
+    for (const auto &entry : options.metadata) {
+        if (entry.first == key) {
+            message = "--metadata " + text + ": " + key + " is given twice";
+            return false;
+        }
+    }
+    options.metadata.emplace_back(key, text.substr(equals + 1));
     return true;
 }
 
@@ -194,19 +258,41 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
             options.loadMode = value == "1" ? 1 : 2;
             break;
         case kOptDutId:
-            options.dutId = value;
-            break;
         case kOptStation:
-            options.station = value;
+        case kOptOperator:
+        case kOptFixture:
+            if (value.empty()) {
+                message = std::string("--") + kLongOptions[index].name + " needs a non-empty value";
+                return false;
+            }
+            (c == kOptDutId      ? options.dutId
+             : c == kOptStation  ? options.station
+             : c == kOptOperator ? options.operatorName
+                                 : options.fixture) = value;
+            break;
+        case kOptMetadata:
+            if (!ParseMetadata(value, options, message))
+                return false;
+            break;
+        case kOptConnectAttempts:
+            if (!ParseNumber(value, 1, kMaxConnectAttempts, options.connectAttempts)) {
+                message = "--connect-attempts " + value + ": the number of attempts must be a number from 1 to " +
+                          std::to_string(kMaxConnectAttempts);
+                return false;
+            }
             break;
         case kOptReport:
         case kOptJunit:
         case kOptLog:
+        case kOptLimits:
             if (value.empty()) {
                 message = std::string("--") + kLongOptions[index].name + " needs a file name";
                 return false;
             }
-            (c == kOptReport ? options.reportPath : c == kOptJunit ? options.junitPath : options.logPath) = value;
+            (c == kOptReport  ? options.reportPath
+             : c == kOptJunit ? options.junitPath
+             : c == kOptLog   ? options.logPath
+                              : options.limitsPath) = value;
             break;
         case ':':
             message = std::string("option ") + argv[optind - 1] + " needs a value";
@@ -228,9 +314,15 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
         message = std::string("unexpected argument ") + argv[optind];
         return false;
     }
-    if (options.items.empty() && (!options.reportPath.empty() || !options.junitPath.empty())) {
-        message = std::string(options.reportPath.empty() ? "--junit" : "--report") + " needs --run ITEM";
-        return false;
+    if (options.items.empty()) {
+        const char *needsRun = !options.reportPath.empty()   ? "--report"
+                               : !options.junitPath.empty()  ? "--junit"
+                               : !options.limitsPath.empty() ? "--limits"
+                                                             : nullptr;
+        if (needsRun != nullptr) {
+            message = std::string(needsRun) + " needs --run ITEM";
+            return false;
+        }
     }
     return true;
 }
@@ -244,7 +336,8 @@ unattended and write their results as data.
 
   --interface IF    skip the interface dialogue; IF is one of
                       local
-                      tcp:ADDRESS[:PORT]   (port 2800 when left out)
+                      tcp:ADDRESS[:PORT]   (dotted-decimal IPv4 address, port
+                                           1 to 65525, 2800 when left out)
                       serial:PORT[:BAUD]   (115200 baud when left out)
                       tcp, serial          (the dialogue's defaults)
   --run ITEM        run a menu item, by number (9.2) or name (automated-test),
@@ -254,11 +347,20 @@ unattended and write their results as data.
   --load-mode 1|2   the answer to the load-mode question (1 from NVM, 2 from DDR)
   --dut-id TEXT     the unit under test, for the reports
   --station TEXT    the test station, for the reports
+  --operator TEXT   who runs the test, for the reports
+  --fixture TEXT    the test fixture, for the reports
+  --metadata KEY=VALUE
+                    anything else the reports should carry; repeatable
   --report FILE     results as OCP Test and Validation Output (JSON lines,
                     schema 2.0), written as the run goes (needs --run)
   --junit FILE      the verdicts as JUnit XML, written when the run ends
                     (needs --run)
   --log FILE        a copy of the session, with the answers read in place
+  --limits FILE     judge the measurements against the limits in FILE
+                    (TOML; see tuneprobe(1)); a value outside them, or a
+                    limit on a measurement never made, fails the unit
+  --connect-attempts N
+                    connection attempts, one second apart (default 10)
   --list-items      list the menu items with their numbers and names
   -h, --help        show this help and exit
   -V, --version     show the version and exit
@@ -266,12 +368,16 @@ unattended and write their results as data.
 Whatever an item asks is read from standard input, as in the menus.
 
 Exit status with --run:
-  0    every verdict passed and no step stopped on an error
+  0    every verdict passed and the unit was judged completely
   1    the interface could not be opened or the device did not connect
-  2    a verdict failed, a library error stopped a step, the run ended early
-       (end of input, -1 at the interface question), or a report could not
-       be written
-  64   usage error (nothing was opened)
+  2    the unit failed: a verdict or a limit failed, or a verdict's value or
+       a measurement a limit names could not be measured (reject)
+  3    no verdict failed, but the unit could not be judged completely: a
+       library error in a step, the end of input before the run was
+       complete, -1 at the interface question, or results (report, JUnit
+       file, log, standard output) not written (retest)
+  64   usage error (nothing was opened); also a report, log or JUnit file
+       that another run is writing
   130  interrupted (SIGINT); 143 terminated (SIGTERM); 129 hung up (SIGHUP);
        141 standard output closed (SIGPIPE)
 

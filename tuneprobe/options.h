@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The exit status of a usage error (as sysexits' EX_USAGE).
@@ -28,11 +29,19 @@ struct Options {
     uint32_t loadMode = 0; // 0: asked as usual
     std::string dutId;
     std::string station;
+    std::string operatorName;
+    std::string fixture;
+    std::vector<std::pair<std::string, std::string>> metadata; // --metadata KEY=VALUE, in order
     std::string reportPath;
     std::string junitPath;
     std::string logPath;
+    std::string limitsPath;
+    uint32_t connectAttempts = 10;
     std::string commandLine;
 };
+
+// The connection attempts --connect-attempts takes.
+constexpr uint32_t kMaxConnectAttempts = 1000;
 
 // Fills options from the arguments; false with a one-line message (no
 // program name, no line end) on a usage error.

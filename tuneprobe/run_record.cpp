@@ -16,6 +16,20 @@ json Number(double value)
     return json(value);
 }
 
+json Measurement(const std::string &name, json value, const char *unit)
+{
+    json measurement = {{"name", name}, {"value", std::move(value)}};
+    if (unit != nullptr)
+        measurement["unit"] = unit;
+    return measurement;
+}
+
+std::string ValueText(const json &value, const char *unit)
+{
+    std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+    return unit != nullptr ? text + " " + unit : text;
+}
+
 } // namespace
 
 void RunRecord::Start(const json &runStart)
@@ -23,19 +37,29 @@ void RunRecord::Start(const json &runStart)
     if (started_)
         return;
     started_ = true;
-    ocp_.SchemaVersion();
-    ocp_.RunStart(runStart);
-    for (const std::string &message : heldErrors_)
-        ocp_.RunLog("ERROR", message);
-    heldErrors_.clear();
+    ocp_.RunArtifact({{"testRunStart", runStart}}, startStamp_);
+    for (const Held &held : held_)
+        ocp_.RunArtifact(held.body, held.stamp);
+    held_.clear();
+}
+
+void RunRecord::RunArtifact(const json &body)
+{
+    if (started_)
+        ocp_.RunArtifact(body);
+    else
+        held_.push_back(Held{Rfc3339Now(), body});
+}
+
+void RunRecord::RunLog(const std::string &severity, const std::string &message)
+{
+    RunArtifact({{"log", {{"severity", severity}, {"message", message}}}});
 }
 
 void RunRecord::RunError(const std::string &message)
 {
-    if (started_)
-        ocp_.RunLog("ERROR", message);
-    else
-        heldErrors_.push_back(message);
+    runErrors_ = true;
+    RunLog("ERROR", message);
 }
 
 void RunRecord::Console(const char *text, std::size_t length)
@@ -68,87 +92,211 @@ void RunRecord::Resolve(const std::string &line)
 void RunRecord::StepBegins(const char *name)
 {
     if (step_ >= 0)
-        StepEnds(false);
+        EndOpenStep({});
     step_ = nextStep_++;
+    stepName_ = name;
     verdictsInStep_ = 0;
     stepError_.clear();
+    stepStopped_ = false;
     ocp_.StepStart(step_, name);
     junit_.BeginSuite(name);
 }
 
 void RunRecord::StepEnds(bool stoppedOnError)
 {
+    stepStopped_ = stepStopped_ || stoppedOnError;
+    EndOpenStep({});
+}
+
+void RunRecord::EndOpenStep(const Cause &cause)
+{
     if (step_ < 0)
         return;
     if (!pending_.empty())
         Resolve(line_);
-    ocp_.StepEnd(step_, stoppedOnError ? "ERROR" : "COMPLETE");
-    if (stoppedOnError) {
-        ++stoppedSteps_;
-        junit_.StopSuite(stepError_.empty() ? "the step stopped before its end" : stepError_);
+    bool cut = !cause.symptom.empty();
+    bool errored = cut || stepStopped_ || !stepError_.empty();
+    if (cut) {
+        ocp_.StepLog(step_, "ERROR", cause.text);
+        junit_.AddErrorCase(cause.symptom, cause.symptom, cause.text);
+    } else if (stepStopped_) {
+        junit_.AddErrorCase("step stopped on a library error", "library error",
+                            stepError_.empty() ? "the step stopped before its end" : stepError_);
+    } else if (errored) {
+        junit_.AddErrorCase("library error", "library error", stepError_);
     }
+    if (errored)
+        ++erroredSteps_;
+    ocp_.StepEnd(step_, errored ? "ERROR" : "COMPLETE");
+    junit_.EndSuite();
     step_ = -1;
 }
 
-void RunRecord::Measured(const char *name, double value, const char *unit)
+std::vector<RunRecord::LimitCheck> RunRecord::CheckLimits(const std::string &name, json &measurement,
+                                                          const std::vector<json> &values, const char *unit)
+{
+    std::vector<LimitCheck> checks;
+    if (limits_ == nullptr)
+        return checks;
+    for (const Limit *limit : limits_->Find(name, stepName_)) {
+        limitsMet_.insert(limit);
+        json &validators = measurement["validators"];
+        for (const json &validator : limit->validators)
+            validators.push_back(validator);
+        std::string wanted = "limit " + DescribeValidators(limit->validators);
+        std::size_t bad = 0;
+        while (bad < values.size() && Satisfies(limit->validators, values[bad]))
+            ++bad;
+        LimitCheck check{name, !values.empty() && bad == values.size(), ""};
+        if (values.empty())
+            check.message = name + ": no values, " + wanted;
+        else if (values.size() == 1 && !measurement.contains("measurementSeriesId"))
+            check.message = name + " = " + ValueText(values[0], unit) + ", " + wanted;
+        else if (check.pass)
+            check.message = name + ": " + std::to_string(values.size()) + " values, " + wanted;
+        else
+            check.message = name + "[" + std::to_string(bad) + "] = " + ValueText(values[bad], unit) + ", " + wanted;
+        checks.push_back(std::move(check));
+    }
+    return checks;
+}
+
+void RunRecord::Diagnose(const std::string &verdict, bool pass, const std::string &message, const std::string &caseName)
+{
+    if (!pass)
+        ++failed_;
+    ocp_.StepDiagnosis(step_, verdict, pass, message);
+    junit_.AddCase(caseName, pass, message);
+}
+
+void RunRecord::ReportChecks(const std::vector<LimitCheck> &checks)
+{
+    for (const LimitCheck &check : checks)
+        Diagnose(MenuItemName(check.name.c_str()) + (check.pass ? "-limit-pass" : "-limit-fail"), check.pass,
+                 check.message, "limit: " + check.name);
+}
+
+void RunRecord::Measured(const std::string &name, double value, const char *unit)
 {
     if (step_ < 0)
         return;
-    json measurement = {{"name", name}, {"value", Number(value)}};
-    if (unit != nullptr)
-        measurement["unit"] = unit;
+    json measurement = Measurement(name, Number(value), unit);
+    std::vector<LimitCheck> checks = CheckLimits(name, measurement, {measurement["value"]}, unit);
     ocp_.StepMeasurement(step_, measurement);
+    ReportChecks(checks);
 }
 
-void RunRecord::Verdict(bool pass, const results::Judged *values, std::size_t count)
+void RunRecord::MeasuredText(const std::string &name, const std::string &value)
+{
+    if (step_ < 0)
+        return;
+    json measurement = Measurement(name, value, nullptr);
+    std::vector<LimitCheck> checks = CheckLimits(name, measurement, {measurement["value"]}, nullptr);
+    ocp_.StepMeasurement(step_, measurement);
+    ReportChecks(checks);
+}
+
+void RunRecord::MeasuredSeries(const std::string &name, const std::vector<double> &values, const char *unit)
+{
+    if (step_ < 0)
+        return;
+    std::string id = std::to_string(nextSeries_++);
+    json start = {{"name", name}};
+    if (unit != nullptr)
+        start["unit"] = unit;
+    start["measurementSeriesId"] = id;
+    std::vector<json> elements;
+    elements.reserve(values.size());
+    for (double value : values)
+        elements.push_back(Number(value));
+    std::vector<LimitCheck> checks = CheckLimits(name, start, elements, unit);
+    ocp_.StepSeries(step_, id, start, elements);
+    ReportChecks(checks);
+}
+
+void RunRecord::Verdict(bool pass, const results::Judged *values, std::size_t count, const char *readError)
 {
     if (!pass)
         ++failed_;
     std::string names;
+    std::vector<LimitCheck> checks;
     for (std::size_t i = 0; i < count; ++i) {
         const results::Judged &v = values[i];
         names += (i == 0 ? "" : ", ") + std::string(v.name);
-        json measurement = {{"name", v.name}, {"value", Number(v.value)}};
-        if (v.unit != nullptr)
-            measurement["unit"] = v.unit;
+        // A value the library did not give is no measurement.
+        if (readError != nullptr || step_ < 0)
+            continue;
+        json measurement = Measurement(v.name, Number(v.value), v.unit);
         measurement["validators"] = json::array({{{"type", "EQUAL"}, {"value", Number(v.expected)}}});
-        if (step_ >= 0)
-            ocp_.StepMeasurement(step_, measurement);
+        std::vector<LimitCheck> found = CheckLimits(v.name, measurement, {measurement["value"]}, v.unit);
+        ocp_.StepMeasurement(step_, measurement);
+        checks.insert(checks.end(), found.begin(), found.end());
     }
+    ReportChecks(checks);
     ++verdictsInStep_;
-    std::string verdict = MenuItemName(names.c_str()) + (pass ? "-pass" : "-fail");
-    pending_.push_back(Pending{step_ < 0 ? 0 : step_, verdict, std::to_string(verdictsInStep_) + ". " + names, pass});
+    const char *ending = readError != nullptr ? "-not-measured" : pass ? "-pass" : "-fail";
+    pending_.push_back(Pending{step_ < 0 ? 0 : step_, MenuItemName(names.c_str()) + ending,
+                               std::to_string(verdictsInStep_) + ". " + names, pass});
 }
 
-void RunRecord::LibraryError(const char *text)
+void RunRecord::LibraryError(const char *text, bool expected)
 {
+    // Refusals the script provokes on purpose, and connection attempts that
+    // are tried again, are warnings.
+    const char *severity = expected ? "WARNING" : "ERROR";
     if (step_ < 0) {
-        RunError(text);
+        if (expected)
+            RunLog(severity, text);
+        else
+            RunError(text);
         return;
     }
-    stepError_ = text;
-    ocp_.StepLog(step_, "ERROR", text);
+    if (!expected && stepError_.empty())
+        stepError_ = text;
+    ocp_.StepLog(step_, severity, text);
     junit_.AddLibraryError(text);
 }
 
-void RunRecord::Finish(bool complete, const std::string &reason)
+void RunRecord::Finish(bool complete, const Cause &cause)
 {
     if (finished_)
         return;
+    complete_ = complete;
+    if (!cause.symptom.empty())
+        RunArtifact({{"error", {{"symptom", cause.symptom}, {"message", cause.text}}}});
     if (step_ >= 0)
-        StepEnds(true);
-    if (!reason.empty())
-        RunError(reason);
-    if (!complete)
-        junit_.AddRunError(reason.empty() ? "the run did not complete" : reason);
+        EndOpenStep(cause.symptom.empty() ? Cause{"incomplete", "The step did not end"} : cause);
+    else if (!cause.symptom.empty())
+        junit_.AddRunError("run", cause.symptom, cause.text);
     if (!started_)
         Start(prepared_);
+    // A measurement the limits name that a whole run never made fails the
+    // unit; a run cut short leaves the unit unjudged instead.
+    if (complete && limits_ != nullptr) {
+        std::vector<const Limit *> missing;
+        for (const Limit &limit : limits_->All())
+            if (limitsMet_.count(&limit) == 0)
+                missing.push_back(&limit);
+        if (!missing.empty()) {
+            StepBegins("Limits");
+            for (const Limit *limit : missing) {
+                std::string where = limit->step.empty() ? "" : " in step " + limit->step;
+                Diagnose(MenuItemName(limit->measurement.c_str()) + "-not-measured", false,
+                         limit->measurement + " was not measured" + where + ", limit " +
+                             DescribeValidators(limit->validators),
+                         "limit: " + limit->measurement);
+            }
+            EndOpenStep({});
+        }
+    }
     finished_ = true;
-    bool pass = complete && failed_ == 0 && stoppedSteps_ == 0;
-    ocp_.RunEnd(complete && stoppedSteps_ == 0 ? "COMPLETE" : "ERROR", pass ? "PASS" : "FAIL");
+    bool whole = complete && erroredSteps_ == 0 && !runErrors_;
+    ocp_.RunEnd(whole ? "COMPLETE" : "ERROR", failed_ > 0 ? "FAIL" : whole ? "PASS" : "NOT_APPLICABLE");
 }
 
 int RunRecord::ExitStatus() const
 {
-    return failed_ == 0 && stoppedSteps_ == 0 ? 0 : 2;
+    if (failed_ > 0)
+        return 2;
+    return complete_ && erroredSteps_ == 0 && !runErrors_ && !resultsLost_ ? 0 : 3;
 }

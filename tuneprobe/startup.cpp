@@ -12,13 +12,14 @@ const char kDefaultSerialPort[] = "COM1";
 namespace {
 
 constexpr uint32_t kExitChoice = 4294967295u; // -1 typed at an unsigned question
-constexpr int kConnectAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 1000;
 
 // The interface opened while its device is being connected, for an interrupt
 // to close.
 TavrelCalHandle g_opening = nullptr;
 bool g_waitForKey = true;
+uint32_t g_connectAttempts = 10;
+std::string g_lastConnectError; // the last failed attempt's text
 
 // Asked until it names a TCP port: -1 or 70000 would reach the library as
 // some other number.
@@ -38,7 +39,7 @@ int ConnectWithRetry(TavrelCalHandle handle)
 {
     if (handle == nullptr)
         return -1;
-    for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    for (uint32_t attempt = 0; attempt < g_connectAttempts; ++attempt) {
         con::Print("\nTrying to open handle to Device...");
         const char *error = ConnectDevice(handle);
         if (error == nullptr) {
@@ -46,8 +47,10 @@ int ConnectWithRetry(TavrelCalHandle handle)
             return 0;
         }
         // Recorded before the pause: an interrupt during it ends the program
-        // at the print that follows.
-        results::LibraryError(error);
+        // at the print that follows. A failed attempt is tried again, so it
+        // is no error of the run by itself.
+        results::ExpectedLibraryError(error);
+        g_lastConnectError = error;
         SleepMs(kRetryPauseMs);
         con::Print("\nFailed because: %s\n", error);
     }
@@ -99,7 +102,7 @@ StartUp SelectInterface()
             break;
         }
         if (type == kExitChoice)
-            return {nullptr, 0};
+            return {nullptr, 0, "No interface was chosen"};
         con::Print("\nInvalid interface type. Please try again ...");
     }
 
@@ -113,6 +116,10 @@ StartUp OpenInterface(uint32_t type, const std::string &address, uint32_t number
     int connected = ConnectWithRetry(handle);
     g_opening = nullptr;
     if (connected != 0) {
+        std::string reason = handle == nullptr
+                                 ? "The interface could not be opened (GetCalInterface gave no handle)"
+                                 : "The device did not connect in " + std::to_string(g_connectAttempts) +
+                                       (g_connectAttempts == 1 ? " attempt: " : " attempts: ") + g_lastConnectError;
         if (type == 0)
             con::Print("\nERROR: Unable to open a Local Cal API interface\n\n");
         else
@@ -121,9 +128,9 @@ StartUp OpenInterface(uint32_t type, const std::string &address, uint32_t number
             con::Print("Press ENTER to exit ...");
             con::WaitForKey();
         }
-        return {nullptr, 1};
+        return {nullptr, 1, reason};
     }
-    return {handle, 0};
+    return {handle, 0, ""};
 }
 
 void CloseInterfaceBeingOpened()
@@ -133,15 +140,21 @@ void CloseInterfaceBeingOpened()
     g_opening = nullptr;
 }
 
+void SetConnectAttempts(uint32_t attempts)
+{
+    g_connectAttempts = attempts;
+}
+
 void SkipKeyAfterFailedStart()
 {
     g_waitForKey = false;
 }
 
-void ShutDown(TavrelCalHandle handle)
+const char *ShutDown(TavrelCalHandle handle)
 {
     con::Print("\nClosing application...\n");
-    DisconnectDevice(handle);
+    const char *error = DisconnectDevice(handle);
     CloseCalInterface();
     con::Flush();
+    return error;
 }

@@ -23,6 +23,9 @@ constexpr std::size_t kSerialNameFieldLength = 63;
 // The TCP ports an Ethernet proxy interface can be given.
 constexpr uint32_t kMinPort = 1;
 constexpr uint32_t kMaxPort = 65535;
+// The proxy takes notifications on the base port + 10, so a base port above
+// this cannot be used.
+constexpr uint32_t kMaxProxyBasePort = 65525;
 extern const char kDefaultSerialPort[];
 
 // What the start-up came to: the handle of a connected device, or no handle
@@ -31,6 +34,7 @@ extern const char kDefaultSerialPort[];
 struct StartUp {
     TavrelCalHandle handle;
     int exitStatus;
+    std::string reason; // why it failed, in a sentence
 };
 
 // Runs the interface dialogue, opens the interface and connects the device.
@@ -40,8 +44,10 @@ StartUp SelectInterface();
 // device; on failure the error lines and the exit key, as after the dialogue.
 StartUp OpenInterface(uint32_t type, const std::string &address, uint32_t number);
 
-// Up to ten ConnectDevice attempts one second apart; 0 when connected.
+// Up to ten ConnectDevice attempts one second apart (or as many as set);
+// 0 when connected.
 int ConnectWithRetry(TavrelCalHandle handle);
+void SetConnectAttempts(uint32_t attempts);
 
 // An interrupt during the connection attempts closes the interface opened
 // for them (nothing when none is being opened).
@@ -50,7 +56,8 @@ void CloseInterfaceBeingOpened();
 // Unattended runs: a failed start exits at once, with no "Press ENTER".
 void SkipKeyAfterFailedStart();
 
-// "Closing application", disconnect (result ignored) and close.
-void ShutDown(TavrelCalHandle handle);
+// "Closing application", disconnect and close; the disconnect's error text,
+// or null (the console shows none: it is closing).
+const char *ShutDown(TavrelCalHandle handle);
 
 #endif

@@ -1,16 +1,15 @@
 #include "tuneprobe/unattended.h"
 
+#include "console/console_io.h"
 #include "console/run_events.h"
 #include "testcmds/test_commands.h"
-#include "console/console_io.h"
 #include "tuneprobe/menu.h"
+#include "tuneprobe/run_files.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 using json = nlohmann::ordered_json;
@@ -34,87 +33,43 @@ json Software(const char *id, const char *name, const std::string &version, cons
     return {{"name", name}, {"version", version}, {"softwareType", type}, {"softwareInfoId", id}};
 }
 
-// Two options naming one file would write over each other.
-bool DistinctFiles(const Options &options, std::string &message)
+std::string Hostname()
 {
-    const struct {
-        const std::string &path;
-        const char *option;
-    } kFiles[] = {{options.reportPath, "--report"}, {options.junitPath, "--junit"}, {options.logPath, "--log"}};
-    std::filesystem::path seen[3];
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (kFiles[i].path.empty())
-            continue;
-        std::error_code error;
-        seen[i] = std::filesystem::weakly_canonical(kFiles[i].path, error);
-        if (error)
-            seen[i] = std::filesystem::absolute(kFiles[i].path, error);
-        for (std::size_t k = 0; k < i; ++k) {
-            if (!seen[k].empty() && seen[k] == seen[i]) {
-                message = std::string(kFiles[k].option) + " and " + kFiles[i].option + " name the same file " +
-                          kFiles[i].path;
-                return false;
-            }
-        }
-    }
-    return true;
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return "localhost";
+    return name;
 }
-
-// A file opened for writing but not emptied yet; Abandon removes it again
-// when this run created it.
-struct OpenedFile {
-    std::FILE *file = nullptr;
-    std::string path;
-    bool created = false;
-
-    bool Open(const std::string &name, const char *what, std::string &message)
-    {
-        path = name;
-        // A FIFO nobody reads is refused instead of waited for (O_NONBLOCK).
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
-        created = fd >= 0;
-        if (fd < 0 && errno == EEXIST)
-            fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd >= 0) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            file = ::fdopen(fd, "w");
-            if (file == nullptr)
-                ::close(fd);
-        }
-        if (file == nullptr) {
-            message = std::string("cannot write the ") + what + " " + name + ": " + std::strerror(errno);
-            return false;
-        }
-        return true;
-    }
-
-    // Empties the file and hands it over.
-    std::FILE *Keep()
-    {
-        struct stat info {};
-        if (::fstat(::fileno(file), &info) == 0 && S_ISREG(info.st_mode) && ::ftruncate(::fileno(file), 0) != 0)
-            std::clearerr(file); // a failed write later says more than this
-        std::FILE *kept = file;
-        file = nullptr;
-        return kept;
-    }
-
-    void Abandon()
-    {
-        if (file == nullptr)
-            return;
-        std::fclose(file);
-        file = nullptr;
-        if (created)
-            ::unlink(path.c_str());
-    }
-
-    ~OpenedFile() { Abandon(); }
-};
 
 } // namespace
 
-Unattended::Unattended(const Options &options) : options_(options), record_(ocp_, junit_) {}
+std::string NewRunId()
+{
+    uint8_t bytes[16] = {};
+    std::size_t filled = 0;
+    while (filled < sizeof bytes) {
+        ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // an id that is not random is still an id
+        filled += static_cast<std::size_t>(n);
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
+    char text[37];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", bytes[0],
+                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+Unattended::Unattended(const Options &options, const Limits *limits)
+    : options_(options), startStamp_(Rfc3339Now()), runId_(NewRunId()), hostname_(Hostname()),
+      record_(ocp_, junit_, limits)
+{
+    record_.SetStartTime(startStamp_);
+}
 
 Unattended::~Unattended()
 {
@@ -123,30 +78,36 @@ Unattended::~Unattended()
 
 bool Unattended::CreateFiles(std::string &message)
 {
-    if (!DistinctFiles(options_, message))
+    if (!DistinctFiles(
+            {{options_.reportPath, "--report"}, {options_.junitPath, "--junit"}, {options_.logPath, "--log"}}, message))
         return false;
-    // Every file is opened before any is emptied, so that a refused run
-    // leaves what was there before as it was.
-    OpenedFile report;
-    OpenedFile log;
-    bool ok = (options_.reportPath.empty() || report.Open(options_.reportPath, "report", message)) &&
-              (options_.logPath.empty() || log.Open(options_.logPath, "log", message)) &&
-              (options_.junitPath.empty() || junit_.Create(options_.junitPath, message));
+    // Every file is opened (and locked) before any is emptied, so that a
+    // refused run leaves what was there before as it was.
+    RunFile report;
+    RunFile log;
+    bool busy = false;
+    bool ok = (options_.reportPath.empty() || report.Open(options_.reportPath, "report", message, busy)) &&
+              (options_.logPath.empty() || log.Open(options_.logPath, "log", message, busy)) &&
+              (options_.junitPath.empty() || junit_.Prepare(options_.junitPath, message, busy));
     if (!ok) {
         report.Abandon();
         log.Abandon();
+        junit_.Abandon();
         return false;
     }
-    if (report.file != nullptr)
+    if (!options_.reportPath.empty()) {
         ocp_.Adopt(report.Keep(), options_.reportPath);
-    if (log.file != nullptr) {
+        ocp_.SchemaVersion(startStamp_);
+    }
+    if (!options_.logPath.empty()) {
         log_.reset(log.Keep());
         std::setvbuf(log_.get(), nullptr, _IOLBF, 0);
     }
-    if (junit_.IsOpen())
-        con::RemoveOnAbort(junit_.TemporaryPath());
     if (!options_.items.empty()) {
-        record_.Prepare(RunStart(json{{"dutInfoId", options_.dutId.empty() ? "unknown" : options_.dutId}}));
+        std::string dutId = options_.dutId.empty() ? "unknown" : options_.dutId;
+        junit_.SetRun(Properties(dutId), hostname_, JunitTimestamp());
+        junit_.MarkInProgress();
+        record_.Prepare(RunStart(json{{"dutInfoId", dutId}}));
         results::SetRecorder(&record_);
     }
     return true;
@@ -174,18 +135,37 @@ json Unattended::RunStart(const json &dutInfo) const
     parameters["noPause"] = options_.noPause;
     if (options_.loadMode != 0)
         parameters["loadMode"] = options_.loadMode;
-    if (!options_.dutId.empty())
-        parameters["dutId"] = options_.dutId;
-    if (!options_.station.empty())
-        parameters["station"] = options_.station;
-    json start = {{"name", "tuneprobe"},
-                  {"version", TUNEPROBE_VERSION},
-                  {"commandLine", options_.commandLine},
-                  {"parameters", parameters},
-                  {"dutInfo", dutInfo}};
-    if (!options_.station.empty())
-        start["metadata"] = {{"station", options_.station}};
-    return start;
+    parameters["connectAttempts"] = options_.connectAttempts;
+    const std::pair<const char *, const std::string &> kTexts[] = {
+        {"dutId", options_.dutId},     {"station", options_.station},   {"operator", options_.operatorName},
+        {"fixture", options_.fixture}, {"limits", options_.limitsPath},
+    };
+    for (const auto &[key, value] : kTexts)
+        if (!value.empty())
+            parameters[key] = value;
+    json metadata = {{"runId", runId_}, {"hostname", hostname_}};
+    for (const auto &[key, value] : kTexts)
+        if (!value.empty() &&
+            (std::strcmp(key, "station") == 0 || std::strcmp(key, "operator") == 0 || std::strcmp(key, "fixture") == 0))
+            metadata[key] = value;
+    for (const auto &[key, value] : options_.metadata)
+        metadata[key] = value;
+    return {{"name", "tuneprobe"},      {"version", TUNEPROBE_VERSION}, {"commandLine", options_.commandLine},
+            {"parameters", parameters}, {"dutInfo", dutInfo},           {"metadata", metadata}};
+}
+
+JunitReport::Properties Unattended::Properties(const std::string &dutId) const
+{
+    JunitReport::Properties properties = {{"run-id", runId_}, {"dut-id", dutId}};
+    const std::pair<const char *, const std::string &> kTexts[] = {
+        {"station", options_.station}, {"operator", options_.operatorName}, {"fixture", options_.fixture}};
+    for (const auto &[key, value] : kTexts)
+        if (!value.empty())
+            properties.emplace_back(key, value);
+    properties.emplace_back("tuneprobe-version", TUNEPROBE_VERSION);
+    for (const auto &[key, value] : options_.metadata)
+        properties.emplace_back(key, value);
+    return properties;
 }
 
 void Unattended::Begin(TavrelCalHandle handle)
@@ -232,6 +212,7 @@ void Unattended::Begin(TavrelCalHandle handle)
         dut["dutInfoId"] = "unknown";
     if (!metadata.empty())
         dut["metadata"] = metadata;
+    junit_.SetRun(Properties(dut["dutInfoId"].get<std::string>()), hostname_, JunitTimestamp());
     record_.Start(RunStart(dut));
 }
 
@@ -247,40 +228,58 @@ void Unattended::RunItem(TavrelCalHandle handle, int row)
     results::EndStep(result != 0);
 }
 
+void Unattended::Disconnected(const char *error)
+{
+    if (!options_.items.empty())
+        record_.RunLog("ERROR", std::string("DisconnectDevice: ") + error);
+}
+
 int Unattended::InputEnded()
 {
-    return Finish(false, "Standard input ended before the run was complete");
+    return Finish(false, {"input-ended", "Standard input ended before the run was complete"});
 }
 
 void Unattended::Interrupted(int signal)
 {
-    const char *reason = signal == SIGINT    ? "Interrupted (SIGINT)"
-                         : signal == SIGTERM ? "Terminated (SIGTERM)"
-                         : signal == SIGHUP  ? "Hung up (SIGHUP)"
-                                             : "Standard output closed (SIGPIPE)";
-    Finish(false, reason);
+    RunRecord::Cause cause = signal == SIGINT    ? RunRecord::Cause{"interrupted", "Interrupted (SIGINT)"}
+                             : signal == SIGTERM ? RunRecord::Cause{"terminated", "Terminated (SIGTERM)"}
+                             : signal == SIGHUP  ? RunRecord::Cause{"hung-up", "Hung up (SIGHUP)"}
+                                                : RunRecord::Cause{"output-closed", "Standard output closed (SIGPIPE)"};
+    Finish(false, cause);
 }
 
-int Unattended::Finish(bool complete, const std::string &reason)
+int Unattended::StartFailed(const std::string &reason)
+{
+    return Finish(false, {"start-failed", reason});
+}
+
+int Unattended::NoInterface()
+{
+    return Finish(false, {"no-interface", "No interface was chosen"});
+}
+
+int Unattended::Finish(bool complete, const RunRecord::Cause &cause)
 {
     if (status_ >= 0)
         return status_;
-    status_ = 0;
-    if (!options_.items.empty()) {
-        record_.Finish(complete, reason);
-        status_ = complete ? record_.ExitStatus() : 2;
-    }
+    if (!options_.items.empty())
+        record_.Finish(complete, cause);
     results::SetRecorder(nullptr);
-    // Results that did not reach their files make the run a failure too.
-    std::string message = ocp_.WriteError();
-    if (log_ && (std::fflush(log_.get()) != 0 || std::ferror(log_.get())) && message.empty())
-        message = "cannot write the log " + options_.logPath + ": " + std::strerror(errno);
+    // Results that did not reach their files leave the run unjudged.
+    std::vector<std::string> messages;
+    if (!ocp_.WriteError().empty())
+        messages.push_back(ocp_.WriteError());
+    if (log_ && (std::fflush(log_.get()) != 0 || std::ferror(log_.get())))
+        messages.push_back("cannot write the log " + options_.logPath + ": " + std::strerror(errno));
     std::string junitMessage;
-    if (!junit_.Finish(junitMessage) && message.empty())
-        message = junitMessage;
-    if (!message.empty()) {
+    if (!junit_.Finish(junitMessage))
+        messages.push_back(junitMessage);
+    if (int error = con::OutputError())
+        messages.push_back(std::string("cannot write standard output: ") + std::strerror(error));
+    for (const std::string &message : messages)
         std::fprintf(stderr, "tuneprobe: %s\n", message.c_str());
-        status_ = status_ == 0 ? 2 : status_;
-    }
+    if (!messages.empty())
+        record_.ResultsLost();
+    status_ = !options_.items.empty() ? record_.ExitStatus() : messages.empty() ? 0 : 3;
     return status_;
 }

@@ -1,11 +1,13 @@
 // The simulated library's core: opening interfaces, the connection gate,
-// options and fault injection.
+// options, fault injection and the environment it reads.
 #include "calsim/control.h"
 #include "calapi/calapi.h"
+#include "tests/support/console_harness.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 TEST(SimInterface, OpensLikeTheLibraryWithoutAnyNetwork)
 {
@@ -87,4 +89,26 @@ TEST(SimFaults, SkipTimesAndClear)
     EXPECT_EQ(GetCWOffset(h, &offset), nullptr);
     EXPECT_EQ(calsim::CallCount("GetCWOffset"), 10);
     calsim::Reset();
+}
+
+// CALSIM_TEMPERATURE pins the die temperature for a whole program run; a
+// value that is not a whole finite number leaves the warming die (38 C just
+// after power-on on the virtual clock).
+TEST(SimEnvironment, TemperatureIsForcedOnlyByAFiniteNumber)
+{
+    static const struct {
+        const char *value;
+        const char *shown;
+    } kCases[] = {
+        {"95", "Temperature = 95 C\n"},  {"-40.4", "Temperature = -40 C\n"}, {"nan", "Temperature = 38 C\n"},
+        {"inf", "Temperature = 38 C\n"}, {"hot", "Temperature = 38 C\n"},    {"70C", "Temperature = 38 C\n"},
+    };
+    for (const auto &c : kCases) {
+        // Interface local, Other Commands, Get temperature, then leave.
+        testing_support::ProgramRun run =
+            testing_support::RunProgram(testing_support::TuneprobePath(), "0\n5\n6\n-1\n-1\n",
+                                        {"CALSIM_SEED=1", std::string("CALSIM_TEMPERATURE=") + c.value});
+        EXPECT_EQ(run.exitStatus, 0) << c.value;
+        EXPECT_NE(run.output.find(c.shown), std::string::npos) << c.value << "\n" << run.output;
+    }
 }

@@ -85,8 +85,9 @@ TEST(AutomatedTest, ConfigurationGroupReportsFaultsAndJudgesWhatWasRead)
                               "Write: CW offset = -5678\n"
                               "ERROR: CW generator off\n"
                               "Read:  CW offset = 0 FAIL\n"));
-    // The restore writes 0, which the unread variable happens to hold.
-    EXPECT_TRUE(EndsWith(out, "Write: CW offset = 0\nERROR: CW generator off\nRead:  CW offset = 0 PASS\n"));
+    // The restore writes 0, which the unread variable happens to hold: the
+    // read failed all the same.
+    EXPECT_TRUE(EndsWith(out, "Write: CW offset = 0\nERROR: CW generator off\nRead:  CW offset = 0 FAIL\n"));
 }
 
 TEST(AutomatedTest, RxGroupWrapsTheGainFieldsAndFailsARefusedWrite)
@@ -119,7 +120,7 @@ TEST(AutomatedTest, TxGroupFaultsTurnVerdictsToFail)
                               "Read:  Backoff=-2.00 PGA= 9 Driver= 4 ExtAtt=1 FAIL\n"));
     EXPECT_TRUE(Contains(out, "Setting power to -20 dBm ...ERROR: PA not ready\nRead  20 dBm  FAIL\n"));
     EXPECT_TRUE(Contains(out, "Setting switch to 1 (antenna 2) ...ERROR: Switch stuck\nRead 0  FAIL\n"
-                              "Setting switch to 0 (antenna 1) ...ERROR: Switch unreadable\nRead 0  PASS\n"));
+                              "Setting switch to 0 (antenna 1) ...ERROR: Switch unreadable\nRead 0  FAIL\n"));
 }
 
 TEST(AutomatedTest, LoopbackFailureEndsTheGroupAndLeavesItsPushes)

@@ -56,8 +56,9 @@ def test_ctrl_c_in_the_automated_test_closes_everything_and_ends_the_report(tmp_
     ends = [line["testStepArtifact"]["testStepEnd"]["status"] for line in lines
             if "testStepEnd" in line.get("testStepArtifact", {})]
     assert ends == ["COMPLETE"] * 4 + ["ERROR"]
-    assert lines[-2]["testRunArtifact"]["log"] == {"severity": "ERROR", "message": "Interrupted (SIGINT)"}
-    assert lines[-1]["testRunArtifact"]["testRunEnd"] == {"status": "ERROR", "result": "FAIL"}
+    errors = [line["testRunArtifact"]["error"] for line in lines if "error" in line.get("testRunArtifact", {})]
+    assert errors == [{"symptom": "interrupted", "message": "Interrupted (SIGINT)"}]
+    assert lines[-1]["testRunArtifact"]["testRunEnd"] == {"status": "ERROR", "result": "NOT_APPLICABLE"}
 
 
 def test_sigterm_ends_with_143(tmp_path):
@@ -68,11 +69,12 @@ def test_sigterm_ends_with_143(tmp_path):
     assert console.finish() == 143
     assert traced_calls(trace)[-2:] == ["DisconnectDevice ok", "CloseCalInterface"]
     # Stopped at the pause after the first group: one whole suite, and the
-    # run's end as an error of its own.
+    # run's end as an error of its own that says why.
     suites = ElementTree.parse(junit).getroot().findall("testsuite")
     assert [(s.get("name"), s.get("tests"), s.get("failures"), s.get("errors")) for s in suites] == [
         ("Configuration", "6", "0", "0"), ("tuneprobe", "1", "0", "1")]
-    assert suites[1].find("testcase/error").get("message") == "Terminated (SIGTERM)"
+    error = suites[1].find("testcase/error")
+    assert (error.get("type"), error.get("message")) == ("terminated", "Terminated (SIGTERM)")
 
 
 def test_ctrl_c_at_the_interactive_console(tmp_path):
@@ -144,4 +146,6 @@ def test_a_second_ctrl_c_leaves_no_temporary_file(tmp_path):
     time.sleep(0.1)
     console.proc.send_signal(signal.SIGINT)
     assert console.finish() == 130
-    assert os.listdir(tmp_path) == []
+    # The JUnit file says the run never ended; nothing else is left.
+    assert os.listdir(tmp_path) == ["r.xml"]
+    assert ElementTree.parse(tmp_path / "r.xml").getroot().find(".//error").get("type") == "in-progress"

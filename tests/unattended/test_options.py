@@ -13,7 +13,8 @@ def test_help_and_version_go_to_standard_output():
     assert result.returncode == 0 and result.stderr == b""
     assert result.stdout.startswith(b"Usage: tuneprobe [OPTION]...\n")
     for option in (b"--interface", b"--run", b"--no-pause", b"--load-mode", b"--dut-id", b"--station",
-                   b"--report", b"--junit", b"--log", b"--list-items"):
+                   b"--report", b"--junit", b"--log", b"--list-items", b"--operator", b"--fixture",
+                   b"--metadata", b"--limits", b"--connect-attempts"):
         assert option in result.stdout
     result = run_tuneprobe(["--version"], None)
     assert result.returncode == 0 and result.stdout.startswith(b"tuneprobe ")
@@ -40,10 +41,21 @@ BAD_ARGUMENTS = [
     (["extra"], "unexpected argument extra"),
     (["--interface", "usb:1"], "expected local, tcp:ADDRESS[:PORT] or serial:PORT[:BAUD]"),
     (["--interface", "tcp:"], "the address is missing"),
-    (["--interface", "tcp:127.0.0.1:0"], "the TCP port must be a number from 1 to 65535"),
-    (["--interface", "tcp:127.0.0.1:65536"], "the TCP port must be a number from 1 to 65535"),
-    (["--interface", "tcp:127.0.0.1:-1"], "the TCP port must be a number from 1 to 65535"),
+    (["--interface", "tcp:127.0.0.1:0"], "the TCP port must be a number from 1 to 65525"),
+    (["--interface", "tcp:127.0.0.1:65526"], "the TCP port must be a number from 1 to 65525"),
+    (["--interface", "tcp:127.0.0.1:-1"], "the TCP port must be a number from 1 to 65525"),
     (["--interface", "tcp:127.0000.0000.01"], "the address is longer than 15 characters"),
+    (["--interface", "tcp:localhost"], "dotted-decimal"),
+    (["--interface", "tcp:999.1.1.1"], "dotted-decimal"),
+    (["--interface", "tcp:127.1"], "dotted-decimal"),
+    (["--interface", "tcp:127.0.0.010"], "dotted-decimal"),
+    (["--dut-id", ""], "--dut-id needs a non-empty value"),
+    (["--metadata", "lot"], "expected KEY=VALUE"),
+    (["--metadata", "station=3"], "station is set by its own option"),
+    (["--metadata", "lot=1", "--metadata", "lot=2"], "lot is given twice"),
+    (["--connect-attempts", "0"], "from 1 to 1000"),
+    (["--limits", "l.toml"], "--limits needs --run ITEM"),
+    (["--run", "1.3", "--limits", "/nonexistent/l.toml"], "--limits /nonexistent/l.toml: No such file"),
     (["--interface", "serial:/dev/" + "x" * 59], "the serial port name is longer than 63 characters"),
     (["--interface", "serial:/dev/ttyS0:0"], "the baud rate must be a number from 1 to 4294967295"),
     (["--run", "9.9"], "--run 9.9: no such menu item"),

@@ -199,5 +199,21 @@ def test_ctrl_c_while_a_call_waits_ends_the_wait_and_the_run(target, tmp_path):
     assert proc.returncode == 130
     assert out.endswith(b"\nClosing application...\n")
     lines = read_report(report)
-    assert lines[-2]["testRunArtifact"]["log"] == {"severity": "ERROR", "message": "Interrupted (SIGINT)"}
-    assert lines[-1]["testRunArtifact"]["testRunEnd"] == {"status": "ERROR", "result": "FAIL"}
+    errors = [line["testRunArtifact"]["error"] for line in lines if "error" in line.get("testRunArtifact", {})]
+    assert errors == [{"symptom": "interrupted", "message": "Interrupted (SIGINT)"}]
+    assert lines[-1]["testRunArtifact"]["testRunEnd"] == {"status": "ERROR", "result": "NOT_APPLICABLE"}
+
+
+def test_a_link_lost_mid_run_records_no_stale_value(target, tmp_path):
+    t = target("tcp", "--mode", "drop", "--at", "GetCWOffset")
+    report = tmp_path / "r.jsonl"
+    run = run_tuneprobe(["--interface", t.option, "--run", "9.2", "--no-pause", "--load-mode", "1",
+                         "--report", str(report)], None, env={"CALSIM_PROXY": "1"}, timeout=60)
+    assert run.returncode == 2  # the verdicts after the loss were never measured
+    artifacts = [line.get("testStepArtifact", line.get("testRunArtifact")) for line in read_report(report)[1:]]
+    lost = next(i for i, a in enumerate(artifacts) if a.get("log", {}).get("severity") == "ERROR")
+    assert "measurement" in str(artifacts[:lost])
+    assert not [a for a in artifacts[lost:] if "measurement" in a or "measurementSeriesStart" in a]
+    verdicts = [a["diagnosis"]["verdict"] for a in artifacts[lost:] if "diagnosis" in a]
+    assert verdicts and all(v.endswith("-not-measured") for v in verdicts)
+    assert any(a.get("log", {}).get("message", "").startswith("DisconnectDevice: ") for a in artifacts)
