@@ -2,10 +2,8 @@
 // menu item that shows a value records it, and only after the library call
 // that produced it succeeded; a name means one thing everywhere; a verdict
 // on a read that failed is FAIL with the read's error; the GPIO writes the
-// automated test provokes are expected errors; the device's self-checks are
-// verdicts.
+// automated test provokes are expected errors.
 #include "calsim/control.h"
-#include "calsim/control_devdata.h"
 #include "calsim/control_radio.h"
 #include "commands/config_commands.h"
 #include "commands/loopback_commands.h"
@@ -314,24 +312,5 @@ TEST(Measurements, OnlyTheGpioWritesWithoutPermissionAreExpectedErrors)
         Recorded recorded = RunGroup(RunOtherCommandsGroup, c.operation ? &fault : nullptr, "\n", out);
         EXPECT_EQ(recorded.ExpectedErrors(), c.expected);
         EXPECT_EQ(recorded.UnexpectedErrors(), c.unexpected);
-    }
-}
-
-TEST(Measurements, ABlockWithABadChecksumFailsTheManagementGroup)
-{
-    for (bool corrupt : {false, true}) {
-        SCOPED_TRACE(corrupt ? "corrupt block" : "intact");
-        Bench bench;
-        ResetDeviceModeStack();
-        if (corrupt)
-            calsim::PokeDevDataSection(0, 0x200, {0xA5, 0x5A}); // no checksum update
-        RecordingRecorder recorder;
-        std::string out = bench.RunCode([&] { RunDevDataManagementGroup(bench.handle()); }, "1\n");
-        const Recorded &got = recorder.got;
-        ASSERT_EQ(got.verdicts.size(), 2u);
-        EXPECT_EQ(got.verdicts[0].firstName, "Device Data checksum valid");
-        EXPECT_EQ(got.verdicts[0].pass, !corrupt);
-        EXPECT_EQ(out.find("    Device Data checksum is NOT VALID\n") != std::string::npos, corrupt);
-        EXPECT_EQ(got.verdicts[1].firstName, "Calibration valid");
     }
 }
