@@ -69,12 +69,12 @@ def run_docksim(args, timeout=10):
                           timeout=timeout, check=False)
 
 
-def tshark(capture, extra=(), fields=None):
+def tshark(capture, extra=(), fields=None, aggregator=","):
     """Runs tshark with the dissector over capture; returns (stdout, stderr).
-    With fields, -T fields with every occurrence, separated by ','."""
+    With fields, -T fields with every occurrence, separated by aggregator."""
     args = [TSHARK, "-n", "-X", "lua_script:" + DISSECTOR, "-r", str(capture), *extra]
     if fields:
-        args += ["-T", "fields", "-E", "occurrence=a", "-E", "aggregator=,"]
+        args += ["-T", "fields", "-E", "occurrence=a", "-E", "aggregator=" + aggregator]
         for field in fields:
             args += ["-e", field]
     done = subprocess.run(args, capture_output=True, text=True, timeout=120, check=False)
@@ -82,9 +82,9 @@ def tshark(capture, extra=(), fields=None):
     return done.stdout, done.stderr
 
 
-def field_rows(stdout):
+def field_rows(stdout, aggregator=","):
     """Rows of -T fields output, each a list of per-field lists."""
-    return [[cell.split(",") if cell else [] for cell in line.split("\t")] for line in stdout.splitlines()]
+    return [[cell.split(aggregator) if cell else [] for cell in line.split("\t")] for line in stdout.splitlines()]
 
 
 # Hand-made captures.

@@ -1,7 +1,8 @@
 """Random bytes through the dissector: whatever arrives, it never raises a
-Lua error. Random TCP payloads on both ports in both directions (as whole
-streams, so reassembly runs too) and random serial records. Seeded, so a
-failure repeats."""
+Lua error. Random TCP payloads on both ports and on one found by content,
+in both directions (as whole streams, so reassembly runs too, with FINs and
+resets among them, read in one pass and in two) and random serial records.
+Seeded, so a failure repeats."""
 import random
 import struct
 
@@ -29,25 +30,27 @@ def random_payload(rng):
     return real[:cut] if rng.random() < 0.3 else real
 
 
-def check_no_lua_error(capture):
-    out, err = tshark(capture, ["-V"])
+def check_no_lua_error(capture, extra=()):
+    out, err = tshark(capture, ["-V", *extra])
     assert "Lua Error" not in out and "Lua Error" not in err, (out + err)[-3000:]
     assert "attempt to" not in out and "attempt to" not in err
 
 
 def test_random_tcp_payloads(tmp_path):
     rng = random.Random(2800)
-    streams = [TcpStream(42000 + i, rng.choice([2800, 2810, 5000, 5010])) for i in range(6)]
+    streams = [TcpStream(42000 + i, rng.choice([2800, 2810, 5000, 5010, 45123])) for i in range(8)]
     frames = []
     for stream in streams:
         stream.handshake()
     for _ in range(PACKETS):
         stream = rng.choice(streams)
-        stream.segment(rng.random() < 0.5, random_payload(rng))
+        stream.segment(rng.random() < 0.5, random_payload(rng), rng.choice([0x18] * 12 + [0x19, 0x14]))
         frames.append(stream.frames[-1])
     capture = tmp_path / "random_tcp.pcap"
     write_pcap(capture, LINKTYPE_RAW, [f for s in streams for f in s.frames[:3]] + frames)
     check_no_lua_error(capture)
+    # The second pass shows the packets the capture ends inside.
+    check_no_lua_error(capture, ["-2", "-Y", "frame"])
 
 
 def test_random_serial_records(tmp_path):

@@ -7,9 +7,16 @@
 -- everything shares the line.
 --
 -- Registered on TCP ports 2800/2810 (the preference "Base TCP port" moves
--- them) and 5000/5010 (docksim's default), and on the pcap link type USER0
--- (147) as written by `docksim serial --capture`: one direction byte (0 host
--- to target, 1 target to host), then the line's bytes.
+-- them) and 5000/5010 (docksim's default), as a heuristic on any other TCP
+-- port (a payload that starts with a header), and on the pcap link type
+-- USER0 (147) as written by `docksim serial --capture`: one direction byte
+-- (0 host to target, 1 target to host), then the line's bytes.
+--
+-- TCP holds the segments of a packet until it is whole, so a packet that
+-- its stream ends inside (FIN, reset, end of the capture) would never show:
+-- a postdissector follows such packets and shows them cut short where the
+-- stream ends. The end of the capture is known only on a second pass
+-- (Wireshark, or tshark -2 with a display filter).
 --
 -- Load it with `wireshark -X lua_script:ferrylink.lua` (tshark too) or copy
 -- it into ~/.local/lib/wireshark/plugins/.
@@ -24,6 +31,7 @@ local kMaxLength = kTlvHeaderSize + 65535 + 1
 local kDefaultBasePort = 2800
 local kDocksimBasePort = 5000
 local kOneMoreSegment = DESEGMENT_ONE_MORE_SEGMENT or 0x0fffffff
+local kInfoSeparator = "; "
 
 local kCmdReadMemory = 1
 local kCmdWriteMemory = 2
@@ -97,6 +105,7 @@ local f = {
     cal_fragment = ProtoField.uint16("ferrylink.cal.fragment", "Fragment index", base.DEC),
     cal_fragments = ProtoField.uint16("ferrylink.cal.fragments", "Fragment count", base.DEC),
     cal_body = ProtoField.bytes("ferrylink.cal.body", "Body fragment"),
+    begins_in = ProtoField.framenum("ferrylink.begins_in", "Packet begins in frame", base.NONE),
 }
 ferry.fields = f
 
@@ -116,6 +125,10 @@ local e = {
         expert.group.PROTOCOL, expert.severity.WARN),
     unknown_type = ProtoExpert.new("ferrylink.unknown_type", "Unknown command type", expert.group.UNDECODED,
         expert.severity.NOTE),
+    -- A warning, not an error: a capture stopped mid-packet is no fault of
+    -- the link.
+    stream_end = ProtoExpert.new("ferrylink.stream_end", "Packet cut short by the end of its TCP stream",
+        expert.group.MALFORMED, expert.severity.WARN),
 }
 ferry.experts = e
 
@@ -134,6 +147,23 @@ end
 
 local function hex32(v)
     return string.format("0x%08X", v)
+end
+
+local function command_name(type)
+    return command_names[type] or string.format("Command type %d", type)
+end
+
+-- Adds a summary to the Info column. TCP fences the column after each
+-- reassembled packet it hands over, so a later call for the same frame
+-- finds the earlier summaries there and goes on after a separator.
+local function add_info(pinfo, text)
+    local info = pinfo.cols.info
+    info:clear()
+    if tostring(info) == "" then
+        info:set(text)
+    else
+        info:append(kInfoSeparator .. text)
+    end
 end
 
 -- A calibration link message (data message payload of n bytes at `at`,
@@ -211,8 +241,10 @@ local function dissect_payload(tvb, tree, from_target, type, at, n)
     return string.format("Command type %d", type)
 end
 
--- One packet of `size` bytes at `offset` (size may fall short of what the
--- header claims when `cut`). Returns the summary.
+-- One packet of `size` bytes at `offset`. `cut` when size falls short of
+-- what the header claims: true where a record or segment ends (an error),
+-- or the text of the warning when its TCP stream ended. Returns the summary
+-- and the packet's item.
 local function dissect_packet(tvb, tree, from_target, offset, size, cut)
     local item = tree:add(ferry, tvb(offset, size))
     local signature = tvb(offset, 4):le_uint()
@@ -223,15 +255,17 @@ local function dissect_packet(tvb, tree, from_target, offset, size, cut)
     local length = tvb(offset + 4, 4):le_uint()
     local length_item = item:add_le(f.length, tvb(offset + 4, 4))
     local body = size - kHeaderSize -- bytes of the TLV packet here
-    if cut then
+    if cut == true then
         item:add_proto_expert_info(e.truncated, string.format("Packet cut short: %d of %d bytes", body, length))
+    elseif cut then
+        item:add_proto_expert_info(e.stream_end, cut)
     end
     if body < 2 then
         if length < 2 then
             length_item:add_proto_expert_info(e.bad_length, "Too short for a command type")
         end
         item:append_text(", no command type")
-        return "Packet without a command type"
+        return "Packet without a command type", item
     end
     local type = tvb(offset + 8, 2):le_uint()
     item:add_le(f.type, tvb(offset + 8, 2))
@@ -239,9 +273,9 @@ local function dissect_packet(tvb, tree, from_target, offset, size, cut)
         if not cut then
             length_item:add_proto_expert_info(e.bad_length, "Too short for a TLV header")
         end
-        local name = command_names[type] or string.format("Command type %d", type)
+        local name = command_name(type)
         item:append_text(", " .. name)
-        return name .. " (no payload length)"
+        return name .. " (no payload length)", item
     end
     local n = tvb(offset + 10, 2):le_uint()
     local n_item = item:add_le(f.payload_length, tvb(offset + 10, 2))
@@ -254,7 +288,7 @@ local function dissect_packet(tvb, tree, from_target, offset, size, cut)
         if here > 0 then
             item:add(f.payload, tvb(offset + 12, here))
         end
-        summary = (command_names[type] or string.format("Command type %d", type)) .. " (cut short)"
+        summary = command_name(type) .. " (cut short)"
     else
         if not cut and length ~= n + kTlvHeaderSize + 1 then
             length_item:add_proto_expert_info(e.length_mismatch,
@@ -266,15 +300,17 @@ local function dissect_packet(tvb, tree, from_target, offset, size, cut)
         end
     end
     item:append_text(", " .. summary)
-    return summary
+    return summary, item
 end
 
 -- Dissects the packets in tvb. With `desegment`, a packet that goes on past
--- the end asks TCP for more; without, it is shown cut short.
+-- the end asks TCP for more; without, it is shown cut short. Returns the
+-- length and the offset of the packet TCP was asked to complete, if any.
 local function dissect_stream(tvb, pinfo, tree, from_target, desegment)
     local len = tvb:len()
     local offset = 0
     local parts = {}
+    local asked_at = nil
     pinfo.cols.protocol:set("FERRYLINK")
     while offset < len do
         local left = len - offset
@@ -297,6 +333,7 @@ local function dissect_stream(tvb, pinfo, tree, from_target, desegment)
             if desegment and pinfo.can_desegment > 0 then
                 pinfo.desegment_offset = offset
                 pinfo.desegment_len = length ~= nil and kHeaderSize + length - left or kOneMoreSegment
+                asked_at = offset
                 break
             end
             if left >= kHeaderSize then
@@ -324,17 +361,203 @@ local function dissect_stream(tvb, pinfo, tree, from_target, desegment)
         end
     end
     if #parts > 0 then
-        pinfo.cols.info:set(table.concat(parts, "; "))
+        add_info(pinfo, table.concat(parts, kInfoSeparator))
+    end
+    return len, asked_at
+end
+
+-- TCP's fields for following streams (see the top of this file). Without a
+-- protocol tree (tshark's first pass of -2 without a filter) they are empty
+-- and no stream is followed.
+local tcp_flags = Field.new("tcp.flags")
+local tcp_seq = Field.new("tcp.seq_raw")
+local tcp_len = Field.new("tcp.len")
+local tcp_payload = Field.new("tcp.payload")
+local kFin, kSyn, kRst, kAck = 0x01, 0x02, 0x04, 0x10
+
+local pending = {} -- by direction: the packet TCP was last asked to complete
+local ended = {}   -- by frame number: the packets a FIN or reset cut short there
+local targets = {} -- by connection: the endpoint its SYN went to
+
+function ferry.init()
+    pending, ended, targets = {}, {}, {}
+end
+
+local function last_field(field)
+    local all = { field() }
+    return all[#all]
+end
+
+local function has_flag(flags, flag)
+    return math.floor(flags / flag) % 2 == 1
+end
+
+local function endpoint(address, port)
+    return tostring(address) .. "/" .. port
+end
+
+local function direction_key(pinfo, reverse)
+    local from, to = endpoint(pinfo.src, pinfo.src_port), endpoint(pinfo.dst, pinfo.dst_port)
+    return reverse and to .. ">" .. from or from .. ">" .. to
+end
+
+local function connection_key(pinfo)
+    local a, b = endpoint(pinfo.src, pinfo.src_port), endpoint(pinfo.dst, pinfo.dst_port)
+    return a < b and a .. "|" .. b or b .. "|" .. a
+end
+
+-- Whether this segment comes from the target.
+local function from_target_of(pinfo)
+    -- By the port table: the target listens on the port that matched.
+    if pinfo.match_uint == pinfo.src_port or pinfo.match_uint == pinfo.dst_port then
+        return pinfo.src_port == pinfo.match_uint
+    end
+    -- Found by its content: the target is the side the connection was
+    -- opened to or, with no SYN in the capture, the lower port.
+    local target = targets[connection_key(pinfo)]
+    if target ~= nil then
+        return target == endpoint(pinfo.src, pinfo.src_port)
+    end
+    return pinfo.src_port < pinfo.dst_port
+end
+
+-- Remembers the packet that TCP was asked to complete: its bytes so far
+-- (the tvb always ends where this segment ends) and the sequence number
+-- its next bytes will come with.
+local function follow(tvb, pinfo, at, from_target)
+    local seq, seglen = last_field(tcp_seq), last_field(tcp_len)
+    if seq == nil or seglen == nil then
+        return
+    end
+    local left = tvb:len() - at
+    pending[direction_key(pinfo)] = {
+        frame = pinfo.number,
+        last_frame = pinfo.number,
+        bytes = tvb:raw(at, left),
+        total = left >= kHeaderSize and kHeaderSize + tvb(at + 4, 4):le_uint() or nil,
+        next_seq = (seq.value + seglen.value) % 4294967296,
+        from_target = from_target,
+    }
+end
+
+local function dissect_tcp(tvb, pinfo, tree)
+    local from_target = from_target_of(pinfo)
+    local dir = tree:add(f.direction, from_target and 1 or 0)
+    dir:set_generated()
+    if not pinfo.visited then
+        -- TCP calls again only once it has what was asked for.
+        pending[direction_key(pinfo)] = nil
+    end
+    local len, asked_at = dissect_stream(tvb, pinfo, tree, from_target, true)
+    if asked_at ~= nil and not pinfo.visited then
+        follow(tvb, pinfo, asked_at, from_target)
     end
     return len
 end
+ferry.dissector = dissect_tcp
 
-function ferry.dissector(tvb, pinfo, tree)
-    -- The target is the side listening on the port this dissector came by.
-    local from_target = pinfo.src_port == pinfo.match_uint
-    local dir = tree:add(f.direction, from_target and 1 or 0)
+-- A payload that starts with a header of a possible length.
+local function heuristic(tvb, pinfo, tree)
+    if tvb:len() < kHeaderSize or tvb:raw(0, 4) ~= kSignatureBytes then
+        return false
+    end
+    local length = tvb(4, 4):le_uint()
+    if length < kTlvHeaderSize + 1 or length > kMaxLength then
+        return false
+    end
+    -- The rest of the connection need not start on a header.
+    pinfo.conversation = ferry
+    -- Called directly: through the handle, TCP could no longer be asked
+    -- for more.
+    dissect_tcp(tvb, pinfo, tree)
+    return true
+end
+
+-- A packet that its TCP stream ended inside, from the bytes that arrived
+-- (in a tab of their own: they span segments).
+local function show_stream_end(rec, by, pinfo, tree)
+    local have = #rec.bytes
+    local total = rec.total or kHeaderSize
+    local text = string.format("%s cut short by %s: %d of %d bytes arrived", rec.total and "Packet" or "Header", by,
+        have, total)
+    local data = ByteArray.new(rec.bytes, true):tvb("Packet cut short")
+    local dir = tree:add(f.direction, rec.from_target and 1 or 0)
     dir:set_generated()
-    return dissect_stream(tvb, pinfo, tree, from_target, true)
+    local what, item = "Header", nil
+    if have >= kHeaderSize then
+        item = select(2, dissect_packet(data, tree, rec.from_target, 0, have, text))
+        what = have >= kHeaderSize + 2 and command_name(data(8, 2):le_uint()) or "Packet"
+    else
+        item = tree:add(ferry, data())
+        item:add_proto_expert_info(e.stream_end, text)
+    end
+    item:add(f.begins_in, rec.frame):set_generated()
+    local summary = string.format("%s cut short by %s: %d of %d bytes", what, by, have, total)
+    if tostring(pinfo.cols.protocol) == "FERRYLINK" then
+        -- After the packets of this frame that TCP handed over.
+        pinfo.cols.info:append(kInfoSeparator .. summary)
+    else
+        pinfo.cols.protocol:set("FERRYLINK")
+        add_info(pinfo, summary)
+    end
+end
+
+local streams = Proto("ferrylink_streams", "ferrylink TCP stream ends")
+
+function streams.dissector(tvb, pinfo, tree)
+    if ended[pinfo.number] ~= nil then
+        for _, rec in ipairs(ended[pinfo.number]) do
+            show_stream_end(rec, rec.by, pinfo, tree)
+        end
+    end
+    local flags = last_field(tcp_flags)
+    if flags == nil then
+        return
+    end
+    flags = flags.value
+    if not pinfo.visited and has_flag(flags, kSyn) and not has_flag(flags, kAck) then
+        targets[connection_key(pinfo)] = endpoint(pinfo.dst, pinfo.dst_port)
+    end
+    if next(pending) == nil then
+        return
+    end
+    local key = direction_key(pinfo)
+    local rec = pending[key]
+    if pinfo.visited then
+        -- Still waiting after the first pass: the capture ended inside it.
+        if rec ~= nil and rec.last_frame == pinfo.number then
+            show_stream_end(rec, "the end of the capture", pinfo, tree)
+        end
+        return
+    end
+    local seq, seglen = last_field(tcp_seq), last_field(tcp_len)
+    if rec ~= nil and seq ~= nil and seglen ~= nil and seglen.value > 0 and seq.value == rec.next_seq then
+        local payload = last_field(tcp_payload)
+        if payload ~= nil and rec.total ~= nil and #rec.bytes < rec.total then
+            rec.bytes = rec.bytes .. payload.range:raw(0, math.min(payload.range:len(), rec.total - #rec.bytes))
+        end
+        rec.next_seq = (seq.value + seglen.value) % 4294967296
+        rec.last_frame = pinfo.number
+    end
+    -- A FIN ends its own direction, a reset both.
+    local cut = {}
+    if rec ~= nil and (has_flag(flags, kFin) or has_flag(flags, kRst)) then
+        rec.by = has_flag(flags, kFin) and "FIN" or "reset"
+        cut[#cut + 1] = rec
+        pending[key] = nil
+    end
+    local back = has_flag(flags, kRst) and pending[direction_key(pinfo, true)]
+    if back then
+        back.by = "reset"
+        cut[#cut + 1] = back
+        pending[direction_key(pinfo, true)] = nil
+    end
+    if #cut > 0 then
+        ended[pinfo.number] = cut
+        for _, r in ipairs(cut) do
+            show_stream_end(r, r.by, pinfo, tree)
+        end
+    end
 end
 
 function serial.dissector(tvb, pinfo, tree)
@@ -383,3 +606,5 @@ tcp_ports:add(kDocksimBasePort, ferry)
 tcp_ports:add(kDocksimBasePort + 10, ferry)
 register_base(kDefaultBasePort)
 DissectorTable.get("wtap_encap"):add(wtap_encaps.USER0, serial)
+ferry:register_heuristic("tcp", heuristic)
+register_postdissector(streams)
