@@ -1,9 +1,9 @@
 // Benchmarks of ferrylink against raw baselines measured in the same run:
 // a remote read round trip against a raw socket ping-pong of the same
 // bytes, a write followed by a read, data-message delivery to the callback
-// against a raw socket reader, and the serial round trip against a raw pty
-// ping-pong. Prints the ratios and the CPU an idle open link uses.
-// Times are reported, never judged.
+// against a raw socket reader (at full speed, and at docksim's rates), and
+// the serial round trip against a raw pty ping-pong. Prints the ratios and
+// the CPU an idle open link uses. Times are reported, never judged.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -35,6 +35,9 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr size_t kMessageSize = 1024;
 constexpr int kMessagesPerIteration = 1000;
+// Each rate is measured this long for each reader, after a warm-up.
+constexpr auto kRateWarmUp = std::chrono::milliseconds(500);
+constexpr auto kRateSpan = std::chrono::seconds(3);
 
 // ---- raw baselines: blocking reads and writes, nothing else ----
 
@@ -87,6 +90,28 @@ void RawTarget(int fd)
         if (!WriteAll(fd, reply.data(), reply.size()))
             return;
     }
+}
+
+// A connected blocking socket to 127.0.0.1:port, without Nagle's delay.
+int ConnectLoopback(uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// The raw reader's step: one whole packet, header then body, with no
+// buffering beyond it.
+bool ReadMessage(int fd, Bytes &header, Bytes &body)
+{
+    return ReadAll(fd, header.data(), header.size()) &&
+           ReadAll(fd, body.data(), std::min<size_t>(ferry::GetU32(header.data() + 4), body.size()));
 }
 
 // 1 KB data messages, written back to back until the reader goes away.
@@ -148,19 +173,6 @@ public:
     }
     uint16_t Port() const { return port_; }
 
-    int ConnectTo(uint16_t port) const
-    {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        return fd;
-    }
-
 private:
     static void Serve(int listener, const std::function<void(int)> &handler)
     {
@@ -201,7 +213,7 @@ void RawRoundTrip(benchmark::State &state, int fd, uint32_t count, bool writeFir
 void BmRawTcpRoundTrip(benchmark::State &state)
 {
     TcpTarget target;
-    UniqueFd fd(target.ConnectTo(target.Port()));
+    UniqueFd fd(ConnectLoopback(target.Port()));
     RawRoundTrip(state, fd.Get(), uint32_t(state.range(0)), state.range(1) != 0);
 }
 
@@ -217,14 +229,12 @@ void BmRawPtyRoundTrip(benchmark::State &state)
 void BmRawReader(benchmark::State &state)
 {
     TcpTarget target;
-    UniqueFd fd(target.ConnectTo(uint16_t(target.Port() + 10)));
+    UniqueFd fd(ConnectLoopback(uint16_t(target.Port() + 10)));
     target.StartStream();
     Bytes header(ferry::kHeaderSize), body(8192);
     for (auto _ : state) {
-        for (int i = 0; i < kMessagesPerIteration; ++i) {
-            ReadAll(fd.Get(), header.data(), header.size());
-            ReadAll(fd.Get(), body.data(), ferry::GetU32(header.data() + 4));
-        }
+        for (int i = 0; i < kMessagesPerIteration; ++i)
+            ReadMessage(fd.Get(), header, body);
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
     ::shutdown(fd.Get(), SHUT_RDWR);
@@ -312,12 +322,88 @@ void BmProxyCallbackDelivery(benchmark::State &state)
     CloseCommunicationPort();
 }
 
+// What a reader took of docksim's rate messages over kRateSpan, a second.
+struct RateSample {
+    double sent = 0;
+    double dropped = 0; // by docksim, for want of room in its queue
+    double received = 0;
+};
+
+// Runs sim at hz and counts what `received` tells over kRateSpan after the
+// warm-up; the rate is stopped again at the end.
+RateSample SampleRate(docksim::DockSim &sim, unsigned hz, const std::function<uint64_t()> &received)
+{
+    sim.SetRate(hz);
+    std::this_thread::sleep_for(kRateWarmUp);
+    auto start = std::chrono::steady_clock::now();
+    docksim::RateTotals before = sim.Rate();
+    uint64_t receivedBefore = received();
+    std::this_thread::sleep_for(kRateSpan);
+    docksim::RateTotals after = sim.Rate();
+    uint64_t receivedAfter = received();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    sim.SetRate(0);
+    RateSample sample;
+    sample.sent = double(after.sent - before.sent) / seconds;
+    sample.dropped = double(after.dropped - before.dropped) / seconds;
+    sample.received = double(receivedAfter - receivedBefore) / seconds;
+    return sample;
+}
+
+// docksim's rate messages (its default 16 bytes) taken by the raw reader,
+// then by the library's callback from a fresh docksim at the same rate.
+// Reported as counters: sent, callback and raw messages a second.
+void BmRateDelivery(benchmark::State &state)
+{
+    unsigned hz = unsigned(state.range(0));
+    docksim::Options options;
+    options.record = false;
+    RateSample raw, callback;
+    for (auto _ : state) {
+        {
+            auto sim = docksim::DockSim::ListenTcpAny(options);
+            if (!sim) {
+                state.SkipWithError("docksim cannot listen");
+                return;
+            }
+            UniqueFd fd(ConnectLoopback(uint16_t(sim->BasePort() + 10)));
+            std::atomic<uint64_t> taken{0};
+            std::thread reader([&] {
+                Bytes header(ferry::kHeaderSize), body(ferry::kThreadBufferSize);
+                while (ReadMessage(fd.Get(), header, body))
+                    taken.fetch_add(1, std::memory_order_relaxed);
+            });
+            raw = SampleRate(*sim, hz, [&] { return taken.load(); });
+            ::shutdown(fd.Get(), SHUT_RDWR); // ends the reader's read
+            reader.join();
+        }
+        auto sim = docksim::DockSim::ListenTcpAny(options);
+        if (!sim || OpenLink("127.0.0.1", sim->BasePort(), false) != 1) {
+            state.SkipWithError("cannot open the link");
+            return;
+        }
+        g_delivered = 0;
+        g_wanted = UINT64_MAX; // nobody waits: the callback only counts
+        // Registered before the first message: one that finds no callback
+        // may end the receive thread.
+        RegisterCallbackForProxy(CountMessage);
+        callback = SampleRate(*sim, hz, [] { return g_delivered.load(); });
+        CloseCommunicationPort();
+    }
+    state.counters["sent/s"] = (raw.sent + callback.sent) / 2;
+    state.counters["dropped/s"] = (raw.dropped + callback.dropped) / 2;
+    state.counters["raw/s"] = raw.received;
+    state.counters["callback/s"] = callback.received;
+    state.counters["callback/raw"] = raw.received > 0 ? callback.received / raw.received : 0;
+}
+
 BENCHMARK(BmRawTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
 BENCHMARK(BmProxyTcpRoundTrip)->Args({4, 0})->Args({2043, 0})->Args({4, 1})->UseRealTime();
 BENCHMARK(BmRawPtyRoundTrip)->Arg(4)->UseRealTime();
 BENCHMARK(BmProxyPtyRoundTrip)->Arg(4)->UseRealTime();
 BENCHMARK(BmRawReader)->UseRealTime();
 BENCHMARK(BmProxyCallbackDelivery)->UseRealTime();
+BENCHMARK(BmRateDelivery)->Arg(10000)->Arg(50000)->Arg(100000)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 // Keeps each benchmark's time per iteration and throughput for the
 // ratios: the median when repetitions are asked for, else the one run.
@@ -336,11 +422,18 @@ public:
             auto items = run.counters.find("items_per_second");
             if (items != run.counters.end())
                 rate[name] = items->second.value;
+            if (counters.find(name) == counters.end())
+                order.push_back(name);
+            std::map<std::string, double> &mine = counters[name];
+            for (const auto &[counter, value] : run.counters)
+                mine[counter] = value.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> time;
     std::map<std::string, double> rate;
+    std::map<std::string, std::map<std::string, double>> counters;
+    std::vector<std::string> order; // of the names in counters, as they ran
 };
 
 void PrintRatio(const std::map<std::string, double> &values, const char *label, const std::string &ours,
@@ -391,17 +484,34 @@ int main(int argc, char **argv)
     const auto &t = reporter.time;
     const auto &r = reporter.rate;
     std::printf("\nferrylink against raw baselines (time ratio: lower is better)\n");
-    PrintRatio(t, "rdmremote 4 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/4/0/real_time",
-               "BM_RawTcpRoundTrip/4/0/real_time", "<= 1.3");
-    PrintRatio(t, "rdmremote 2043 bytes / raw TCP ping-pong", "BM_ProxyTcpRoundTrip/2043/0/real_time",
-               "BM_RawTcpRoundTrip/2043/0/real_time", "<= 1.3");
-    PrintRatio(t, "wrmremote + rdmremote / raw write + ping-pong", "BM_ProxyTcpRoundTrip/4/1/real_time",
-               "BM_RawTcpRoundTrip/4/1/real_time", "<= 1.3");
-    PrintRatio(t, "serial rdmremote 4 bytes / raw pty ping-pong", "BM_ProxyPtyRoundTrip/4/real_time",
-               "BM_RawPtyRoundTrip/4/real_time", "<= 2");
+    PrintRatio(t, "rdmremote 4 bytes / raw TCP ping-pong", "BmProxyTcpRoundTrip/4/0/real_time",
+               "BmRawTcpRoundTrip/4/0/real_time", "<= 1.3");
+    PrintRatio(t, "rdmremote 2043 bytes / raw TCP ping-pong", "BmProxyTcpRoundTrip/2043/0/real_time",
+               "BmRawTcpRoundTrip/2043/0/real_time", "<= 1.3");
+    PrintRatio(t, "wrmremote + rdmremote / raw write + ping-pong", "BmProxyTcpRoundTrip/4/1/real_time",
+               "BmRawTcpRoundTrip/4/1/real_time", "<= 1.3");
+    PrintRatio(t, "serial rdmremote 4 bytes / raw pty ping-pong", "BmProxyPtyRoundTrip/4/real_time",
+               "BmRawPtyRoundTrip/4/real_time", "<= 2");
     std::printf("throughput ratio (higher is better)\n");
-    PrintRatio(r, "callback delivery 1 KB / raw socket reader", "BM_ProxyCallbackDelivery/real_time",
-               "BM_RawReader/real_time", ">= 0.7");
+    PrintRatio(r, "callback delivery 1 KB / raw socket reader", "BmProxyCallbackDelivery/real_time",
+               "BmRawReader/real_time", ">= 0.7");
+    bool header = false;
+    for (const std::string &name : reporter.order) {
+        const std::map<std::string, double> &values = reporter.counters.at(name);
+        if (name.rfind("BmRateDelivery/", 0) != 0)
+            continue;
+        if (!header)
+            std::printf("delivery at docksim's rate, 16-byte messages (a second)\n"
+                        "  %8s %10s %10s %10s %10s %8s\n",
+                        "rate", "sent", "dropped", "callback", "raw", "cb/raw");
+        header = true;
+        auto at = [&values](const char *key) {
+            auto it = values.find(key);
+            return it == values.end() ? 0.0 : it->second;
+        };
+        std::printf("  %8s %10.0f %10.0f %10.0f %10.0f %8.3f\n", name.substr(15, name.find('/', 15) - 15).c_str(),
+                    at("sent/s"), at("dropped/s"), at("callback/s"), at("raw/s"), at("callback/raw"));
+    }
     double seconds = 2.0;
     std::printf("CPU of the whole process over %.0f s with an idle open link:\n", seconds);
     std::printf("  TCP    %.1f ms\n", IdleCpuMs(false, seconds));

@@ -35,6 +35,7 @@ constexpr size_t kOutboxTarget = 1 << 16; // how far a burst runs ahead of the r
 constexpr uint32_t kMaxReadCount = 65536; // largest remote read answered
 constexpr uint32_t kMaxInboundLength = 1 << 20;
 constexpr size_t kMaxRecorded = 100000;
+constexpr int64_t kNanosPerSecond = 1000000000;
 
 void MakeRaw(int fd)
 {
@@ -81,6 +82,28 @@ std::string MessageKind(const std::vector<uint8_t> &payload)
 }
 
 } // namespace
+
+uint64_t RateSchedule::TakeDue(Clock::time_point now)
+{
+    if (now < start_)
+        return 0;
+    // Whole seconds and the rest apart: elapsed nanoseconds times the rate
+    // would overflow after a day.
+    int64_t elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start_).count();
+    uint64_t due = uint64_t(elapsed / kNanosPerSecond) * hz_ +
+                   uint64_t(elapsed % kNanosPerSecond) * hz_ / uint64_t(kNanosPerSecond) + 1;
+    uint64_t taken = due - taken_;
+    taken_ = due;
+    return taken;
+}
+
+RateSchedule::Clock::time_point RateSchedule::NextDue() const
+{
+    uint64_t seconds = taken_ / hz_;
+    // Rounded up, so that at NextDue() the message is due.
+    uint64_t nanos = ((taken_ % hz_) * uint64_t(kNanosPerSecond) + hz_ - 1) / hz_;
+    return start_ + std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanos);
+}
 
 UniqueFd BindLoopback(uint16_t port, bool doListen)
 {
@@ -226,12 +249,16 @@ bool DockSim::Start(std::string *error)
         SetError(error, Reason("no eventfd", errno));
         return false;
     }
-    nextTick_ = std::chrono::steady_clock::now();
     thread_ = std::thread([this] { Loop(); });
     return true;
 }
 
 DockSim::~DockSim()
+{
+    Stop();
+}
+
+void DockSim::Stop()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -269,6 +296,22 @@ void DockSim::SetHostile(Hostile mode)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     options_.hostile = mode;
+}
+
+void DockSim::SetRate(unsigned hz)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        options_.rateHz = hz;
+        rate_.reset();
+    }
+    Poke();
+}
+
+RateTotals DockSim::Rate() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rateTotals_;
 }
 
 DockSim::Conn &DockSim::ChannelConn(Channel channel)
@@ -372,13 +415,22 @@ void DockSim::Loop()
         };
         add(command_.fd, events(command_));
         add(notify_.fd, events(notify_));
-        int timeout = -1;
-        if (options_.rateHz > 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - std::chrono::steady_clock::now());
-            timeout = int(std::max<long>(0, long(left.count())));
+        // Sleeps until the next rate message is due, to the microsecond: a
+        // millisecond poll() would cap the rate near 1000 a second.
+        timespec wait{};
+        timespec *timeout = nullptr;
+        if (options_.rateHz > 0 && burstTarget.fd.Valid()) {
+            // A schedule not started yet (a serial line has no accept to
+            // wake the loop) starts at once.
+            auto now = std::chrono::steady_clock::now();
+            auto left = std::max((rate_ ? rate_->NextDue() : now) - now, std::chrono::steady_clock::duration::zero());
+            auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            wait.tv_sec = time_t(nanos / kNanosPerSecond);
+            wait.tv_nsec = long(nanos % kNanosPerSecond);
+            timeout = &wait;
         }
         lock.unlock();
-        ::poll(fds, count, timeout);
+        ::ppoll(fds, count, timeout, nullptr);
         lock.lock();
         if (stopping_)
             break;
@@ -396,13 +448,7 @@ void DockSim::Loop()
         if (fds[4].revents != 0)
             ReadFrom(notify_, false);
 
-        if (options_.rateHz > 0 && std::chrono::steady_clock::now() >= nextTick_) {
-            Conn &target = ChannelConn(Channel::Notify);
-            if (target.fd.Valid()) {
-                Emit(target, ferry::kCmdDataMessage, SampleMessage(options_.messageSize, ticks_++));
-            }
-            nextTick_ = std::chrono::steady_clock::now() + std::chrono::microseconds(1000000 / options_.rateHz);
-        }
+        SendRateMessages();
         TopUpBurst();
         Flush(command_);
         Flush(notify_);
@@ -580,6 +626,39 @@ void DockSim::TopUpBurst()
     while (burstLeft_ > 0 && target.out.size() < kOutboxTarget) {
         target.out.insert(target.out.end(), burstPacket_.begin(), burstPacket_.end());
         --burstLeft_;
+    }
+}
+
+void DockSim::SendRateMessages()
+{
+    Conn &target = ChannelConn(Channel::Notify);
+    if (options_.rateHz == 0 || !target.fd.Valid()) {
+        rate_.reset(); // nobody to send to: a new connection starts afresh
+        return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (!rate_)
+        rate_.emplace(options_.rateHz, now);
+    uint64_t due = rate_->TakeDue(now);
+    if (due == 0)
+        return;
+    // Every message due goes out at once; what a slow host leaves queued is
+    // bounded, so a late wake-up catches up but a stalled host costs no memory.
+    size_t packetSize = options_.messageSize + ferry::kPacketOverhead;
+    uint64_t room = target.out.size() < kRateBacklog ? (kRateBacklog - target.out.size()) / packetSize : 0;
+    uint64_t queued = std::min(due, room);
+    for (uint64_t i = 0; i < queued; ++i)
+        Emit(target, ferry::kCmdDataMessage, SampleMessage(options_.messageSize, ticks_++));
+    ticks_ += uint32_t(due - queued); // the dropped keep their place in the byte pattern
+    rateTotals_.sent += queued;
+    rateTotals_.dropped += due - queued;
+    // Once a second at most: a stalled host at 100000 a second would flood the log.
+    if (rateTotals_.dropped > dropsLogged_ && now >= nextDropLog_) {
+        Log("%llu data messages dropped: the host is not taking them in time (%llu in all)",
+            static_cast<unsigned long long>(rateTotals_.dropped - dropsLogged_),
+            static_cast<unsigned long long>(rateTotals_.dropped));
+        dropsLogged_ = rateTotals_.dropped;
+        nextDropLog_ = now + std::chrono::seconds(1);
     }
 }
 

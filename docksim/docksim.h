@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,35 @@ inline constexpr size_t kMaxDataPayload = ferry::kThreadBufferSize - ferry::kTlv
 
 // Base ports whose notification port (base + 10) is still a port.
 inline constexpr uint16_t kMaxBasePort = 65525;
+
+// Bytes of rate messages docksim keeps queued for a host that takes them
+// slower than they fall due, beyond what the socket holds; messages that
+// would go past it are dropped and counted.
+inline constexpr size_t kRateBacklog = 1 << 20;
+
+// When the messages of a rate fall due: message k at k / hz seconds after
+// the start. Counting from the start, not from the last message sent, lets
+// a late wake-up catch up and keeps the rate from drifting.
+class RateSchedule {
+public:
+    using Clock = std::chrono::steady_clock;
+    RateSchedule(unsigned hz, Clock::time_point start) : hz_(hz), start_(start) {}
+    // How many messages fell due since the last call, the one at the start
+    // included.
+    uint64_t TakeDue(Clock::time_point now);
+    // When the first message not taken yet falls due.
+    Clock::time_point NextDue() const;
+
+private:
+    unsigned hz_;
+    Clock::time_point start_;
+    uint64_t taken_ = 0;
+};
+
+struct RateTotals {
+    uint64_t sent = 0;    // queued for the host
+    uint64_t dropped = 0; // due when kRateBacklog had no room for them
+};
 
 enum class Hostile {
     None,
@@ -107,6 +137,10 @@ public:
     const std::string &TtyName() const { return ttyName_; }
 
     void SetHostile(Hostile mode);
+    // Starts (or with 0 stops) the data messages of Options::rateHz; the
+    // schedule starts again from now.
+    void SetRate(unsigned hz);
+    RateTotals Rate() const;
     // A data message (command type 4), shaped by the hostile mode.
     void SendDataMessage(const std::vector<uint8_t> &payload);
     // `count` data messages of `size` payload bytes, as fast as they are taken.
@@ -115,6 +149,8 @@ public:
     void SendRaw(Channel channel, const std::vector<uint8_t> &bytes);
     // Ends both connections, or the serial line for good.
     void DropConnections();
+    // Stops serving and closes the connections; the destructor does it too.
+    void Stop();
 
     std::vector<std::vector<uint8_t>> Requests() const; // whole packets received
     bool WaitRequests(size_t count, std::chrono::milliseconds timeout) const;
@@ -146,6 +182,7 @@ private:
     void HandlePacket(Conn &conn, const std::vector<uint8_t> &packet);
     void Emit(Conn &conn, uint16_t type, const std::vector<uint8_t> &payload);
     void TopUpBurst();
+    void SendRateMessages();
     std::vector<uint8_t> ReadMemory(uint32_t address, uint32_t count) const;
 
     Options options_;
@@ -167,8 +204,11 @@ private:
     std::map<uint32_t, uint8_t> written_;
     uint64_t burstLeft_ = 0;
     std::vector<uint8_t> burstPacket_;
-    uint32_t ticks_ = 0;
-    std::chrono::steady_clock::time_point nextTick_{};
+    uint32_t ticks_ = 0;               // numbers the rate messages' byte patterns
+    std::optional<RateSchedule> rate_; // while rate messages have a connection to go to
+    RateTotals rateTotals_;
+    uint64_t dropsLogged_ = 0;
+    std::chrono::steady_clock::time_point nextDropLog_{};
     std::thread thread_;
 };
 

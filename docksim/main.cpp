@@ -329,8 +329,9 @@ int main(int argc, char **argv)
     ::sigaction(SIGTERM, &action, nullptr);
 
     bool reading = true;
+    bool quit = false;
     std::string pending;
-    while (!g_interrupted) {
+    while (!g_interrupted && !quit) {
         pollfd p{STDIN_FILENO, POLLIN, 0};
         if (::poll(&p, reading ? 1 : 0, 200) <= 0 || !reading)
             continue;
@@ -342,12 +343,18 @@ int main(int argc, char **argv)
         }
         pending.append(chunk, size_t(r));
         size_t newline;
-        while ((newline = pending.find('\n')) != std::string::npos) {
+        while (!quit && (newline = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, newline);
             pending.erase(0, newline + 1);
-            if (!RunCommand(*sim, line))
-                return 0;
+            quit = !RunCommand(*sim, line);
         }
     }
+    // Stopped first, so that the count is final.
+    sim->Stop();
+    docksim::RateTotals rate = sim->Rate();
+    if (rate.dropped > 0)
+        std::fprintf(
+            stderr, "docksim: --rate: %llu of %llu data messages dropped: the host did not take them in time\n",
+            static_cast<unsigned long long>(rate.dropped), static_cast<unsigned long long>(rate.sent + rate.dropped));
     return 0;
 }

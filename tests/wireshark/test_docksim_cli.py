@@ -6,6 +6,7 @@ import re
 import signal
 import socket
 import subprocess
+import time
 
 import pytest
 
@@ -152,3 +153,17 @@ def test_commands_take_whole_numbers_only():
         "docksim: send: BYTES must be a number of bytes",
         "docksim: burst: COUNT must be a number of messages up to 100000000",
         "docksim: send: BYTES must be a number of bytes"]
+
+
+def test_rate_messages_a_stalled_host_cannot_take_are_counted_at_the_end():
+    with Docksim(["tcp", "--port", "0", "--rate", "100000", "--size", "8187"]) as sim:
+        host = socket.socket()
+        host.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        host.connect(("127.0.0.1", sim.ports()[1]))
+        time.sleep(0.5)  # 400 MB due: far beyond what the queue and the sockets hold
+        err = sim.stop()
+        host.close()
+    found = re.fullmatch(r"docksim: --rate: (\d+) of (\d+) data messages dropped: the host did not take them in time\n",
+                         err)
+    assert found, err
+    assert 0 < int(found.group(1)) < int(found.group(2))
