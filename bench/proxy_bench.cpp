@@ -2,18 +2,22 @@
 // a remote read round trip against a raw socket ping-pong of the same
 // bytes, a write followed by a read, data-message delivery to the callback
 // against a raw socket reader (at full speed, and at docksim's rates), and
-// the serial round trip against a raw pty ping-pong. Prints the ratios and
-// the CPU an idle open link uses. Times are reported, never judged.
+// the serial round trip against a raw pty ping-pong. Prints the ratios, the
+// CPU each reader of the stream uses a message and the CPU an idle open
+// link uses. Times are reported, never judged.
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <cstdio>
@@ -127,8 +131,8 @@ void MessageStream(int fd)
 
 // Serves the command port with RawTarget and the notification port
 // (base + 10) with MessageStream, one connection after another. The
-// stream starts on StartStream(): a data message that finds no callback
-// registered would end the proxy's receive thread.
+// stream starts on StartStream(), so that the round trips do not share the
+// CPU with it.
 class TcpTarget {
 public:
     TcpTarget()
@@ -172,8 +176,19 @@ public:
         goChanged_.notify_all();
     }
     uint16_t Port() const { return port_; }
+    // CPU time the stream's writer has used.
+    std::chrono::nanoseconds WriterCpu() { return ThreadCpu(threads_[1]); }
 
 private:
+    static std::chrono::nanoseconds ThreadCpu(std::thread &t)
+    {
+        clockid_t clock;
+        timespec ts{};
+        if (::pthread_getcpuclockid(t.native_handle(), &clock) != 0 || ::clock_gettime(clock, &ts) != 0)
+            return {};
+        return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+    }
+
     static void Serve(int listener, const std::function<void(int)> &handler)
     {
         for (;;) {
@@ -226,17 +241,45 @@ void BmRawPtyRoundTrip(benchmark::State &state)
     target.join();
 }
 
+// CPU time of the whole process.
+std::chrono::nanoseconds ProcessCpu()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+}
+
+// Measures the CPU that reading the stream costs, a message: the process's
+// but the writer's.
+class ReaderCpu {
+public:
+    explicit ReaderCpu(TcpTarget &target) : target_(target), process_(ProcessCpu()), writer_(target.WriterCpu()) {}
+    void Report(benchmark::State &state)
+    {
+        auto used = (ProcessCpu() - process_) - (target_.WriterCpu() - writer_);
+        double messages = double(state.iterations()) * kMessagesPerIteration;
+        state.SetItemsProcessed(int64_t(messages));
+        state.counters["reader_ns/msg"] = messages > 0 ? double(used.count()) / messages : 0;
+    }
+
+private:
+    TcpTarget &target_;
+    std::chrono::nanoseconds process_;
+    std::chrono::nanoseconds writer_;
+};
+
 void BmRawReader(benchmark::State &state)
 {
     TcpTarget target;
     UniqueFd fd(ConnectLoopback(uint16_t(target.Port() + 10)));
     target.StartStream();
     Bytes header(ferry::kHeaderSize), body(8192);
+    ReaderCpu cpu(target);
     for (auto _ : state) {
         for (int i = 0; i < kMessagesPerIteration; ++i)
             ReadMessage(fd.Get(), header, body);
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
+    cpu.Report(state);
     ::shutdown(fd.Get(), SHUT_RDWR);
 }
 
@@ -311,14 +354,16 @@ void BmProxyCallbackDelivery(benchmark::State &state)
         state.SkipWithError("cannot open the link");
         return;
     }
-    RegisterCallbackForProxy(CountMessage);
+    // Messages that come before the callback wait for it.
     target.StartStream();
+    RegisterCallbackForProxy(CountMessage);
+    ReaderCpu cpu(target);
     for (auto _ : state) {
         g_wanted += kMessagesPerIteration;
         std::unique_lock<std::mutex> lock(g_mutex);
         g_delivered_changed.wait(lock, [] { return g_delivered.load() >= g_wanted.load(); });
     }
-    state.SetItemsProcessed(int64_t(state.iterations()) * kMessagesPerIteration);
+    cpu.Report(state);
     CloseCommunicationPort();
 }
 
@@ -384,8 +429,6 @@ void BmRateDelivery(benchmark::State &state)
         }
         g_delivered = 0;
         g_wanted = UINT64_MAX; // nobody waits: the callback only counts
-        // Registered before the first message: one that finds no callback
-        // may end the receive thread.
         RegisterCallbackForProxy(CountMessage);
         callback = SampleRate(*sim, hz, [] { return g_delivered.load(); });
         CloseCommunicationPort();
@@ -494,7 +537,13 @@ int main(int argc, char **argv)
                "BmRawPtyRoundTrip/4/real_time", "<= 2");
     std::printf("throughput ratio (higher is better)\n");
     PrintRatio(r, "callback delivery 1 KB / raw socket reader", "BmProxyCallbackDelivery/real_time",
-               "BmRawReader/real_time", ">= 0.7");
+               "BmRawReader/real_time", ">= 1");
+    std::printf("reading CPU a message, ns (lower is better)\n");
+    for (const char *name : {"BmProxyCallbackDelivery/real_time", "BmRawReader/real_time"}) {
+        auto it = reporter.counters.find(name);
+        if (it != reporter.counters.end() && it->second.count("reader_ns/msg") != 0)
+            std::printf("  %-44s %6.0f\n", name, it->second.at("reader_ns/msg"));
+    }
     bool header = false;
     for (const std::string &name : reporter.order) {
         const std::map<std::string, double> &values = reporter.counters.at(name);

@@ -5,8 +5,8 @@
 
 #include "calsim/model.h"
 #include "ferrylink.h"
+#include "linkrules/link_text.h"
 
-#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -81,14 +81,12 @@ const Ferrylink *LoadFerrylink(const char **error)
     return failure == nullptr ? &ferrylink : nullptr;
 }
 
+// Read at each GetCalInterface: the limit holds for that interface.
 unsigned TimeoutMs()
 {
-    static const unsigned timeout = [] {
-        const char *text = std::getenv("CALSIM_PROXY_TIMEOUT_MS");
-        unsigned long value = text != nullptr ? std::strtoul(text, nullptr, 10) : 0;
-        return value > 0 && value <= 600000 ? unsigned(value) : kDefaultTimeoutMs;
-    }();
-    return timeout;
+    const char *text = std::getenv("CALSIM_PROXY_TIMEOUT_MS");
+    unsigned long value = text != nullptr ? std::strtoul(text, nullptr, 10) : 0;
+    return value > 0 && value <= 600000 ? unsigned(value) : kDefaultTimeoutMs;
 }
 
 // An eventfd the receive thread signals; waited on with poll, whose
@@ -125,7 +123,8 @@ struct AnswerBox {
     bool complete = false;
     bool linkFailed = false;
     uint16_t version = calwire::kVersion;
-    uint64_t progress = 0; // fragments taken: the time limit counts from the last
+    uint32_t joined = 0;   // fragments of the answer joined so far
+    uint64_t progress = 0; // fragments joined: the time limit counts from the last
     WakeFd wake;
 };
 
@@ -135,6 +134,18 @@ AnswerBox &Box()
 {
     static AnswerBox &box = *new AnswerBox;
     return box;
+}
+
+// Whether a fragment is the one the answer needs next: the first, or the
+// next of the same message. A fragment sent again or out of order is left
+// out: it would make the assembler start over, and a target repeating
+// itself would hold the caller past the time limit.
+bool NextFragment(const AnswerBox &box, const calwire::Header &header)
+{
+    if (header.index != box.joined)
+        return false;
+    const calwire::Header &head = box.assembler.Head();
+    return header.index == 0 || (header.operation == head.operation && header.count == head.count);
 }
 
 int32_t OnMessage(int32_t, const uint8_t *payload, int32_t length)
@@ -155,29 +166,36 @@ int32_t OnMessage(int32_t, const uint8_t *payload, int32_t length)
     std::lock_guard<std::mutex> lock(box.mutex);
     if (box.awaited == 0 || header.request != box.awaited || box.complete)
         return 0;
-    ++box.progress;
     if (header.version != calwire::kVersion) {
         box.version = header.version;
         box.complete = true;
+    } else if (!NextFragment(box, header)) {
+        return 0;
     } else if (box.assembler.Add(header, payload + calwire::kHeaderSize, size_t(length) - calwire::kHeaderSize)) {
         box.complete = true;
+    } else if (box.assembler.Head().request != header.request) {
+        box.joined = 0; // refused (too long): what was joined is gone
+        return 0;
+    } else {
+        ++box.joined;
     }
+    ++box.progress;
     box.wake.Signal();
     return 0;
 }
 
 enum class Outcome { Answered, TimedOut, LinkFailed, OtherVersion, Interrupted };
 
-// Waits for the awaited answer; the limit starts again with every fragment.
-// While nothing comes, a probe goes out every kProbeEveryMs: over TCP a
-// target that has gone away then shows as a failed send at once.
-Outcome AwaitAnswer(const Ferrylink &ferrylink, const calwire::Header &request, std::vector<uint8_t> &body,
-                    uint16_t &version)
+// Waits for the awaited answer; the limit starts again with every fragment
+// joined. While nothing comes, a probe goes out every kProbeEveryMs: over
+// TCP a target that has gone away then shows as a failed send at once.
+Outcome AwaitAnswer(const Ferrylink &ferrylink, const calwire::Header &request, unsigned timeoutMs,
+                    std::vector<uint8_t> &body, uint16_t &version)
 {
     using Clock = std::chrono::steady_clock;
     constexpr long kProbeEveryMs = 200;
     AnswerBox &box = Box();
-    const auto limit = std::chrono::milliseconds(TimeoutMs());
+    const auto limit = std::chrono::milliseconds(timeoutMs);
     auto deadline = Clock::now() + limit;
     uint64_t seen = 0;
     calwire::Header probeHeader = request;
@@ -232,8 +250,9 @@ struct Session {
     uint32_t type = 0;
     std::string address;
     uint32_t number = 0;
-    bool up = false;            // link open, target's interface open
-    const char *down = nullptr; // why not: what every call returns meanwhile
+    unsigned timeoutMs = kDefaultTimeoutMs; // for each answer
+    bool up = false;                        // link open, target's interface open
+    const char *down = nullptr;             // why not: what every call returns meanwhile
     uint32_t nextRequest = 1;
 };
 
@@ -293,9 +312,8 @@ Opened Connect(Session &s, const char **why)
         Box().linkFailed = false;
         Box().awaited = 0;
     }
-    // The callback goes in before any request: the target sends nothing
-    // unasked, and a data message with no callback would end ferrylink's
-    // TCP receive thread.
+    // The callback goes in before any request; the target sends nothing
+    // unasked, so every answer finds it there.
     if (ferrylink->open(&record) != 1 || ferrylink->registerCallback(OnMessage) != 0) {
         ferrylink->close();
         s.down = *why = NoLink(s);
@@ -337,19 +355,22 @@ bool Requested()
 TavrelCalHandle Open(uint32_t type, const char *address, uint32_t number)
 {
     Close();
+    // What the link would refuse is refused here, as the local model
+    // refuses what could never reach a proxy.
     if (address == nullptr)
         return nullptr;
     if (type == TAVREL_IF_ETHERNET_PROXY) {
-        in_addr parsed{};
-        if (::inet_pton(AF_INET, address, &parsed) != 1)
+        if (!linkrules::DottedDecimal(address) || !linkrules::UsableBasePort(number))
             return nullptr;
-    } else if (address[0] == '\0' || number == 0 || std::strlen(address) > FERRYLINK_TEXT_MAX) {
+    } else if (address[0] == '\0' || std::strlen(address) > linkrules::kMaxDeviceName ||
+               !linkrules::SupportedBaud(number)) {
         return nullptr;
     }
     auto session = std::make_unique<Session>();
     session->type = type;
     session->address = address;
     session->number = number;
+    session->timeoutMs = TimeoutMs();
     g_session = std::move(session);
     const char *why = nullptr;
     if (Connect(*g_session, &why) == Opened::Refused) {
@@ -445,6 +466,7 @@ const char *Exchange(const calwire::Operation &operation, const std::vector<uint
         box.awaited = number;
         box.assembler.Clear();
         box.complete = false;
+        box.joined = 0;
         box.progress = 0;
         box.version = calwire::kVersion;
         box.wake.Drain();
@@ -461,11 +483,11 @@ const char *Exchange(const calwire::Operation &operation, const std::vector<uint
             return LinkDown("The proxy link to the target failed");
     }
     uint16_t version = calwire::kVersion;
-    switch (AwaitAnswer(*ferrylink, header, answer, version)) {
+    switch (AwaitAnswer(*ferrylink, header, s.timeoutMs, answer, version)) {
     case Outcome::Answered:
         return nullptr;
     case Outcome::TimedOut:
-        return LinkDown(Textf("The target did not answer within %g s", TimeoutMs() / 1000.0));
+        return LinkDown(Textf("The target did not answer within %g s", s.timeoutMs / 1000.0));
     case Outcome::LinkFailed:
         return LinkDown("The proxy link to the target failed");
     case Outcome::Interrupted:

@@ -18,10 +18,11 @@ namespace calsim::proxy {
 // CALSIM_PROXY=1 in the environment, read once.
 bool Requested();
 
-// Opens the link and the target's interface. Null when the parameters
-// could never reach a target or the target refused; otherwise a handle,
-// even when the link could not be opened: ConnectDevice then tries again
-// and returns the reason.
+// Opens the link and the target's interface. Null when the link's rules
+// refuse the parameters (linkrules/link_text.h) or the target refused;
+// otherwise a handle, even when the link could not be opened: ConnectDevice
+// then tries again and returns the reason. The answer limit
+// (CALSIM_PROXY_TIMEOUT_MS) is read here.
 TavrelCalHandle Open(uint32_t type, const char *address, uint32_t number);
 bool Owns(TavrelCalHandle handle);
 // The open proxy interface's handle, or null.

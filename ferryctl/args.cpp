@@ -1,92 +1,9 @@
 #include "args.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 
 #include "ferrylink.h"
-
-namespace {
-
-constexpr uint32_t kDefaultPort = 2800;
-constexpr uint32_t kDefaultBaud = 115200;
-constexpr uint64_t kHighestBasePort = 65525; // its notification port, + 10, must exist
-
-// The rates the library can set up a line at.
-constexpr uint32_t kBaudRates[] = {300,    600,    1200,   2400,   4800,   9600,    19200,   38400,   57600,
-                                   115200, 230400, 460800, 500000, 921600, 1000000, 2000000, 3000000, 4000000};
-
-bool KnownBaud(uint64_t baud)
-{
-    for (uint32_t known : kBaudRates) {
-        if (known == baud)
-            return true;
-    }
-    return false;
-}
-
-// Splits "NAME:DIGITS" at its last colon when digits follow it, so that a
-// device name may hold colons of its own.
-void SplitTrailingNumber(const std::string &text, std::string &name, std::string &number)
-{
-    size_t colon = text.rfind(':');
-    if (colon != std::string::npos && text.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-        name = text.substr(0, colon);
-        number = text.substr(colon + 1);
-        if (number.empty())
-            number = "-"; // "NAME:" is refused as a malformed number
-        return;
-    }
-    name = text;
-    number.clear();
-}
-
-bool ParseTcp(const std::string &rest, LinkChoice &link, std::string &message)
-{
-    std::string address;
-    std::string port;
-    SplitTrailingNumber(rest, address, port);
-    // The library takes nothing but dotted-decimal IPv4 and looks up no names.
-    in_addr parsed{};
-    if (address.empty() || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-        message = "tcp:" + rest + ": the address must be dotted-decimal IPv4 (like 127.0.0.1); names are not looked up";
-        return false;
-    }
-    uint64_t number = kDefaultPort;
-    if (!port.empty() && !ParseRanged(port, "the TCP port", 1, kHighestBasePort, number, message)) {
-        message += " (its notification port, + 10, must stay below 65536)";
-        return false;
-    }
-    link.transport = FERRYLINK_TRANSPORT_TCP;
-    link.text = address;
-    link.number = uint32_t(number);
-    link.shown = "tcp:" + address + ":" + std::to_string(number);
-    return true;
-}
-
-bool ParseSerial(const std::string &rest, LinkChoice &link, std::string &message)
-{
-    std::string device;
-    std::string baud;
-    SplitTrailingNumber(rest, device, baud);
-    if (device.empty() || device.size() > FERRYLINK_TEXT_MAX) {
-        message = "serial:" + rest + ": the device name must have 1 to 63 characters";
-        return false;
-    }
-    uint64_t number = kDefaultBaud;
-    if (!baud.empty() && (!ParseNumber(baud, number) || !KnownBaud(number))) {
-        message = "serial:" + rest + ": the baud rate must be one of 300, 600, 1200, 2400, 4800, 9600, 19200, " +
-                  "38400, 57600, 115200, 230400, 460800, 500000, 921600, 1000000, 2000000, 3000000, 4000000";
-        return false;
-    }
-    link.transport = FERRYLINK_TRANSPORT_SERIAL;
-    link.text = device;
-    link.number = uint32_t(number);
-    link.shown = "serial:" + device + ":" + std::to_string(number);
-    return true;
-}
-
-} // namespace
+#include "linkrules/link_text.h"
 
 bool ParseNumber(const std::string &text, uint64_t &value)
 {
@@ -121,14 +38,60 @@ bool ParseRanged(const std::string &text, const char *what, uint64_t low, uint64
     return false;
 }
 
+bool ParseSeconds(const std::string &text, const char *what, uint64_t lowMillis, uint64_t highMillis, uint64_t &millis,
+                  std::string &message)
+{
+    size_t point = text.find('.');
+    std::string whole = text.substr(0, point);
+    std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    bool wellFormed = !whole.empty() && whole.size() <= 9 && fraction.size() <= 3 &&
+                      (point == std::string::npos || !fraction.empty()) &&
+                      whole.find_first_not_of("0123456789") == std::string::npos &&
+                      fraction.find_first_not_of("0123456789") == std::string::npos;
+    if (wellFormed) {
+        fraction.resize(3, '0');
+        uint64_t value = std::stoull(whole) * 1000 + std::stoull(fraction);
+        if (value >= lowMillis && value <= highMillis) {
+            millis = value;
+            return true;
+        }
+    }
+    message = std::string(what) + " must be a number of seconds from " + SecondsText(lowMillis) + " to " +
+              SecondsText(highMillis) + " with at most three decimals (like 0.5), not \"" + text + "\"";
+    return false;
+}
+
+std::string SecondsText(uint64_t millis)
+{
+    std::string text = std::to_string(millis / 1000);
+    unsigned rest = unsigned(millis % 1000);
+    if (rest != 0) {
+        char fraction[8];
+        std::snprintf(fraction, sizeof fraction, ".%03u", rest);
+        text += fraction;
+        while (text.back() == '0')
+            text.pop_back();
+    }
+    return text;
+}
+
 bool ParseLink(const std::string &text, LinkChoice &link, std::string &message)
 {
-    if (text.rfind("tcp:", 0) == 0)
-        return ParseTcp(text.substr(4), link, message);
-    if (text.rfind("serial:", 0) == 0)
-        return ParseSerial(text.substr(7), link, message);
-    message = "the link must be tcp:ADDRESS[:PORT] or serial:DEVICE[:BAUD], not \"" + text + "\"";
-    return false;
+    linkrules::LinkText parsed;
+    if (!linkrules::ParseLinkText(text, parsed, message))
+        return false;
+    // The console's default links are its own; a tool names the one it means.
+    if (parsed.bare) {
+        message = parsed.transport == FERRYLINK_TRANSPORT_TCP
+                      ? "tcp alone names no address: give tcp:ADDRESS[:PORT]"
+                      : "serial alone names no device: give serial:DEVICE[:BAUD]";
+        return false;
+    }
+    link.transport = parsed.transport;
+    link.text = parsed.text;
+    link.number = parsed.number;
+    link.shown = linkrules::Describe(parsed);
+    return true;
 }
 
 std::string Hex32(uint64_t value)

@@ -1,15 +1,16 @@
 #include "commands.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "ferrylink.h"
 #include "outfile/output_file.h"
 #include "output.h"
 #include "port.h"
@@ -18,24 +19,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// What one remote read request carries (ferrylink.h).
-constexpr uint32_t kMaxRequest = 2043;
+constexpr uint32_t kMaxRequest = FERRYLINK_MAX_REQUEST;
 constexpr size_t kBytesPerLine = 16;
 constexpr uint64_t kWordSize = 4;
-
-int Interrupted(int signal)
-{
-    Complain("interrupted");
-    return 128 + signal;
-}
-
-std::string ErrorText(int error)
-{
-    std::string text = std::strerror(error);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = char(text[0] - 'A' + 'a');
-    return text;
-}
 
 // Microseconds rounded to whole ones, in milliseconds.
 double RoundedMillis(double millis)
@@ -157,41 +143,11 @@ bool ParseHexBytes(const std::vector<std::string> &words, size_t first, std::vec
             bytes.push_back(uint8_t(std::stoul(word.substr(j, 2), nullptr, 16)));
     }
     if (bytes.size() > kMaxRequest) {
-        message = "send: at most 2043 payload bytes, not " + std::to_string(bytes.size());
+        message =
+            "send: at most " + std::to_string(kMaxRequest) + " payload bytes, not " + std::to_string(bytes.size());
         return false;
     }
     return true;
-}
-
-void PrintMessage(const Message &message, bool json)
-{
-    const std::vector<uint8_t> &p = message.payload;
-    bool typed = p.size() >= 4;
-    unsigned type = typed ? unsigned(p[0] | p[1] << 8) : 0;
-    unsigned subtype = typed ? unsigned(p[2] | p[3] << 8) : 0;
-    size_t skip = typed ? 4 : 0;
-    if (json) {
-        nlohmann::ordered_json object = {{"time", UtcStamp(message.at)}};
-        if (typed) {
-            object["type"] = type;
-            object["subtype"] = subtype;
-        }
-        object["length"] = p.size() - skip;
-        object["data"] = HexBytes(p.data() + skip, p.size() - skip);
-        PrintJson(object);
-        return;
-    }
-    if (typed)
-        std::fprintf(Out(), "%s  type 0x%04x  subtype 0x%04x  %zu bytes\n", LocalClock(message.at).c_str(), type,
-                     subtype, p.size() - skip);
-    else
-        std::fprintf(Out(), "%s  %zu bytes, too short for a type and subtype\n", LocalClock(message.at).c_str(),
-                     p.size());
-    for (size_t at = skip; at < p.size(); at += kBytesPerLine) {
-        size_t n = std::min(kBytesPerLine, p.size() - at);
-        std::fprintf(Out(), "    %s\n", DumpLine(at - skip, 4, p.data() + at, n).c_str());
-    }
-    std::fflush(Out());
 }
 
 } // namespace
@@ -201,8 +157,8 @@ int RunPing(const Invocation &invocation)
     if (!invocation.args.empty())
         return UsageError("ping takes no arguments, not \"" + invocation.args[0] + "\"");
     Port port;
-    if (!port.Open(invocation.link))
-        return kExitFailed;
+    if (int status = port.Open(invocation.link); status != kExitOk)
+        return status;
     std::vector<double> trips;
     uint8_t word[4];
     for (uint64_t i = 0; i < invocation.pings; ++i) {
@@ -210,8 +166,8 @@ int RunPing(const Invocation &invocation)
         if (StopRequested(status))
             return status;
         auto start = SteadyClock::now();
-        if (!port.Read(0, word, sizeof word))
-            return kExitFailed;
+        if ((status = port.Read(0, word, sizeof word)) != kExitOk)
+            return status;
         trips.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
     }
     port.Close();
@@ -255,19 +211,19 @@ int RunRead(const Invocation &invocation)
     RemoveOnAbort(file.TemporaryPath());
 
     Port port;
-    if (!port.Open(invocation.link))
-        return kExitFailed;
+    if (int status = port.Open(invocation.link); status != kExitOk)
+        return status;
     Dumper dumper(address, invocation.json);
     // A dump on the terminal shows its own progress; a bar would tear it.
-    Progress progress("read", count, !invocation.quiet && (toFile || !::isatty(STDOUT_FILENO)));
+    Progress progress("read", count, !invocation.quiet && (toFile || !::isatty(::fileno(Out()))));
     std::vector<uint8_t> chunk(kMaxRequest);
     for (uint64_t done = 0; done < count;) {
         int status = 0;
         if (StopRequested(status))
             return status;
         uint32_t n = uint32_t(std::min<uint64_t>(count - done, kMaxRequest));
-        if (!port.Read(uint32_t(address + done), chunk.data(), n))
-            return kExitFailed;
+        if ((status = port.Read(uint32_t(address + done), chunk.data(), n)) != kExitOk)
+            return status;
         error = toFile ? file.Write(chunk.data(), n) : 0;
         if (error != 0)
             return CannotWrite(invocation.outFile, error);
@@ -312,14 +268,14 @@ int RunWrite(const Invocation &invocation)
         return UsageError(message);
 
     Port port;
-    if (!port.Open(invocation.link))
-        return kExitFailed;
+    if (int status = port.Open(invocation.link); status != kExitOk)
+        return status;
     for (size_t i = 0; i < values.size(); ++i) {
         int status = 0;
         if (StopRequested(status))
             return status;
-        if (!port.Write(uint32_t(address + i * kWordSize), values[i]))
-            return kExitFailed;
+        if ((status = port.Write(uint32_t(address + i * kWordSize), values[i])) != kExitOk)
+            return status;
     }
     port.Close();
     if (invocation.json)
@@ -358,8 +314,8 @@ int RunLoad(const Invocation &invocation)
                  "the last word is padded with " + std::to_string(padding) + " zero byte" + (padding == 1 ? "" : "s"));
 
     Port port;
-    if (!port.Open(invocation.link))
-        return kExitFailed;
+    if (int status = port.Open(invocation.link); status != kExitOk)
+        return status;
     int status = 0;
     {
         Progress progress("load", bytes.size(), !invocation.quiet);
@@ -368,8 +324,8 @@ int RunLoad(const Invocation &invocation)
                 return status;
             uint32_t value =
                 uint32_t(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24);
-            if (!port.Write(uint32_t(address + at), value))
-                return kExitFailed;
+            if ((status = port.Write(uint32_t(address + at), value)) != kExitOk)
+                return status;
             progress.Update(at + kWordSize);
         }
     }
@@ -382,8 +338,8 @@ int RunLoad(const Invocation &invocation)
             if (StopRequested(status))
                 return status;
             uint32_t n = uint32_t(std::min<size_t>(bytes.size() - at, kMaxRequest));
-            if (!port.Read(uint32_t(address + at), chunk.data(), n))
-                return kExitFailed;
+            if ((status = port.Read(uint32_t(address + at), chunk.data(), n)) != kExitOk)
+                return status;
             auto differ = std::mismatch(chunk.begin(), chunk.begin() + n, bytes.begin() + long(at));
             if (differ.first != chunk.begin() + n) {
                 uint64_t where = address + at + uint64_t(differ.first - chunk.begin());
@@ -412,51 +368,6 @@ int RunLoad(const Invocation &invocation)
     return kExitOk;
 }
 
-int RunMonitor(const Invocation &invocation)
-{
-    if (!invocation.args.empty())
-        return UsageError("monitor takes no arguments, not \"" + invocation.args[0] + "\"");
-    Port port;
-    if (!port.Open(invocation.link))
-        return kExitFailed;
-    KeepMessages(true);
-    if (!invocation.quiet)
-        Complain("monitoring " + invocation.link.shown + "; Ctrl-C ends");
-    auto until = invocation.timeoutSeconds > 0 ? SteadyClock::now() + std::chrono::seconds(invocation.timeoutSeconds)
-                                               : SteadyClock::time_point::max();
-    uint64_t received = 0;
-    int signal = 0;
-    while (invocation.messages == 0 || received < invocation.messages) {
-        signal = PendingSignal();
-        if (signal != 0)
-            break;
-        Message message;
-        if (NextMessage(until, message)) {
-            PrintMessage(message, invocation.json);
-            ++received;
-        } else if (SteadyClock::now() >= until) {
-            break;
-        }
-    }
-    KeepMessages(false);
-    port.Close();
-    uint64_t dropped = DroppedMessages();
-    if (dropped > 0)
-        Complain(std::to_string(dropped) + " messages dropped: they came faster than they could be printed");
-    // Ctrl-C is the normal end of a monitor; SIGTERM is not.
-    if (signal != 0 && signal != SIGINT)
-        return Interrupted(signal);
-    bool shortOfCount = invocation.messages > 0 && received < invocation.messages && signal == 0;
-    if (shortOfCount) {
-        Complain(std::to_string(received) + " of " + std::to_string(invocation.messages) + " messages within " +
-                 std::to_string(invocation.timeoutSeconds) + " s");
-        return kExitFailed;
-    }
-    if (!invocation.quiet)
-        Complain(std::to_string(received) + " message" + (received == 1 ? "" : "s"));
-    return kExitOk;
-}
-
 int RunSend(const Invocation &invocation)
 {
     const std::vector<std::string> &args = invocation.args;
@@ -468,13 +379,13 @@ int RunSend(const Invocation &invocation)
     if (!ParseRanged(args[0], "send: TYPE", 0, 0xFFFF, type, message) || !ParseHexBytes(args, 1, payload, message))
         return UsageError(message);
     Port port;
-    if (!port.Open(invocation.link))
-        return kExitFailed;
+    if (int status = port.Open(invocation.link); status != kExitOk)
+        return status;
     int status = 0;
     if (StopRequested(status))
         return status;
-    if (!port.Send(uint16_t(type), payload))
-        return kExitFailed;
+    if ((status = port.Send(uint16_t(type), payload)) != kExitOk)
+        return status;
     port.Close();
     if (invocation.json)
         PrintJson({{"command", "send"}, {"type", type}, {"length", payload.size()}});

@@ -1,5 +1,9 @@
 // ferryctl: the target's memory and data messages from the command line,
 // through ferrylink's public interface only.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,17 +11,43 @@
 
 #include "args.h"
 #include "commands.h"
+#include "ferrylink.h"
+#include "linkrules/link_text.h"
 #include "output.h"
 #include "port.h"
 
 namespace {
 
+// Descriptors 0 to 2 that were closed get /dev/null, before anything else
+// is opened: otherwise the first socket or file would become standard
+// output, and results would go into it. Read-only, so that output meant for
+// a closed descriptor still fails as it would have. The library opens
+// descriptors as it is loaded, before main, so this runs from the
+// executable's pre-initialisers, which come before any library's.
+void ReserveStandardDescriptors(int, char **, char **)
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free number: fd itself, as those below it are open.
+        int opened = ::open("/dev/null", O_RDONLY);
+        if (opened != fd) {
+            static const char kMessage[] = "ferryctl: cannot open /dev/null for a closed standard descriptor\n";
+            [[maybe_unused]] ssize_t r = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+            _exit(kExitFailed);
+        }
+    }
+}
+
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const g_reserveStandardDescriptors)(int, char **, char **) = ReserveStandardDescriptors;
+
 // The options a command may take besides the common ones, as bits.
-constexpr unsigned kOptPings = 1;    // -n N
-constexpr unsigned kOptOutput = 2;   // -o FILE
-constexpr unsigned kOptVerify = 4;   // --verify
-constexpr unsigned kOptCount = 8;    // --count N
-constexpr unsigned kOptTimeout = 16; // --timeout S
+constexpr unsigned kOptPings = 1;     // -n N
+constexpr unsigned kOptOutput = 2;    // -o FILE
+constexpr unsigned kOptVerify = 4;    // --verify
+constexpr unsigned kOptCount = 8;     // --count N
+constexpr unsigned kOptDuration = 16; // --duration S
 
 struct Command {
     const char *name;
@@ -30,7 +60,7 @@ const Command kCommands[] = {
     {"read", kOptOutput, RunRead},
     {"write", 0, RunWrite},
     {"load", kOptVerify, RunLoad},
-    {"monitor", kOptCount | kOptTimeout, RunMonitor},
+    {"monitor", kOptCount | kOptDuration, RunMonitor},
     {"send", 0, RunSend},
 };
 
@@ -41,42 +71,73 @@ struct OptionName {
 };
 
 const OptionName kOptionNames[] = {
-    {"-n", kOptPings, true},      {"-o", kOptOutput, true},         {"--verify", kOptVerify, false},
-    {"--count", kOptCount, true}, {"--timeout", kOptTimeout, true},
+    {"-n", kOptPings, true},      {"-o", kOptOutput, true},           {"--verify", kOptVerify, false},
+    {"--count", kOptCount, true}, {"--duration", kOptDuration, true},
 };
 
-const char kHelp[] = "usage: ferryctl [--link LINK] [--quiet] [--json] COMMAND [ARGUMENT]...\n"
-                     "\n"
-                     "Reads and writes the target's memory and sends and receives data messages through\n"
-                     "ferrylink.\n"
-                     "\n"
-                     "Commands:\n"
-                     "  ping [-n N]                 open the link, N remote reads of 4 bytes at address 0\n"
-                     "                              (default 10): round trip min, median and p99\n"
-                     "  read ADDRESS COUNT [-o FILE]\n"
-                     "                              COUNT bytes as a hex dump, or raw into FILE\n"
-                     "  write ADDRESS VALUE...      32-bit words from ADDRESS on, 4 bytes apart\n"
-                     "  load ADDRESS FILE [--verify]\n"
-                     "                              FILE word by word (a short last word padded with\n"
-                     "                              zeros), then read back and compared\n"
-                     "  monitor [--count N] [--timeout S]\n"
-                     "                              print data messages as they come, until Ctrl-C,\n"
-                     "                              N messages or S seconds\n"
-                     "  send TYPE [HEX]...          one packet of command type TYPE whose payload is the\n"
-                     "                              hex bytes (de ad be ef, or deadbeef), at most 2043\n"
-                     "\n"
-                     "Numbers are decimal or 0x hex. Words travel little-endian.\n"
-                     "\n"
-                     "Options:\n"
-                     "  --link LINK    tcp:ADDRESS[:PORT] (dotted-decimal IPv4, port 2800) or\n"
-                     "                 serial:DEVICE[:BAUD] (115200 baud); default $FERRYCTL_LINK\n"
-                     "  --quiet, -q    no progress bar, notes or summaries\n"
-                     "  --json         results as JSON, one object a line\n"
-                     "  --help, -h     this text\n"
-                     "  --version      the version\n"
-                     "\n"
-                     "Exit status: 0 success; 1 the link, the target or a file failed; 64 usage\n"
-                     "error; 130 or 143 interrupted by SIGINT or SIGTERM (monitor: 0 after Ctrl-C).\n";
+// The limits --timeout may set, in milliseconds (those FerrySetLimits takes).
+constexpr uint64_t kShortestTimeout = 1;
+constexpr uint64_t kLongestTimeout = 600000;
+// A monitor may run for a year.
+constexpr uint64_t kLongestDuration = uint64_t(365) * 24 * 3600 * 1000;
+
+// The numbers come from the library and the link's rules, so that the help
+// cannot fall behind them.
+std::string HelpText()
+{
+    FerryLimits limits{};
+    FerryGetLimits(&limits);
+    size_t rates = 0;
+    const uint32_t *baud = linkrules::BaudRates(rates);
+    char text[4096];
+    std::snprintf(text, sizeof text,
+                  "usage: ferryctl [--link LINK] [--timeout SECONDS] [--quiet] [--json] COMMAND [ARGUMENT]...\n"
+                  "\n"
+                  "Reads and writes the target's memory and sends and receives data messages through\n"
+                  "ferrylink.\n"
+                  "\n"
+                  "Commands:\n"
+                  "  ping [-n N]                 open the link, N remote reads of 4 bytes at address 0\n"
+                  "                              (default 10): round trip min, median and p99\n"
+                  "  read ADDRESS COUNT [-o FILE]\n"
+                  "                              COUNT bytes as a hex dump, or raw into FILE\n"
+                  "  write ADDRESS VALUE...      32-bit words from ADDRESS on, 4 bytes apart\n"
+                  "  load ADDRESS FILE [--verify]\n"
+                  "                              FILE word by word (a short last word padded with\n"
+                  "                              zeros), then read back and compared\n"
+                  "  monitor [--count N] [--duration SECONDS]\n"
+                  "                              print data messages as they come, until Ctrl-C,\n"
+                  "                              N messages or the duration\n"
+                  "  send TYPE [HEX]...          one packet of command type TYPE whose payload is the\n"
+                  "                              hex bytes (de ad be ef, or deadbeef), at most %d\n"
+                  "\n"
+                  "Numbers are decimal or 0x hex (in a link, decimal only). Words travel\n"
+                  "little-endian.\n"
+                  "\n"
+                  "Options:\n"
+                  "  --link LINK    tcp:ADDRESS[:PORT] or serial:DEVICE[:BAUD] (default\n"
+                  "                 $FERRYCTL_LINK). ADDRESS is strict dotted-decimal IPv4 (no\n"
+                  "                 names, no leading zeros); PORT the base port, 1 to %d\n"
+                  "                 (default %d; data messages come on PORT + %d); DEVICE 1\n"
+                  "                 to %d bytes, colons allowed; BAUD a standard rate from %u\n"
+                  "                 to %u (default %d)\n"
+                  "  --timeout SECONDS\n"
+                  "                 the library's limits for a reply, a send, a connection and\n"
+                  "                 the open's acknowledgement, 0.001 to 600 (default %s s, the\n"
+                  "                 acknowledgement %s s)\n"
+                  "  --quiet, -q    no progress bar, notes or summaries\n"
+                  "  --json         results as JSON, one object a line\n"
+                  "  --help, -h     this text\n"
+                  "  --version      the versions of ferryctl and of the library\n"
+                  "\n"
+                  "Exit status: 0 success; 1 the link, the target or a file failed; 2 a read's\n"
+                  "reply was short; 3 monitor lost data messages; 64 usage error; 130 or 143\n"
+                  "interrupted by SIGINT or SIGTERM (monitor: 0 after Ctrl-C).\n",
+                  FERRYLINK_MAX_REQUEST, FERRYLINK_MAX_BASE_PORT, FERRYLINK_DEFAULT_PORT, FERRYLINK_NOTIFY_OFFSET,
+                  FERRYLINK_TEXT_MAX, rates > 0 ? baud[0] : 0, rates > 0 ? baud[rates - 1] : 0, FERRYLINK_DEFAULT_BAUD,
+                  SecondsText(limits.reply_ms).c_str(), SecondsText(limits.ack_ms).c_str());
+    return text;
+}
 
 struct Parsed {
     bool help = false;
@@ -84,6 +145,9 @@ struct Parsed {
     std::string command;
     std::string linkText;
     bool haveLink = false;
+    bool linkFromEnvironment = false; // for messages: where a bad link came from
+    std::string timeoutText;
+    bool haveTimeout = false;
     unsigned given = 0;
     std::string values[5]; // by the bit of each option with a value
 };
@@ -133,11 +197,12 @@ bool ParseArguments(int argc, char **argv, Parsed &parsed, Invocation &invocatio
                     known = &o;
             }
             bool link = arg == "--link";
-            if (known == nullptr && !link) {
+            bool timeout = arg == "--timeout";
+            if (known == nullptr && !link && !timeout) {
                 message = "unknown option " + arg + " (ferryctl --help lists them)";
                 return false;
             }
-            bool takesValue = link || known->takesValue;
+            bool takesValue = link || timeout || known->takesValue;
             if (takesValue && !inlineValue) {
                 if (i + 1 >= argc) {
                     message = arg + " needs a value";
@@ -151,6 +216,9 @@ bool ParseArguments(int argc, char **argv, Parsed &parsed, Invocation &invocatio
             if (link) {
                 parsed.linkText = value;
                 parsed.haveLink = true;
+            } else if (timeout) {
+                parsed.timeoutText = value;
+                parsed.haveTimeout = true;
             } else {
                 parsed.given |= known->option;
                 parsed.values[OptionSlot(known->option)] = value;
@@ -185,9 +253,14 @@ bool TakeOptions(const Command &command, const Parsed &parsed, Invocation &invoc
     if ((parsed.given & kOptCount) != 0 &&
         !ParseRanged(value(kOptCount), (name + ": --count").c_str(), 1, 1000000000, invocation.messages, message))
         return false;
-    if ((parsed.given & kOptTimeout) != 0 && !ParseRanged(value(kOptTimeout), (name + ": --timeout").c_str(), 1,
-                                                          31536000, invocation.timeoutSeconds, message))
+    if ((parsed.given & kOptDuration) != 0 && !ParseSeconds(value(kOptDuration), (name + ": --duration").c_str(), 1,
+                                                            kLongestDuration, invocation.durationMillis, message))
         return false;
+    uint64_t timeout = 0;
+    if (parsed.haveTimeout &&
+        !ParseSeconds(parsed.timeoutText, "--timeout", kShortestTimeout, kLongestTimeout, timeout, message))
+        return false;
+    invocation.timeoutMillis = uint32_t(timeout);
     return true;
 }
 
@@ -201,11 +274,11 @@ int main(int argc, char **argv)
     if (!ParseArguments(argc, argv, parsed, invocation, message))
         return UsageError(message);
     if (parsed.help) {
-        std::fputs(kHelp, stdout);
+        std::fputs(HelpText().c_str(), stdout);
         return kExitOk;
     }
     if (parsed.version) {
-        std::printf("ferryctl %s\n", FERRYCTL_VERSION);
+        std::printf("ferryctl %s (libferrylink %s)\n", FERRYCTL_VERSION, FerryVersion());
         return kExitOk;
     }
     if (parsed.command.empty())
@@ -224,15 +297,22 @@ int main(int argc, char **argv)
     if (!parsed.haveLink && fromEnvironment != nullptr && *fromEnvironment != '\0') {
         parsed.linkText = fromEnvironment;
         parsed.haveLink = true;
+        parsed.linkFromEnvironment = true;
     }
     if (!parsed.haveLink)
         return UsageError("no link: give --link tcp:ADDRESS[:PORT] or serial:DEVICE[:BAUD], or set FERRYCTL_LINK");
     if (!ParseLink(parsed.linkText, invocation.link, message))
-        return UsageError(message);
+        return UsageError((parsed.linkFromEnvironment ? "FERRYCTL_LINK=" : "--link ") + parsed.linkText + ": " +
+                          message);
 
-    InstallSignalHandlers();
     SeparateLibraryOutput();
-    int status = command->run(invocation);
+    if (!ApplyTimeout(invocation.timeoutMillis))
+        return kExitFailed;
+    int status = kExitOk;
+    {
+        SignalGuard signals;
+        status = command->run(invocation);
+    }
     // Results that did not reach standard output are a failure too.
     if (!FinishOutput() && status == kExitOk)
         status = kExitFailed;

@@ -12,6 +12,7 @@
 namespace {
 
 constexpr size_t kBytesPerLine = 16;
+constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr int kBarWidth = 30;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
@@ -58,8 +59,21 @@ bool FinishOutput()
     errno = 0;
     if (std::fflush(Out()) == 0 && std::ferror(Out()) == 0)
         return true;
-    Complain(std::string("cannot write standard output: ") + std::strerror(errno != 0 ? errno : EIO));
+    int error = errno;
+    // An earlier flush failed and its errno is gone; a descriptor that
+    // cannot be written at all still says so to an empty write.
+    if (error == 0 && ::write(::fileno(Out()), "", 0) < 0)
+        error = errno;
+    Complain("cannot write standard output: " + ErrorText(error != 0 ? error : EIO));
     return false;
+}
+
+std::string ErrorText(int error)
+{
+    std::string text = std::strerror(error);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+        text[0] = char(text[0] - 'A' + 'a');
+    return text;
 }
 
 void Complain(const std::string &message)
@@ -85,32 +99,66 @@ void PrintJson(const nlohmann::ordered_json &object)
 
 std::string DumpLine(uint64_t address, int digits, const uint8_t *bytes, size_t count)
 {
-    char text[128];
-    int at = std::snprintf(text, sizeof text, "%0*llx ", digits, static_cast<unsigned long long>(address));
-    for (size_t i = 0; i < kBytesPerLine; ++i) {
-        if (i == kBytesPerLine / 2)
-            text[at++] = ' ';
-        if (i < count)
-            at += std::snprintf(text + at, sizeof text - size_t(at), " %02x", bytes[i]);
-        else
-            at += std::snprintf(text + at, sizeof text - size_t(at), "   ");
-    }
-    at += std::snprintf(text + at, sizeof text - size_t(at), "  |");
-    for (size_t i = 0; i < count && i < kBytesPerLine; ++i)
-        text[at++] = bytes[i] >= 0x20 && bytes[i] < 0x7f ? char(bytes[i]) : '.';
-    text[at++] = '|';
-    return std::string(text, size_t(at));
+    std::string text;
+    AppendDumpLine(text, address, digits, bytes, count);
+    return text;
 }
 
 std::string HexBytes(const uint8_t *bytes, size_t count)
 {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text(count * 2, '0');
-    for (size_t i = 0; i < count; ++i) {
-        text[2 * i] = kDigits[bytes[i] >> 4];
-        text[2 * i + 1] = kDigits[bytes[i] & 15];
-    }
+    std::string text;
+    AppendHexBytes(text, bytes, count);
     return text;
+}
+
+void AppendDumpLine(std::string &out, uint64_t address, int digits, const uint8_t *bytes, size_t count)
+{
+    char hex[16];
+    int used = 0;
+    do {
+        hex[used++] = kHexDigits[address & 15];
+        address >>= 4;
+    } while (address != 0);
+    for (int i = used; i < digits; ++i)
+        out += '0';
+    while (used > 0)
+        out += hex[--used];
+    out += ' ';
+    for (size_t i = 0; i < kBytesPerLine; ++i) {
+        if (i == kBytesPerLine / 2)
+            out += ' ';
+        if (i < count) {
+            out += ' ';
+            out += kHexDigits[bytes[i] >> 4];
+            out += kHexDigits[bytes[i] & 15];
+        } else {
+            out.append(3, ' ');
+        }
+    }
+    out.append("  |");
+    for (size_t i = 0; i < count && i < kBytesPerLine; ++i)
+        out += bytes[i] >= 0x20 && bytes[i] < 0x7f ? char(bytes[i]) : '.';
+    out += '|';
+}
+
+void AppendHexBytes(std::string &out, const uint8_t *bytes, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        out += kHexDigits[bytes[i] >> 4];
+        out += kHexDigits[bytes[i] & 15];
+    }
+}
+
+void AppendDecimal(std::string &out, uint64_t value)
+{
+    char digits[24];
+    int used = 0;
+    do {
+        digits[used++] = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (used > 0)
+        out += digits[--used];
 }
 
 std::string LocalClock(std::chrono::system_clock::time_point at)

@@ -22,6 +22,8 @@ bool FinishOutput();
 // One line "ferryctl: message" on standard error (a progress bar on the
 // line is cleared first).
 void Complain(const std::string &message);
+// strerror's text, lower case first, for the end of a message.
+std::string ErrorText(int error);
 // Complains and gives the usage status.
 int UsageError(const std::string &message);
 
@@ -29,9 +31,14 @@ int UsageError(const std::string &message);
 void PrintJson(const nlohmann::ordered_json &object);
 
 // "00001000  de ad be ef ...  |....|": up to 16 bytes, the address in
-// `digits` hex digits.
+// `digits` hex digits (more when it needs them).
 std::string DumpLine(uint64_t address, int digits, const uint8_t *bytes, size_t count);
 std::string HexBytes(const uint8_t *bytes, size_t count); // "deadbeef"
+// The same appended to `out`, with no allocation of their own: monitor
+// formats a hundred thousand messages a second with them.
+void AppendDumpLine(std::string &out, uint64_t address, int digits, const uint8_t *bytes, size_t count);
+void AppendHexBytes(std::string &out, const uint8_t *bytes, size_t count);
+void AppendDecimal(std::string &out, uint64_t value);
 
 // 12:34:56.789 in local time, and 2026-12-08T04:39:38.622Z.
 std::string LocalClock(std::chrono::system_clock::time_point at);

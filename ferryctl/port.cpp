@@ -9,45 +9,68 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <condition_variable>
+#include <chrono>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
-#include "ferrylink.h"
 #include "output.h"
 
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The library's own limits (ferrylink.h), for telling a timeout apart from
-// a link that ended early.
-constexpr double kReplyLimitMillis = 10000;
-constexpr double kSerialAckLimitMillis = 5000;
+// A failed call that took this share of a limit ran into it.
 constexpr double kNearLimit = 0.95;
-// How long the check of a failed TCP open waits for its own connection.
-constexpr int kProbeMillis = 5000;
-// Messages waiting to be printed beyond this are dropped: the callback
-// must return promptly, so it never waits for the printing.
-constexpr size_t kMaxWaiting = 10000;
-constexpr auto kSignalCheck = std::chrono::milliseconds(100);
+// The check of a failed TCP open waits for its own connection no longer
+// than the connect limit, nor than this.
+constexpr uint32_t kLongestProbeMillis = 5000;
+// After a signal the relay interrupts this often, for a call that began
+// just after the signal came and so did not see it.
+constexpr int kRelayEveryMillis = 20;
 
-volatile sig_atomic_t g_signal = 0;
+// Set in the handler and read by other threads too: lock-free atomics,
+// which a handler may use.
+std::atomic<int> g_signal{0};
+std::atomic<int> g_wakeRelay{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free atomics");
 char g_removeOnAbort[4096] = {};
 
 void OnSignal(int number)
 {
-    // A request under way may take the library's 10 s; a second signal does
-    // not wait for it, nor leaves a temporary file behind.
+    // A second signal does not wait for anything, nor leaves a temporary
+    // file behind.
     if (g_signal != 0) {
         if (g_removeOnAbort[0] != '\0')
             ::unlink(g_removeOnAbort);
         _exit(128 + number);
     }
+    int savedErrno = errno;
     g_signal = number;
+    FerryInterrupt();
+    int wake = g_wakeRelay;
+    if (wake >= 0) {
+        char byte = 'S';
+        [[maybe_unused]] ssize_t r = ::write(wake, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+// Waits for the handler's byte, then interrupts until told to stop ('Q').
+void RelayInterrupts(int fd)
+{
+    char byte = 0;
+    ssize_t r;
+    while ((r = ::read(fd, &byte, 1)) < 0 && errno == EINTR) {
+    }
+    if (r != 1 || byte != 'S')
+        return;
+    for (;;) {
+        FerryInterrupt();
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, kRelayEveryMillis) > 0 && (::read(fd, &byte, 1) <= 0 || byte == 'Q'))
+            return;
+    }
 }
 
 // A descriptor that closes itself.
@@ -67,52 +90,11 @@ private:
     int fd_;
 };
 
-struct Inbox {
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<Message> waiting;
-    bool keep = false;
-    uint64_t dropped = 0;
-    std::thread::id mainThread;
-};
-
-Inbox &TheInbox()
+// Other commands want no data messages, and an unregistered link would keep
+// them for nobody.
+int32_t DiscardMessage(int32_t, const uint8_t *, int32_t)
 {
-    static Inbox inbox;
-    return inbox;
-}
-
-// Runs on the library's thread: copy and go. On the main thread it can only
-// be the link-failure notification, which the failed call reports itself.
-int32_t OnMessage(int32_t, const uint8_t *payload, int32_t length)
-{
-    Inbox &inbox = TheInbox();
-    if (std::this_thread::get_id() == inbox.mainThread || length < 0 || (length > 0 && payload == nullptr))
-        return 0;
-    try {
-        Message message{std::chrono::system_clock::now(), std::vector<uint8_t>(payload, payload + length)};
-        std::lock_guard<std::mutex> lock(inbox.mutex);
-        if (!inbox.keep)
-            return 0;
-        if (inbox.waiting.size() >= kMaxWaiting) {
-            ++inbox.dropped;
-            return 0;
-        }
-        inbox.waiting.push_back(std::move(message));
-    } catch (...) {
-        // Out of memory: the message is lost, the library's thread is not.
-        return 0;
-    }
-    inbox.arrived.notify_one();
     return 0;
-}
-
-std::string ErrorText(int error)
-{
-    std::string text = std::strerror(error);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
-        text[0] = char(text[0] - 'A' + 'a');
-    return text;
 }
 
 double MillisSince(SteadyClock::time_point start)
@@ -120,9 +102,46 @@ double MillisSince(SteadyClock::time_point start)
     return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
 }
 
+FerryLimits CurrentLimits()
+{
+    FerryLimits limits{};
+    FerryGetLimits(&limits);
+    return limits;
+}
+
+// The library's sentence for a result code, after ferryctl's own words.
+std::string LibrarySays(int32_t code)
+{
+    return "[ferrylink " + std::to_string(code) + ": " + FerryResultText(code) + "]";
+}
+
+// One line for a failed call: what it was doing, what that means here when
+// more can be told, and the library's sentence; then the status.
+int CallFailed(const std::string &doing, int32_t code, double millis)
+{
+    int signal = PendingSignal();
+    if (signal != 0)
+        return Interrupted(signal);
+    std::string meaning;
+    if (code == FERRYLINK_E_SHORT_REPLY) {
+        meaning = "the reply was short";
+    } else if (code == FERRYLINK_E_NO_REPLY && millis >= CurrentLimits().reply_ms * kNearLimit) {
+        meaning = "no reply within " + SecondsText(CurrentLimits().reply_ms) + " s";
+    } else if (code == FERRYLINK_E_NO_REPLY) {
+        meaning = "no valid reply: the link to the target ended or the reply was malformed";
+    } else if (code == FERRYLINK_E_SEND) {
+        meaning = "the request could not be sent whole: the link to the target failed";
+    } else if (code == FERRYLINK_E_NOT_OPEN && FerryLinkState() == FERRYLINK_STATE_FAILED) {
+        // The library saw the target go before this call began.
+        meaning = "the link to the target was lost";
+    }
+    Complain(doing + (meaning.empty() ? " failed " : ": " + meaning + " ") + LibrarySays(code));
+    return code == FERRYLINK_E_SHORT_REPLY ? kExitShortReply : kExitFailed;
+}
+
 // A plain connection to the command port: its error is the reason the
 // library could not connect. 0 when it connects.
-int ProbeTcp(const LinkChoice &link)
+int ProbeTcp(const LinkChoice &link, int waitMillis)
 {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (fd.Get() < 0)
@@ -138,7 +157,7 @@ int ProbeTcp(const LinkChoice &link)
         return errno;
     pollfd p{fd.Get(), POLLOUT, 0};
     int r;
-    while ((r = ::poll(&p, 1, kProbeMillis)) < 0 && errno == EINTR) {
+    while ((r = ::poll(&p, 1, waitMillis)) < 0 && errno == EINTR && PendingSignal() == 0) {
     }
     if (r == 0)
         return ETIMEDOUT;
@@ -159,15 +178,20 @@ int ProbeSerial(const LinkChoice &link)
     return ::isatty(fd.Get()) ? 0 : ENOTTY;
 }
 
-// The library says only -1: find out what can be told for certain.
-void ExplainFailedOpen(const LinkChoice &link, double millis)
+// The library says only -1: find out what can be told for certain, and
+// give the library's sentence where nothing can.
+void ExplainFailedOpen(const LinkChoice &link, int32_t code, double millis)
 {
+    FerryLimits limits = CurrentLimits();
     bool tcp = link.transport == FERRYLINK_TRANSPORT_TCP;
     if (tcp) {
-        int error = ProbeTcp(link);
+        uint32_t probeMillis = std::min(limits.connect_ms, kLongestProbeMillis);
+        int error = ProbeTcp(link, int(probeMillis));
+        if (PendingSignal() != 0)
+            return; // the caller says it was interrupted
         if (error == ETIMEDOUT) {
             Complain("cannot connect to " + link.text + ":" + std::to_string(link.number) + ": no answer within " +
-                     std::to_string(kProbeMillis / 1000) + " s");
+                     SecondsText(probeMillis) + " s");
             return;
         }
         if (error != 0) {
@@ -185,55 +209,53 @@ void ExplainFailedOpen(const LinkChoice &link, double millis)
             return;
         }
     }
-    double limit = tcp ? kReplyLimitMillis : kSerialAckLimitMillis;
+    // Over TCP the acknowledgement is a reply like any other.
+    uint32_t limit = tcp ? limits.reply_ms : limits.ack_ms;
     if (millis >= limit * kNearLimit) {
-        Complain("cannot open " + link.shown + ": no acknowledgement of the device open within " +
-                 std::to_string(int(limit / 1000)) + " s");
+        Complain("cannot open " + link.shown + ": no acknowledgement of the device open within " + SecondsText(limit) +
+                 " s " + LibrarySays(code));
     } else {
-        Complain("cannot open " + link.shown +
-                 ": the device open was not acknowledged (a wrong answer, or the link ended)");
+        Complain("cannot open " + link.shown + ": the device open was not acknowledged (a wrong answer, or the " +
+                 "link ended) " + LibrarySays(code));
     }
 }
 
 } // namespace
 
-bool Port::Open(const LinkChoice &link)
+int Port::Open(const LinkChoice &link, FerryCallback callback)
 {
     FerryOpenRecord record;
     std::memset(&record, 0, sizeof record);
     record.transport = link.transport;
     std::memcpy(record.text, link.text.data(), std::min<size_t>(link.text.size(), FERRYLINK_TEXT_MAX));
     record.number = link.number;
+    if (callback == nullptr)
+        callback = DiscardMessage;
 
-    TheInbox().mainThread = std::this_thread::get_id();
-    // The library's threads start inside the open and inherit the mask of
-    // the thread that opens: it blocks the signals, so they come to the main
-    // thread, which waits with them unblocked (a second one ends ferryctl
-    // at once, even during the open's 10 s).
-    sigset_t block;
-    sigset_t previous;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
     auto start = SteadyClock::now();
     int32_t opened = -1;
-    pthread_sigmask(SIG_BLOCK, &block, &previous);
-    std::thread opener([&record, &opened] {
+    // The library's threads start inside the open and keep the signals
+    // blocked; the main thread waits with them unblocked, so the handler
+    // runs there and interrupts the open.
+    std::thread opener = ThreadWithoutSignals([&record, &opened, callback] {
         opened = OpenCommunicatonPort(&record);
-        // A data message that finds no callback would end the receive thread.
-        if (opened == 1)
-            RegisterCallbackForProxy(OnMessage);
+        if (opened == FERRYLINK_OPENED)
+            RegisterCallbackForProxy(callback);
     });
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     opener.join();
     openMillis_ = MillisSince(start);
 
-    if (opened != 1) {
-        ExplainFailedOpen(link, openMillis_);
-        return false;
+    if (opened == FERRYLINK_OPENED) {
+        open_ = true;
+        if (PendingSignal() == 0)
+            return kExitOk;
+        Close();
     }
-    open_ = true;
-    return true;
+    if (PendingSignal() == 0)
+        ExplainFailedOpen(link, opened, openMillis_);
+    if (PendingSignal() != 0)
+        return Interrupted(PendingSignal());
+    return kExitFailed;
 }
 
 void Port::Close()
@@ -244,48 +266,92 @@ void Port::Close()
     open_ = false;
 }
 
-bool Port::Read(uint32_t address, uint8_t *destination, uint32_t count)
+int Port::Read(uint32_t address, uint8_t *destination, uint32_t count)
 {
     auto start = SteadyClock::now();
     int32_t result = rdmremote(address, destination, count);
-    if (result == 0)
-        return true;
-    if (result == -4 && MillisSince(start) >= kReplyLimitMillis * kNearLimit)
-        Complain("no reply from the target within 10 s");
-    else if (result == -4)
-        Complain("no valid reply from the target to a read at " + Hex32(address) +
-                 " (the link ended or the reply was malformed)");
-    else if (result == -5)
-        Complain("cannot send to the target: the link failed");
-    else
-        Complain("the link is closed");
-    return false;
+    if (result == FERRYLINK_OK)
+        return kExitOk;
+    return CallFailed("read of " + std::to_string(count) + " bytes at " + Hex32(address), result, MillisSince(start));
 }
 
-bool Port::Write(uint32_t address, uint32_t value)
+int Port::Write(uint32_t address, uint32_t value)
 {
+    auto start = SteadyClock::now();
     int32_t result = wrmremote(address, &value);
-    if (result == 0)
+    if (result == FERRYLINK_OK)
+        return kExitOk;
+    return CallFailed("write at " + Hex32(address), result, MillisSince(start));
+}
+
+int Port::Send(uint16_t type, const std::vector<uint8_t> &payload)
+{
+    auto start = SteadyClock::now();
+    int32_t result = SendDataMessage(payload.data(), int32_t(payload.size()), type);
+    if (result == FERRYLINK_OK)
+        return kExitOk;
+    char doing[64];
+    std::snprintf(doing, sizeof doing, "send of command type 0x%04x", unsigned(type));
+    return CallFailed(doing, result, MillisSince(start));
+}
+
+bool ApplyTimeout(uint32_t millis)
+{
+    if (millis == 0)
         return true;
-    Complain(result == -5 ? "cannot send to the target: the link failed" : "the link is closed");
+    FerryLimits limits = CurrentLimits();
+    limits.reply_ms = millis;
+    limits.send_ms = millis;
+    limits.connect_ms = millis;
+    limits.ack_ms = std::min(limits.ack_ms, millis);
+    int32_t result = FerrySetLimits(&limits);
+    if (result == FERRYLINK_OK)
+        return true;
+    Complain("--timeout " + SecondsText(millis) + ": the library refused the limits " + LibrarySays(result));
     return false;
 }
 
-bool Port::Send(uint16_t type, const std::vector<uint8_t> &payload)
+SignalGuard::SignalGuard()
 {
-    if (SendDataMessage(payload.data(), int32_t(payload.size()), type) == 0)
-        return true;
-    Complain("cannot send the message to the target: the link failed");
-    return false;
-}
-
-void InstallSignalHandlers()
-{
+    if (::pipe2(wake_, O_CLOEXEC) == 0) {
+        // The handler must never block on a full pipe.
+        ::fcntl(wake_[1], F_SETFL, O_NONBLOCK);
+        int readEnd = wake_[0];
+        relay_ = ThreadWithoutSignals([readEnd] { RelayInterrupts(readEnd); });
+        g_wakeRelay = wake_[1];
+    }
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+SignalGuard::~SignalGuard()
+{
+    // Signals wait while the pipe goes, so that the handler never writes
+    // into a descriptor closed or reused meanwhile.
+    sigset_t block;
+    sigset_t previous;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &block, &previous);
+    g_wakeRelay = -1;
+    if (relay_.joinable()) {
+        char quit = 'Q';
+        [[maybe_unused]] ssize_t r = ::write(wake_[1], &quit, 1);
+        relay_.join();
+    }
+    for (int fd : wake_) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    // What is left (the last flush of the results) ends as any program on
+    // a signal.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void RemoveOnAbort(const std::string &path)
@@ -302,36 +368,21 @@ int PendingSignal()
     return g_signal;
 }
 
-void KeepMessages(bool keep)
+int Interrupted(int signal)
 {
-    Inbox &inbox = TheInbox();
-    std::lock_guard<std::mutex> lock(inbox.mutex);
-    inbox.keep = keep;
-    if (!keep)
-        inbox.waiting.clear();
+    Complain("interrupted");
+    return 128 + signal;
 }
 
-bool NextMessage(std::chrono::steady_clock::time_point until, Message &message)
+std::thread ThreadWithoutSignals(std::function<void()> body)
 {
-    Inbox &inbox = TheInbox();
-    std::unique_lock<std::mutex> lock(inbox.mutex);
-    // In slices, so that a signal is seen soon.
-    while (inbox.waiting.empty() && g_signal == 0) {
-        auto now = SteadyClock::now();
-        if (now >= until)
-            return false;
-        inbox.arrived.wait_for(lock, std::min<SteadyClock::duration>(until - now, kSignalCheck));
-    }
-    if (inbox.waiting.empty())
-        return false;
-    message = std::move(inbox.waiting.front());
-    inbox.waiting.pop_front();
-    return true;
-}
-
-uint64_t DroppedMessages()
-{
-    Inbox &inbox = TheInbox();
-    std::lock_guard<std::mutex> lock(inbox.mutex);
-    return inbox.dropped;
+    sigset_t block;
+    sigset_t previous;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &block, &previous);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
 }

@@ -1,15 +1,17 @@
 // The link through ferrylink: opening it (with an honest reason when that
-// fails), the remote calls with one clear line per failure, the data
-// messages the callback hands to the main thread, and the signals that end
-// a command between two calls.
+// fails), the remote calls with one clear line per failure, the library's
+// time limits, and the signals that end a command, at once even while a
+// call waits for the target.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "args.h"
+#include "ferrylink.h"
 
 // The library keeps one link per process, so there is one Port at a time.
 // It closes the link when it goes.
@@ -20,40 +22,55 @@ public:
     Port(const Port &) = delete;
     Port &operator=(const Port &) = delete;
 
-    // Opens the link and registers the callback at once; on failure says
-    // why on standard error.
-    bool Open(const LinkChoice &link);
+    // Opens the link and registers `callback` at once (one that drops what
+    // comes when none is given). kExitOk, or the status to end with once
+    // the failure has been said on standard error.
+    int Open(const LinkChoice &link, FerryCallback callback = nullptr);
     void Close();
     // Milliseconds the open with its handshake took.
     double OpenMillis() const { return openMillis_; }
 
-    // Each returns true on success, or says what failed and returns false.
-    bool Read(uint32_t address, uint8_t *destination, uint32_t count);
-    bool Write(uint32_t address, uint32_t value);
-    bool Send(uint16_t type, const std::vector<uint8_t> &payload);
+    // Each gives kExitOk, or says what failed and gives the status to end
+    // with: kExitShortReply for a short read reply, 128 + the signal when
+    // one stopped the call, kExitFailed otherwise.
+    int Read(uint32_t address, uint8_t *destination, uint32_t count);
+    int Write(uint32_t address, uint32_t value);
+    int Send(uint16_t type, const std::vector<uint8_t> &payload);
 
 private:
     bool open_ = false;
     double openMillis_ = 0;
 };
 
-// SIGINT and SIGTERM are noted, to be acted on between library calls.
-void InstallSignalHandlers();
+// Sets the library's reply, send and connect limits to `millis`, and its
+// acknowledgement limit to no more than that; 0 leaves the library's own.
+// False, said on standard error, when the library refuses them.
+bool ApplyTimeout(uint32_t millis);
+
+// The first SIGINT or SIGTERM is noted and ends the library call under way
+// (FerryInterrupt); a second one ends the program at once. Handlers are
+// installed for the object's life, which must span every library call;
+// after it the signals act as they normally do.
+class SignalGuard {
+public:
+    SignalGuard();
+    ~SignalGuard();
+    SignalGuard(const SignalGuard &) = delete;
+    SignalGuard &operator=(const SignalGuard &) = delete;
+
+private:
+    int wake_[2] = {-1, -1}; // the handler's byte to the relay thread
+    std::thread relay_;
+};
+
 // A temporary file for a second signal to remove before it ends the program
 // at once (empty: none).
 void RemoveOnAbort(const std::string &path);
 int PendingSignal(); // 0 when none came
+// "interrupted" said, and 128 + the signal.
+int Interrupted(int signal);
 
-// A data message as the callback copied it.
-struct Message {
-    std::chrono::system_clock::time_point at;
-    std::vector<uint8_t> payload;
-};
-
-// Whether the callback keeps what arrives (only monitor wants it).
-void KeepMessages(bool keep);
-// The next message kept, waiting until `until` at most, or less when a
-// signal comes; false if none.
-bool NextMessage(std::chrono::steady_clock::time_point until, Message &message);
-// Messages thrown away because too many waited to be printed.
-uint64_t DroppedMessages();
+// Runs `body` on a new thread with SIGINT and SIGTERM blocked, so that the
+// signals reach the main thread, and every thread the library starts inside
+// `body` inherits the same mask.
+std::thread ThreadWithoutSignals(std::function<void()> body);

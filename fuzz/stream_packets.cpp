@@ -1,84 +1,108 @@
-// The TCP notification packet reader against a plain model of the stream:
+// The TCP notification stream reader against a plain model of the stream:
 // 8-byte headers back to back, a header with a wrong signature dropped
-// alone, a body of the header's length held up to the capacity, and the
-// end of the stream ending everything.
+// alone, a packet of the header's length handed out whole up to the
+// capacity and thrown away beyond it (all but its TLV header), and no
+// packet before all of it arrived.
 //
 // Input: byte 0 picks the capacity; the rest is what the connection
-// carries, read through a descriptor as the receive thread reads it.
+// carries. It goes through a socket as the receive thread reads it: at
+// once, a byte at a time (a cut at every offset of every packet) and in
+// pieces of 7 bytes (cuts that leave part of the next packet behind).
 #include "fuzz/fuzz_target.h"
 #include "packet_reader.h"
 #include "unique_fd.h"
 #include "wire.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include <sys/socket.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace {
 
-// A descriptor that reads back `n` bytes and then the end of the stream.
-ferry::UniqueFd StreamOf(const uint8_t *data, size_t n)
+// The stream as it should be read: what came so far and how far the
+// reader should have got.
+struct Model {
+    const uint8_t *s;
+    size_t arrived;
+    size_t at;
+    size_t capacity;
+
+    // True when a whole packet, or a header with a wrong signature, starts
+    // at `at` among the bytes that arrived.
+    bool WholeAhead() const
+    {
+        if (arrived - at < ferry::kHeaderSize)
+            return false;
+        if (ferry::GetU32(s + at) != ferry::kPacketSignature)
+            return true;
+        return arrived - at - ferry::kHeaderSize >= ferry::GetU32(s + at + 4);
+    }
+};
+
+// Takes every packet the reader has and checks it against the model
+// (which counts as arrived what may still wait in the socket).
+void Drain(ferry::StreamReader &reader, Model &m)
 {
-    ferry::UniqueFd fd(::memfd_create("stream", MFD_CLOEXEC));
-    if (!fd.Valid())
-        return fd;
-    ferry::WriteResult w = ferry::WriteFully(fd.Get(), data, n, false, ferry::Millis(1000));
-    if (w.failed || w.sent != n)
-        return ferry::UniqueFd();
-    if (::lseek(fd.Get(), 0, SEEK_SET) != 0)
-        return ferry::UniqueFd();
-    return fd;
+    for (;;) {
+        ferry::StreamPacket p;
+        ferry::PacketResult r = reader.Next(p);
+        if (r == ferry::PacketResult::NeedMore)
+            return;
+        fuzz::Require(m.WholeAhead(), "no packet before all of it arrived");
+        if (ferry::GetU32(m.s + m.at) != ferry::kPacketSignature) {
+            fuzz::Require(r == ferry::PacketResult::BadSignature, "a wrong signature drops 8 bytes");
+            m.at += ferry::kHeaderSize;
+            continue;
+        }
+        fuzz::Require(r == ferry::PacketResult::Packet, "a whole packet is read");
+        uint32_t length = ferry::GetU32(m.s + m.at + 4);
+        bool whole = length <= m.capacity;
+        size_t kept = whole ? length : std::min<size_t>(length, ferry::kTlvHeaderSize);
+        const uint8_t *body = m.s + m.at + ferry::kHeaderSize;
+        fuzz::Require(p.length == length && p.carried == kept && p.complete == whole,
+                      "the packet's sizes are the header's");
+        fuzz::Require(std::equal(body, body + kept, p.tlv), "the packet holds the body's bytes");
+        m.at += ferry::kHeaderSize + length;
+    }
+}
+
+// Sends the n bytes at s in pieces of `step`, reading after each, then
+// ends the stream.
+void Check(const uint8_t *s, size_t n, size_t capacity, size_t step)
+{
+    int pair[2];
+    fuzz::Require(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) == 0,
+                  "a socket pair carries the stream");
+    ferry::UniqueFd host(pair[0]);
+    ferry::UniqueFd target(pair[1]);
+    ferry::StreamReader reader(host.Get(), capacity);
+    Model m{s, 0, 0, capacity};
+    while (m.arrived < n) {
+        size_t piece = std::min(step, n - m.arrived);
+        ferry::WriteResult w = ferry::WriteFully(target.Get(), s + m.arrived, piece, true, ferry::Millis(1000));
+        fuzz::Require(!w.failed && w.sent == piece, "the socket takes each piece");
+        m.arrived += piece;
+        ferry::FillResult f;
+        while ((f = reader.Fill()) == ferry::FillResult::Some)
+            Drain(reader, m);
+        fuzz::Require(f == ferry::FillResult::Nothing, "a read of nothing waits for more");
+        fuzz::Require(!m.WholeAhead(), "every whole packet that arrived is handed out");
+    }
+    target.Reset();
+    fuzz::Require(reader.Fill() == ferry::FillResult::Gone, "the end of the stream ends the reader");
 }
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    // The reader names every wrong signature on standard output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        std::abort();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
     size_t capacity = data[0] == 0xFF ? ferry::kThreadBufferSize : size_t(data[0] % 48);
-    const uint8_t *s = data + 1;
-    size_t n = size - 1;
-    ferry::UniqueFd fd = StreamOf(s, n);
-    fuzz::Require(fd.Valid(), "a memory file holds the stream");
-    ferry::FdReader reader(fd.Get(), -1);
-    std::vector<uint8_t> buffer(capacity + 1);
-
-    size_t i = 0;
-    for (;;) {
-        ferry::PacketInfo info;
-        ferry::PacketResult r = ferry::ReadStreamPacket(reader, buffer.data(), capacity, info);
-        if (i + ferry::kHeaderSize > n) {
-            fuzz::Require(r == ferry::PacketResult::Gone, "a cut header ends the stream");
-            return 0;
-        }
-        if (ferry::GetU32(s + i) != ferry::kPacketSignature) {
-            fuzz::Require(r == ferry::PacketResult::BadSignature, "a wrong signature drops 8 bytes");
-            i += ferry::kHeaderSize;
-            continue;
-        }
-        uint32_t length = ferry::GetU32(s + i + 4);
-        if (n - i - ferry::kHeaderSize < length) {
-            fuzz::Require(r == ferry::PacketResult::Gone, "a cut body ends the stream");
-            return 0;
-        }
-        fuzz::Require(r == ferry::PacketResult::Packet, "a whole packet is read");
-        size_t kept = length < capacity ? length : capacity;
-        const uint8_t *body = s + i + ferry::kHeaderSize;
-        fuzz::Require(info.length == length && info.carried == kept && info.complete == (length <= capacity),
-                      "the packet's sizes are the header's");
-        fuzz::Require(std::equal(body, body + kept, buffer.data()), "the packet holds the body's bytes");
-        i += ferry::kHeaderSize + length;
-    }
+    // Whole pieces stay well within the socket's buffer, so a write never
+    // waits for the reader.
+    for (size_t step : {size_t(32768), size_t(1), size_t(7)})
+        Check(data + 1, size - 1, capacity, step);
+    return 0;
 }

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "library.h"
 #include "wire.h"
 
 namespace ferry {
@@ -19,17 +20,25 @@ bool Link::ReusableFor(const std::string &, uint32_t) const
     return false;
 }
 
+Sent Link::SendPacket(const uint8_t *data, size_t n)
+{
+    std::lock_guard<std::mutex> lock(send_);
+    return Write(data, n);
+}
+
 void Link::MarkFailed()
 {
     // Live becomes Failed; a link already ending stays so.
     LinkState live = LinkState::Live;
     state_.compare_exchange_strong(live, LinkState::Failed);
+    // Seen at once by FerryLinkState, before any call notices.
+    int32_t open = FERRYLINK_STATE_OPEN;
+    lib_.state.compare_exchange_strong(open, FERRYLINK_STATE_FAILED);
 }
 
 void Link::EndThreads()
 {
     state_.store(LinkState::Ending);
-    callback_.store(nullptr);
     wake_.Raise();
     WakeThreads();
 }
@@ -40,18 +49,19 @@ void Link::StopThreads()
     threads_.Join();
 }
 
-bool Link::DeliverDataMessage(const uint8_t *tlv, size_t carried, bool complete)
+void Link::DeliverDataMessage(const uint8_t *tlv, size_t carried, bool complete)
 {
-    if (!complete || carried < kTlvHeaderSize)
-        return true;
+    if (!complete) {
+        // Longer than FERRYLINK_MAX_MESSAGE: what arrived was read through.
+        lib_.delivery.CountDrop();
+        return;
+    }
+    if (carried < kTlvHeaderSize)
+        return;
     size_t n = GetU16(tlv + 2);
     if (n + kTlvHeaderSize > carried)
-        return true;
-    FerryCallback callback = callback_.load();
-    if (callback == nullptr)
-        return false;
-    callback(0, tlv + kTlvHeaderSize, int32_t(n));
-    return true;
+        return;
+    lib_.delivery.Deliver(tlv + kTlvHeaderSize, n);
 }
 
 void RaiseThreadPriority()

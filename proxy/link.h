@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "fd_io.h"
@@ -12,6 +13,8 @@
 #include "link_threads.h"
 
 namespace ferry {
+
+struct Library;
 
 // What a reply read gives: the reply's size or a negative code, how many
 // bytes of it were placed in the caller's buffer, and whether the link is
@@ -24,34 +27,40 @@ struct Reply {
     bool inStep;
 };
 
-inline constexpr int32_t kNotConnected = -1;
-inline constexpr int32_t kReceiveFailed = -4;
-inline constexpr int32_t kSendFailed = -5;
-inline constexpr int32_t kBadArgument = -6;
+inline constexpr int32_t kNotConnected = FERRYLINK_E_NOT_OPEN;
+inline constexpr int32_t kReceiveFailed = FERRYLINK_E_NO_REPLY;
+inline constexpr int32_t kSendFailed = FERRYLINK_E_SEND;
+inline constexpr int32_t kBadArgument = FERRYLINK_E_ARGUMENT;
+inline constexpr int32_t kShortReply = FERRYLINK_E_SHORT_REPLY;
+inline constexpr int32_t kInterrupted = FERRYLINK_E_INTERRUPTED;
 
-// How far a link is from live. A link only ever moves down this list,
-// except that the handshake brings it back to Live before its threads start.
+// How a packet went out. Anything but Whole leaves the target mid-packet
+// or the link unusable: the caller fails the link.
+enum class Sent { Whole, Failed, Interrupted };
+
+// How far a link is from live. A link only ever moves down this list.
 //   Live    requests and replies flow.
 //   Failed  the link is no longer usable: it was closed, a send failed, the
-//           handshake failed, or a reply did not come whole in time. A reply
-//           read returns at once; the receive threads end after the packet
-//           they are on; an open does not reuse the link.
+//           handshake failed, a reply did not come whole in time, or a
+//           connection or the line ended. A reply read returns at once;
+//           the threads deliver nothing more; an open does not reuse it.
 //   Ending  the threads must end now: their waits are woken and they leave
 //           without finishing a packet. Set only by EndThreads.
 enum class LinkState { Live, Failed, Ending };
 
 class Link {
 public:
-    explicit Link(std::atomic<FerryCallback> &callback) : callback_(callback) {}
+    explicit Link(Library &lib) : lib_(lib) {}
     virtual ~Link();
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
-    // Puts a whole packet on the link: the bytes sent, or 0 or a negative
-    // code when nothing could be sent.
-    virtual int32_t SendPacket(const uint8_t *data, size_t n) = 0;
+    // Puts a whole packet on the link, one packet at a time whichever
+    // thread sends. A caller's FerryInterrupt ends a send that waits.
+    Sent SendPacket(const uint8_t *data, size_t n);
     // Reads the next reply into buffer, from its command type on, within the
     // reply limit for header and body together. A failed link reads nothing.
+    // Hold ExchangeLock over the request and its reply.
     virtual Reply ReadReply(uint8_t *buffer, size_t capacity) = 0;
     // Forgets a reply that came before the request now being sent, so that
     // it cannot be taken for that request's answer.
@@ -61,19 +70,25 @@ public:
     virtual bool CanAwaitReply() const { return true; }
     // Starts the receive threads unless they already exist.
     virtual void StartThreads() = 0;
-    // Waits for the target's acknowledgement of the device open; replyArea
-    // may be used to read it.
-    virtual bool AwaitOpenAck(uint8_t *replyArea, size_t capacity) = 0;
+    // Waits for the target's acknowledgement of the device open: 1, -1, or
+    // kInterrupted. replyArea may be used to read it.
+    virtual int32_t AwaitOpenAck(uint8_t *replyArea, size_t capacity) = 0;
     // Ends the connections as the peer sees them; descriptors are closed
     // only once the threads are gone.
     virtual void CloseConnections() {}
     // True when this link is a live one to the peer that text and number
     // name, so that an open can keep it.
     virtual bool ReusableFor(const std::string &text, uint32_t number) const;
+    // Asks the delivering thread to hand the kept messages to a callback
+    // just registered, and (TCP) to look at the command connection again.
+    virtual void Poke() {}
+
+    // A request and its reply, kept together against other threads'.
+    std::unique_lock<std::mutex> ExchangeLock() { return std::unique_lock<std::mutex>(exchange_); }
 
     // The state changes (see LinkState).
-    void MarkLive() { state_.store(LinkState::Live); }
     void MarkFailed();
+    bool Failed() const { return state_.load() != LinkState::Live; }
     // Tells every thread of the link to end and wakes it, without waiting.
     void EndThreads();
     // EndThreads, then waits for them.
@@ -88,23 +103,25 @@ public:
     bool OnOwnThread() const { return threads_.ContainsCaller(); }
 
 protected:
-    bool Failed() const { return state_.load() != LinkState::Live; }
     bool Ending() const { return state_.load() == LinkState::Ending; }
-    // Lets threads blocked elsewhere than on the wake signal go (a queue).
+    // The transport's write of a whole packet, under the send lock.
+    virtual Sent Write(const uint8_t *data, size_t n) = 0;
+    // Lets threads and callers blocked elsewhere than on the wake signal go
+    // (a queue, a reply wait).
     virtual void WakeThreads() {}
     // Hands a data message (a TLV packet of `carried` bytes, from its command
-    // type on) to the registered callback. A message that did not arrive
-    // whole, or that claims more payload than it carried, is dropped rather
-    // than delivered cut short. False only when a whole message finds no
-    // callback registered.
-    bool DeliverDataMessage(const uint8_t *tlv, size_t carried, bool complete);
+    // type on) to the host. One that did not arrive whole is dropped and
+    // counted; one that claims more payload than it carried is dropped.
+    void DeliverDataMessage(const uint8_t *tlv, size_t carried, bool complete);
 
-    std::atomic<FerryCallback> &callback_;
+    Library &lib_;
     WakeSignal wake_; // raised by EndThreads; the threads poll it
     LinkThreads threads_;
 
 private:
     std::atomic<LinkState> state_{LinkState::Live};
+    std::mutex exchange_;
+    std::mutex send_;
 };
 
 // Raises the calling thread's priority above normal where permitted.

@@ -23,6 +23,10 @@ private:
     sigset_t previous_;
 };
 
+// Set once on each thread a LinkThreads starts. Kept per thread, so that
+// asking never reads the list of threads while an open adds to it.
+thread_local const LinkThreads *t_owner = nullptr;
+
 } // namespace
 
 void LinkThreads::Start(std::function<void()> body)
@@ -36,6 +40,7 @@ void LinkThreads::Start(std::function<void()> body)
     // the link's.
     AllSignalsBlocked blocked;
     threads_.emplace_back([this, body = std::move(body)] {
+        t_owner = this;
         body();
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -47,11 +52,12 @@ void LinkThreads::Start(std::function<void()> body)
 
 bool LinkThreads::ContainsCaller() const
 {
-    for (const std::thread &t : threads_) {
-        if (t.get_id() == std::this_thread::get_id())
-            return true;
-    }
-    return false;
+    return t_owner == this;
+}
+
+bool OnLinkThread()
+{
+    return t_owner != nullptr;
 }
 
 void LinkThreads::Join()

@@ -22,8 +22,8 @@ public:
     // Runs body on a new thread of the link.
     void Start(std::function<void()> body);
     bool Empty() const { return threads_.empty(); }
-    // True when called from one of the link's threads, which must not wait
-    // for itself.
+    // True when called from one of these threads, which must not wait for
+    // itself.
     bool ContainsCaller() const;
     // Waits for every thread to end; they must have been told to.
     void Join();
@@ -33,10 +33,13 @@ public:
     bool JoinWithin(Millis limit);
 
 private:
-    std::vector<std::thread> threads_;
+    std::vector<std::thread> threads_; // changed only by the thread that owns the link
     std::mutex mutex_;
     std::condition_variable ended_;
     int running_ = 0;
 };
+
+// True on any thread a LinkThreads started: the callback's thread.
+bool OnLinkThread();
 
 } // namespace ferry

@@ -3,12 +3,26 @@
 #include <algorithm>
 #include <cstring>
 
+#include "interrupt.h"
+#include "library.h"
 #include "serial_framer.h"
 #include "serial_port.h"
 #include "time_limits.h"
 #include "wire.h"
 
 namespace ferry {
+
+namespace {
+
+// How often a caller's wait looks at FerryInterrupt and the link's state.
+constexpr Millis kWaitSlice{10};
+
+bool IsDataMessage(const uint8_t *tlv, size_t carried)
+{
+    return carried >= 2 && GetU16(tlv) == kCmdDataMessage;
+}
+
+} // namespace
 
 SerialLink::~SerialLink()
 {
@@ -25,12 +39,30 @@ int SerialLink::Open(const std::string &name, uint32_t baud)
     return result;
 }
 
-int32_t SerialLink::SendPacket(const uint8_t *data, size_t n)
+Sent SerialLink::Write(const uint8_t *data, size_t n)
 {
     if (!port_.Valid())
-        return 0;
-    WriteResult w = WriteFully(port_.Get(), data, n, false, CurrentLimits().sendStall);
-    return w.failed ? 0 : int32_t(w.sent);
+        return Sent::Failed;
+    WriteResult w = WriteFully(port_.Get(), data, n, false, CurrentLimits().sendStall, CallInterruptFd());
+    if (w.woken)
+        return Sent::Interrupted;
+    return !w.failed && w.sent == n ? Sent::Whole : Sent::Failed;
+}
+
+template <typename Done> int32_t SerialLink::WaitFor(Millis limit, Done done)
+{
+    const Clock::time_point end = Clock::now() + limit;
+    for (;;) {
+        Millis left = std::chrono::ceil<Millis>(end - Clock::now());
+        if (left <= Millis(0))
+            return kReceiveFailed;
+        if (done(std::min(left, kWaitSlice)))
+            return 1;
+        if (CallInterrupted())
+            return kInterrupted;
+        if (Failed())
+            return kReceiveFailed;
+    }
 }
 
 Reply SerialLink::ReadReply(uint8_t *buffer, size_t capacity)
@@ -39,8 +71,9 @@ Reply SerialLink::ReadReply(uint8_t *buffer, size_t capacity)
         return {kNotConnected, 0, true};
     std::vector<uint8_t> stored;
     bool complete = false;
-    if (!reply_.Take(CurrentLimits().reply, stored, complete))
-        return {kReceiveFailed, 0, false};
+    int32_t waited = WaitFor(CurrentLimits().reply, [&](Millis slice) { return reply_.Take(slice, stored, complete); });
+    if (waited != 1)
+        return {waited, 0, false};
     size_t take = std::min(stored.size(), capacity);
     if (take > 0)
         std::memcpy(buffer, stored.data(), take);
@@ -58,9 +91,17 @@ void SerialLink::StartThreads()
     threads_.Start([this] { DispatchLoop(); });
 }
 
-bool SerialLink::AwaitOpenAck(uint8_t *, size_t)
+int32_t SerialLink::AwaitOpenAck(uint8_t *, size_t)
 {
-    return deviceOpen_.WaitFor(CurrentLimits().openAck);
+    int32_t waited = WaitFor(CurrentLimits().openAck, [this](Millis slice) { return deviceOpen_.WaitFor(slice); });
+    return waited == kReceiveFailed ? kNotConnected : waited;
+}
+
+void SerialLink::Poke()
+{
+    QueuedPacket flush;
+    flush.item = Item::Flush;
+    queue_.Push(std::move(flush), 0);
 }
 
 void SerialLink::ReaderLoop()
@@ -70,8 +111,11 @@ void SerialLink::ReaderLoop()
     SerialFramer framer(kThreadBufferSize);
     Clock::time_point lastByte{};
     SerialFramer::Sink queuePacket = [this, &lastByte](const FramedPacket &p) {
-        QueuedPacket packet{std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete, lastByte};
-        return queue_.Push(std::move(packet), p.carried + kQueuedPacketOverhead) != PushResult::Closed;
+        QueuedPacket packet{Item::Packet, std::vector<uint8_t>(p.tlv, p.tlv + p.carried), p.complete, lastByte};
+        PushResult pushed = queue_.Push(std::move(packet), p.carried + kQueuedPacketOverhead);
+        if (pushed == PushResult::Full && IsDataMessage(p.tlv, p.carried))
+            lib_.delivery.CountDrop();
+        return pushed != PushResult::Closed;
     };
     std::vector<uint8_t> chunk(kThreadBufferSize);
     while (!Ending()) {
@@ -89,8 +133,12 @@ void SerialLink::ReaderLoop()
         } else if (st == ReadStatus::Woken) {
             return;
         } else {
-            // The line failed; reading again would only spin.
-            WaitForWake(wake_.Fd());
+            // The line failed; reading again would only spin. Waits end at
+            // once; the dispatcher tells the host after the packets before.
+            MarkFailed();
+            QueuedPacket failed;
+            failed.item = Item::LineFailed;
+            queue_.Push(std::move(failed), 0);
             return;
         }
     }
@@ -99,15 +147,19 @@ void SerialLink::ReaderLoop()
 void SerialLink::DispatchLoop()
 {
     RaiseThreadPriority();
-    if (Failed())
-        return;
     while (!Ending()) {
         std::optional<QueuedPacket> packet = queue_.Pop();
         if (!packet || Ending())
             return;
-        Dispatch(*packet);
-        if (Failed())
-            return;
+        if (packet->item == Item::LineFailed) {
+            LinkLost(lib_, *this);
+        } else if (Failed()) {
+            // A failed link delivers nothing more; the thread stays until the close.
+        } else if (packet->item == Item::Flush) {
+            lib_.delivery.Flush();
+        } else {
+            Dispatch(*packet);
+        }
     }
 }
 
@@ -126,7 +178,6 @@ void SerialLink::Dispatch(const QueuedPacket &packet)
         break;
     }
     case kCmdDataMessage:
-        // With no callback registered the message is simply not delivered.
         DeliverDataMessage(bytes.data(), bytes.size(), packet.complete);
         break;
     case kCmdDeviceOpen:

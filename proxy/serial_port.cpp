@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include "linkrules/link_text.h"
+
 namespace ferry {
 
 namespace {
@@ -13,6 +15,8 @@ struct BaudEntry {
     speed_t code;
 };
 
+// Every rate of linkrules::BaudRates, with its code (a test holds the two
+// lists together).
 constexpr BaudEntry kBaudRates[] = {
     {300, B300},         {600, B600},         {1200, B1200},       {2400, B2400},     {4800, B4800},
     {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},   {115200, B115200},
@@ -20,10 +24,14 @@ constexpr BaudEntry kBaudRates[] = {
     {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000},
 };
 
-bool SpeedCode(uint32_t rate, speed_t &code)
+} // namespace
+
+bool SerialSpeedCode(uint32_t baud, speed_t &code)
 {
+    if (!linkrules::SupportedBaud(baud))
+        return false;
     for (const BaudEntry &e : kBaudRates) {
-        if (e.rate == rate) {
+        if (e.rate == baud) {
             code = e.code;
             return true;
         }
@@ -31,10 +39,12 @@ bool SpeedCode(uint32_t rate, speed_t &code)
     return false;
 }
 
-} // namespace
-
 int OpenSerialPort(const std::string &name, uint32_t baud, UniqueFd &port)
 {
+    // An unsupported rate is refused before the device is touched.
+    speed_t code = 0;
+    if (!SerialSpeedCode(baud, code))
+        return kSerialSetupFailed;
     UniqueFd fd(::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.Valid())
         return kSerialSetupFailed;
@@ -42,9 +52,6 @@ int OpenSerialPort(const std::string &name, uint32_t baud, UniqueFd &port)
 
     termios tio{};
     if (::tcgetattr(fd.Get(), &tio) != 0)
-        return kSerialSetupFailed;
-    speed_t code = 0;
-    if (!SpeedCode(baud, code))
         return kSerialSetupFailed;
 
     // Binary: no byte is translated, echoed or taken as a control or

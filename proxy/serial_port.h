@@ -1,6 +1,8 @@
 // Opening and configuring a serial line (a tty) for the link.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
 #include <string>
 
@@ -17,5 +19,9 @@ inline constexpr int kSerialPurgeFailed = -2; // queues or purges
 // and stop bits stay as the driver reports them. Returns kSerialOpened
 // with `port` set, or the code of the step that failed.
 int OpenSerialPort(const std::string &name, uint32_t baud, UniqueFd &port);
+
+// The termios code of a baud rate the link's rules support; false for any
+// other rate.
+bool SerialSpeedCode(uint32_t baud, speed_t &code);
 
 } // namespace ferry

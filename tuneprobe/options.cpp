@@ -4,8 +4,12 @@
 #include "tuneprobe/menu_items.h"
 #include "tuneprobe/startup.h"
 
+#include "calapi/calapi.h"
+#include "linkrules/link_text.h"
+
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <getopt.h>
 
@@ -62,102 +66,6 @@ bool ParseNumber(const std::string &text, unsigned long low, unsigned long high,
     return true;
 }
 
-// Four decimal numbers from 0 to 255 joined by dots, as the proxy takes an
-// address: no names, no shortened forms ("127.1"), no leading zeros (which
-// some readers take for octal).
-bool DottedDecimal(const std::string &text)
-{
-    std::size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        std::size_t end = part < 3 ? text.find('.', start) : text.size();
-        if (end == std::string::npos)
-            return false;
-        std::string octet = text.substr(start, end - start);
-        if (octet.empty() || octet.size() > 3 || octet.find_first_not_of("0123456789") != std::string::npos ||
-            (octet.size() > 1 && octet[0] == '0') || std::stoi(octet) > 255)
-            return false;
-        start = end + 1;
-    }
-    return true;
-}
-
-// Splits "NAME[:NUMBER]" at its last colon when what follows is digits only,
-// so that a serial port name may hold colons of its own.
-void SplitTrailingNumber(const std::string &text, std::string &name, std::string &number, bool &hasNumber)
-{
-    std::size_t colon = text.rfind(':');
-    hasNumber = colon != std::string::npos && colon + 1 < text.size() &&
-                text.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-    if (colon != std::string::npos && colon + 1 == text.size()) {
-        // "NAME:" has an empty number: refused below as a malformed number.
-        name = text.substr(0, colon);
-        number = "";
-        hasNumber = true;
-        return;
-    }
-    name = hasNumber ? text.substr(0, colon) : text;
-    number = hasNumber ? text.substr(colon + 1) : "";
-}
-
-bool ParseTcp(const std::string &rest, bool bare, Options &options, std::string &message)
-{
-    options.interfaceType = 1;
-    if (bare) {
-        options.address = kDefaultProxyAddress;
-        options.number = kDefaultProxyPort;
-        return true;
-    }
-    std::size_t colon = rest.find(':');
-    options.address = rest.substr(0, colon);
-    options.number = kDefaultProxyPort;
-    if (options.address.empty()) {
-        message = "the address is missing";
-        return false;
-    }
-    if (options.address.size() > kAddressFieldLength) {
-        message = "the address is longer than " + std::to_string(kAddressFieldLength) + " characters";
-        return false;
-    }
-    if (!DottedDecimal(options.address)) {
-        message = "the address must be an IPv4 address in dotted-decimal form (names are not looked up)";
-        return false;
-    }
-    if (colon != std::string::npos &&
-        !ParseNumber(rest.substr(colon + 1), kMinPort, kMaxProxyBasePort, options.number)) {
-        message = "the TCP port must be a number from " + std::to_string(kMinPort) + " to " +
-                  std::to_string(kMaxProxyBasePort) + " (the proxy also uses the port + 10)";
-        return false;
-    }
-    return true;
-}
-
-bool ParseSerial(const std::string &rest, bool bare, Options &options, std::string &message)
-{
-    options.interfaceType = 2;
-    if (bare) {
-        options.address = kDefaultSerialPort;
-        options.number = kDefaultBaudRate;
-        return true;
-    }
-    std::string number;
-    bool hasNumber = false;
-    SplitTrailingNumber(rest, options.address, number, hasNumber);
-    options.number = kDefaultBaudRate;
-    if (options.address.empty()) {
-        message = "the serial port name is missing";
-        return false;
-    }
-    if (options.address.size() > kSerialNameFieldLength) {
-        message = "the serial port name is longer than " + std::to_string(kSerialNameFieldLength) + " characters";
-        return false;
-    }
-    if (hasNumber && !ParseNumber(number, 1, UINT32_MAX, options.number)) {
-        message = "the baud rate must be a number from 1 to 4294967295";
-        return false;
-    }
-    return true;
-}
-
 // The run's own metadata keys are set by their options.
 const char *const kReservedKeys[] = {"station", "operator", "fixture", "runId", "hostname"};
 
@@ -187,25 +95,89 @@ bool ParseMetadata(const std::string &text, Options &options, std::string &messa
     return true;
 }
 
+// The --help text, around the link's lines.
+const char kUsageHead[] = R"(Usage: tuneprobe [OPTION]...
+The operator's console of the calibration library. Without options it asks
+for the interface and shows the menu; the options below run menu items
+unattended and write their results as data.
+
+  --interface IF    skip the interface dialogue; IF is one of
+                      local
+)";
+const char kUsageTail[] = R"(                      tcp, serial          (the dialogue's defaults)
+  --run ITEM        run a menu item, by number (9.2) or name (automated-test),
+                    then close the device and exit; repeat for more items, run
+                    in the order given (--list-items shows them all)
+  --no-pause        the automated test's pauses wait for nothing
+  --load-mode 1|2   the answer to the load-mode question (1 from NVM, 2 from DDR)
+  --dut-id TEXT     the unit under test, for the reports
+  --station TEXT    the test station, for the reports
+  --operator TEXT   who runs the test, for the reports
+  --fixture TEXT    the test fixture, for the reports
+  --metadata KEY=VALUE
+                    anything else the reports should carry; repeatable
+  --report FILE     results as OCP Test and Validation Output (JSON lines,
+                    schema 2.0), written as the run goes (needs --run)
+  --junit FILE      the verdicts as JUnit XML, written when the run ends
+                    (needs --run)
+  --log FILE        a copy of the session, with the answers read in place
+  --limits FILE     judge the measurements against the limits in FILE
+                    (TOML; see tuneprobe(1)); a value outside them, or a
+                    limit on a measurement never made, fails the unit
+  --connect-attempts N
+                    connection attempts, one second apart (default 10)
+  --list-items      list the menu items with their numbers and names
+  -h, --help        show this help and exit
+  -V, --version     show the version and exit
+
+Whatever an item asks is read from standard input, as in the menus.
+
+Exit status with --run:
+  0    every verdict passed and the unit was judged completely
+  1    the interface could not be opened or the device did not connect
+  2    the unit failed: a verdict or a limit failed, or a verdict's value or
+       a measurement a limit names could not be measured (reject)
+  3    no verdict failed, but the unit could not be judged completely: a
+       library error in a step, the end of input before the run was
+       complete, -1 at the interface question, or results (report, JUnit
+       file, log, standard output) not written (retest)
+  64   usage error (nothing was opened); also a report, log or JUnit file
+       that another run is writing
+  130  interrupted (SIGINT); 143 terminated (SIGTERM); 129 hung up (SIGHUP);
+       141 standard output closed (SIGPIPE)
+
+Example, the automated test with no input at all:
+  tuneprobe --interface local --run 9.2 --no-pause --load-mode 1 \
+            --dut-id U1 --report u1.jsonl --junit u1.xml < /dev/null
+)";
+
 } // namespace
 
 bool ParseInterface(const std::string &text, Options &options, std::string &message)
 {
-    bool ok = false;
+    bool ok = true;
+    linkrules::LinkText link;
+    std::string problem;
     if (text == "local") {
-        options.interfaceType = 0;
+        options.interfaceType = TAVREL_IF_LOCAL;
         options.address.clear();
         options.number = 0;
-        ok = true;
-    } else if (text == "tcp" || text.starts_with("tcp:")) {
-        ok = ParseTcp(text.size() > 4 ? text.substr(4) : "", text == "tcp", options, message);
-    } else if (text == "serial" || text.starts_with("serial:")) {
-        ok = ParseSerial(text.size() > 7 ? text.substr(7) : "", text == "serial", options, message);
+    } else if (!linkrules::ParseLinkText(text, link, problem)) {
+        // "local" is the console's own: the link's rules know only the links.
+        message = "--interface " + text + ": " +
+                  (link.transport != 0 ? problem : "expected local, tcp:ADDRESS[:PORT] or serial:PORT[:BAUD]");
+        ok = false;
     } else {
-        message = "expected local, tcp:ADDRESS[:PORT] or serial:PORT[:BAUD]";
+        bool tcp = link.transport == FERRYLINK_TRANSPORT_TCP;
+        options.interfaceType = tcp ? TAVREL_IF_ETHERNET_PROXY : TAVREL_IF_SERIAL_PROXY;
+        options.address = link.text;
+        options.number = link.number;
+        if (link.bare) {
+            // A transport alone takes the dialogue's defaults, as "." does there.
+            options.address = tcp ? kDefaultProxyAddress : kDefaultSerialPort;
+            options.number = tcp ? kDefaultProxyPort : kDefaultBaudRate;
+        }
     }
-    if (!ok)
-        message = "--interface " + text + ": " + message;
     options.interfaceGiven = ok;
     options.interfaceText = text;
     return ok;
@@ -329,60 +301,20 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
 
 const char *UsageText()
 {
-    return R"(Usage: tuneprobe [OPTION]...
-The operator's console of the calibration library. Without options it asks
-for the interface and shows the menu; the options below run menu items
-unattended and write their results as data.
-
-  --interface IF    skip the interface dialogue; IF is one of
-                      local
-                      tcp:ADDRESS[:PORT]   (dotted-decimal IPv4 address, port
-                                           1 to 65525, 2800 when left out)
-                      serial:PORT[:BAUD]   (115200 baud when left out)
-                      tcp, serial          (the dialogue's defaults)
-  --run ITEM        run a menu item, by number (9.2) or name (automated-test),
-                    then close the device and exit; repeat for more items, run
-                    in the order given (--list-items shows them all)
-  --no-pause        the automated test's pauses wait for nothing
-  --load-mode 1|2   the answer to the load-mode question (1 from NVM, 2 from DDR)
-  --dut-id TEXT     the unit under test, for the reports
-  --station TEXT    the test station, for the reports
-  --operator TEXT   who runs the test, for the reports
-  --fixture TEXT    the test fixture, for the reports
-  --metadata KEY=VALUE
-                    anything else the reports should carry; repeatable
-  --report FILE     results as OCP Test and Validation Output (JSON lines,
-                    schema 2.0), written as the run goes (needs --run)
-  --junit FILE      the verdicts as JUnit XML, written when the run ends
-                    (needs --run)
-  --log FILE        a copy of the session, with the answers read in place
-  --limits FILE     judge the measurements against the limits in FILE
-                    (TOML; see tuneprobe(1)); a value outside them, or a
-                    limit on a measurement never made, fails the unit
-  --connect-attempts N
-                    connection attempts, one second apart (default 10)
-  --list-items      list the menu items with their numbers and names
-  -h, --help        show this help and exit
-  -V, --version     show the version and exit
-
-Whatever an item asks is read from standard input, as in the menus.
-
-Exit status with --run:
-  0    every verdict passed and the unit was judged completely
-  1    the interface could not be opened or the device did not connect
-  2    the unit failed: a verdict or a limit failed, or a verdict's value or
-       a measurement a limit names could not be measured (reject)
-  3    no verdict failed, but the unit could not be judged completely: a
-       library error in a step, the end of input before the run was
-       complete, -1 at the interface question, or results (report, JUnit
-       file, log, standard output) not written (retest)
-  64   usage error (nothing was opened); also a report, log or JUnit file
-       that another run is writing
-  130  interrupted (SIGINT); 143 terminated (SIGTERM); 129 hung up (SIGHUP);
-       141 standard output closed (SIGPIPE)
-
-Example, the automated test with no input at all:
-  tuneprobe --interface local --run 9.2 --no-pause --load-mode 1 \
-            --dut-id U1 --report u1.jsonl --junit u1.xml < /dev/null
-)";
+    // The link's numbers come from its rules, so that the text cannot drift from them.
+    static const std::string text = [] {
+        std::size_t count = 0;
+        const uint32_t *rates = linkrules::BaudRates(count);
+        char link[512];
+        std::snprintf(link, sizeof link,
+                      "                      tcp:ADDRESS[:PORT]   (dotted-decimal IPv4 address, port\n"
+                      "                                           1 to %u, %u when left out)\n"
+                      "                      serial:PORT[:BAUD]   (%u baud when left out; the rates\n"
+                      "                                           the proxy can set, %u to %u, are\n"
+                      "                                           listed in tuneprobe(1))\n",
+                      unsigned(linkrules::kMaxBasePort), unsigned(linkrules::kDefaultPort),
+                      unsigned(linkrules::kDefaultBaud), unsigned(rates[0]), unsigned(rates[count - 1]));
+        return kUsageHead + std::string(link) + kUsageTail;
+    }();
+    return text.c_str();
 }

@@ -47,8 +47,9 @@ constexpr uint32_t kMaxConnectAttempts = 1000;
 // program name, no line end) on a usage error.
 bool ParseOptions(int argc, char **argv, Options &options, std::string &message);
 
-// Parses an --interface value; false with a message when it is malformed or
-// out of the dialogue's limits.
+// Parses an --interface value: "local", or a link text by the link's rules
+// (linkrules/link_text.h), a transport alone taking the dialogue's defaults;
+// false with a message when the text breaks them.
 bool ParseInterface(const std::string &text, Options &options, std::string &message);
 
 // The --help text.

@@ -4,6 +4,7 @@
 #define TUNEPROBE_STARTUP_H
 
 #include "calapi/calapi.h"
+#include "linkrules/link_text.h"
 
 #include <cstddef>
 #include <string>
@@ -11,8 +12,8 @@
 // The Ethernet proxy default, a fixed private address; the simulated library
 // never connects to it.
 extern const char kDefaultProxyAddress[];
-constexpr uint32_t kDefaultProxyPort = 2800;
-constexpr uint32_t kDefaultBaudRate = 115200;
+constexpr uint32_t kDefaultProxyPort = linkrules::kDefaultPort;
+constexpr uint32_t kDefaultBaudRate = linkrules::kDefaultBaud;
 
 // The IP address field holds 15 characters and its NUL; a serial port name
 // may have 63, what the proxy's open record takes (long /dev/serial/by-id/
@@ -23,9 +24,6 @@ constexpr std::size_t kSerialNameFieldLength = 63;
 // The TCP ports an Ethernet proxy interface can be given.
 constexpr uint32_t kMinPort = 1;
 constexpr uint32_t kMaxPort = 65535;
-// The proxy takes notifications on the base port + 10, so a base port above
-// this cannot be used.
-constexpr uint32_t kMaxProxyBasePort = 65525;
 extern const char kDefaultSerialPort[];
 
 // What the start-up came to: the handle of a connected device, or no handle

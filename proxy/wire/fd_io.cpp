@@ -32,6 +32,12 @@ void WakeSignal::Raise()
     [[maybe_unused]] ssize_t r = ::write(fd_.Get(), &one, sizeof one);
 }
 
+void WakeSignal::Clear()
+{
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t r = ::read(fd_.Get(), &count, sizeof count);
+}
+
 void WaitForWake(int wakeFd)
 {
     pollfd p{wakeFd, POLLIN, 0};
@@ -115,7 +121,7 @@ ReadStatus FdReader::ReadSome(uint8_t *dst, size_t n, const Deadline &deadline, 
     return ReadStatus::Complete;
 }
 
-WriteResult WriteFully(int fd, const uint8_t *data, size_t n, bool isSocket, Millis stall)
+WriteResult WriteFully(int fd, const uint8_t *data, size_t n, bool isSocket, Millis stall, int wakeFd)
 {
     size_t sent = 0;
     Deadline deadline = Deadline::After(stall);
@@ -129,16 +135,18 @@ WriteResult WriteFully(int fd, const uint8_t *data, size_t n, bool isSocket, Mil
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return {sent, true};
+            return {sent, true, false};
 
-        pollfd p{fd, POLLOUT, 0};
-        int pr = ::poll(&p, 1, deadline.PollTimeout());
+        pollfd p[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+        int pr = ::poll(p, wakeFd >= 0 ? 2 : 1, deadline.PollTimeout());
         if (pr == 0)
-            return {sent, false};
+            return {sent, false, false};
         if (pr < 0 && errno != EINTR)
-            return {sent, true};
+            return {sent, true, false};
+        if (pr > 0 && p[1].revents != 0)
+            return {sent, false, true};
     }
-    return {sent, false};
+    return {sent, false, false};
 }
 
 } // namespace ferry

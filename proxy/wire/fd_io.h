@@ -43,6 +43,8 @@ class WakeSignal {
 public:
     WakeSignal();
     void Raise();
+    // Lowers it again, for a signal that is raised more than once.
+    void Clear();
     int Fd() const { return fd_.Get(); }
     // False when no descriptor could be had: nothing could ever be woken.
     bool Valid() const { return fd_.Valid(); }
@@ -66,6 +68,11 @@ public:
     // Takes whatever has arrived, at most n bytes, waiting for the first
     // one until the deadline. Complete means got > 0.
     ReadStatus ReadSome(uint8_t *dst, size_t n, const Deadline &deadline, size_t &got);
+    // True when bytes wait in the buffer, so that a read needs no wait.
+    bool Buffered() const { return begin_ != end_; }
+    // Another wake descriptor (-1: none) for the reads that follow, for a
+    // reader whose reads are made on behalf of different callers.
+    void SetWakeFd(int wakeFd) { wakeFd_ = wakeFd; }
 
 private:
     ReadStatus Fill(const Deadline &deadline);
@@ -81,13 +88,15 @@ private:
 struct WriteResult {
     size_t sent;
     bool failed;
+    bool woken = false;
 };
 
 // Writes all n bytes to a non-blocking descriptor. Stops early with
-// failed = false when the peer takes nothing for `stall`, and with
-// failed = true on an error. Sockets are written with MSG_NOSIGNAL so a
-// dead peer never raises SIGPIPE.
-WriteResult WriteFully(int fd, const uint8_t *data, size_t n, bool isSocket, Millis stall);
+// failed = false when the peer takes nothing for `stall`, with
+// failed = true on an error, and with woken = true when wakeFd (unless -1)
+// becomes readable while it waits. Sockets are written with MSG_NOSIGNAL
+// so a dead peer never raises SIGPIPE.
+WriteResult WriteFully(int fd, const uint8_t *data, size_t n, bool isSocket, Millis stall, int wakeFd = -1);
 
 bool SetNonblocking(int fd);
 

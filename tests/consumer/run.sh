@@ -163,6 +163,23 @@ run_consumer() {
 run_consumer pkg-config "$T/make build/consumer" LD_LIBRARY_PATH="$L"
 run_consumer CMake "$T/cmake build/consumer"
 
+# The installed ferryctl finds the installed library through its RUNPATH,
+# outside the linker's folders and with no LD_LIBRARY_PATH, and reaches the
+# installed docksim.
+expect_loaded ferryctl "$P/bin/ferryctl" libferrylink.so.1 "$L/libferrylink.so.1"
+version=$(env -u LD_LIBRARY_PATH "$P/bin/ferryctl" --version 2>&1) || fail "installed ferryctl --version: $version"
+[[ "$version" == "ferryctl "*" (libferrylink "*")" ]] || fail "installed ferryctl --version: $version"
+start_docksim
+status=0
+env -u LD_LIBRARY_PATH timeout 30 "$P/bin/ferryctl" --link "tcp:127.0.0.1:$port" --timeout 5 ping -n 3 \
+    >"$T/ferryctl.out" 2>&1 3>&- || status=$?
+if [ "$status" -ne 0 ]; then
+    cat "$T/ferryctl.out" "$T/docksim.out" >&2
+    fail "installed ferryctl ping ended with status $status"
+fi
+stop_docksim
+echo "ferryctl: passed"
+
 # The installed console on its private simulated library, and on another
 # library of that name through LD_LIBRARY_PATH, which RUNPATH gives way to.
 expect_loaded tuneprobe "$P/bin/tuneprobe" libTavrelCalAPI.so "$L/tuneprobe/libTavrelCalAPI.so"

@@ -9,7 +9,9 @@ import random
 import select
 import signal
 import socket
+import struct
 import subprocess
+import threading
 import time
 
 import pytest
@@ -18,6 +20,7 @@ FERRYCTL = os.environ.get("FERRYCTL", "")
 DOCKSIM = os.environ.get("DOCKSIM", "")
 
 # The library waits 10 s at most for anything; a few more for the rest.
+# Tests that expect a wait give --timeout, so that none waits that long.
 BOUND = 15
 
 
@@ -52,7 +55,8 @@ def closed_port():
 class Target:
     """A docksim process; link is what --link takes to reach it."""
 
-    def __init__(self, transport, mode, extra=()):
+    def __init__(self, transport, mode, extra=(), log=None):
+        self.log = log
         for _ in range(5):
             args = [DOCKSIM, transport]
             if transport == "tcp":
@@ -60,8 +64,11 @@ class Target:
             if mode:
                 args += ["--mode", mode]
             args += list(extra)
-            self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                         stderr=subprocess.DEVNULL, text=True)
+            if log:
+                args.append("-v")
+            with open(log, "w") if log else open(os.devnull, "w") as errors:
+                self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                             stderr=errors, text=True)
             ready, _, _ = select.select([self.proc.stdout], [], [], 5)
             first = self.proc.stdout.readline() if ready else ""
             if first.startswith("docksim: listening on 127.0.0.1 ports "):
@@ -92,11 +99,12 @@ class Target:
 
 @pytest.fixture
 def start_target():
-    """start_target(transport="tcp", mode=None, extra=()) gives a running Target."""
+    """start_target(transport="tcp", mode=None, extra=(), log=None) gives a
+    running Target; with log, docksim -v writes its log there."""
     started = []
 
-    def start(transport="tcp", mode=None, extra=()):
-        target = Target(transport, mode, extra)
+    def start(transport="tcp", mode=None, extra=(), log=None):
+        target = Target(transport, mode, extra, log)
         started.append(target)
         return target
 
@@ -108,6 +116,88 @@ def start_target():
 @pytest.fixture(params=["tcp", "serial"])
 def target(request, start_target):
     return start_target(request.param)
+
+
+def packet(command_type, payload=b""):
+    """A packet as the wire carries it: header, TLV and the trailing byte."""
+    return struct.pack("<IIHH", 0xBABEFACE, len(payload) + 5, command_type, len(payload)) + payload + b"\0"
+
+
+class ForgetfulTarget:
+    """A loopback target whose memory does not take writes: it acknowledges
+    the open and answers every remote read with zeros. One host at a time."""
+
+    def __init__(self):
+        for _ in range(200):
+            base = random.randint(30000, 60000)
+            self.listeners = []
+            try:
+                for port in (base, base + 10):
+                    s = socket.socket()
+                    self.listeners.append(s)
+                    s.bind(("127.0.0.1", port))
+                    s.listen()
+                break
+            except OSError:
+                self.close()
+        else:
+            raise RuntimeError("no free loopback port pair")
+        self.link = "tcp:127.0.0.1:%d" % base
+        for listener, serve in zip(self.listeners, (self.serve_commands, self.hold)):
+            threading.Thread(target=self.accept, args=(listener, serve), daemon=True).start()
+
+    def accept(self, listener, serve):
+        while True:
+            try:
+                conn, _ = listener.accept()
+            except OSError:
+                return  # closed
+            with conn:
+                serve(conn)
+
+    @staticmethod
+    def read_exactly(conn, n):
+        data = b""
+        while len(data) < n:
+            chunk = conn.recv(n - len(data))
+            if not chunk:
+                raise EOFError
+            data += chunk
+        return data
+
+    def serve_commands(self, conn):
+        try:
+            while True:
+                _, length = struct.unpack("<II", self.read_exactly(conn, 8))
+                tlv = self.read_exactly(conn, length)
+                command_type, _ = struct.unpack("<HH", tlv[:4])
+                if command_type == 6:
+                    conn.sendall(packet(6))
+                elif command_type == 1:
+                    _, count = struct.unpack("<II", tlv[4:12])
+                    conn.sendall(packet(1, bytes(count)))
+        except (EOFError, OSError):
+            pass
+
+    @staticmethod
+    def hold(conn):
+        while conn.recv(4096):
+            pass
+
+    def close(self):
+        for s in self.listeners:
+            try:
+                s.shutdown(socket.SHUT_RDWR)  # wakes the accepting thread
+            except OSError:
+                pass
+            s.close()
+
+
+@pytest.fixture
+def forgetful_target():
+    target = ForgetfulTarget()
+    yield target
+    target.close()
 
 
 class Result:

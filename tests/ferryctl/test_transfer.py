@@ -4,7 +4,11 @@ import os
 import pty
 import re
 
+import pytest
+
 from conftest import ferryctl
+
+SHORT_REPLY_TEXT = "The remote read reply carried fewer bytes than were asked for."
 
 
 def dumped_bytes(text):
@@ -89,17 +93,32 @@ def test_send_takes_type_and_hex_payload(target):
     assert json.loads(r.out) == {"command": "send", "type": 4, "length": 0}
 
 
-def test_verify_reports_the_first_differing_address(start_target, tmp_path):
-    # Replies that carry only their command type: the read-back is zeros.
-    target = start_target("tcp", "short-length")
+def test_verify_reports_the_first_differing_address(forgetful_target, tmp_path):
+    # The target's memory keeps none of the words: everything reads back as zeros.
     source = tmp_path / "image.bin"
     source.write_bytes(bytes(6) + b"\xab\xcd")
-    r = ferryctl("load", "0x3000", source, "--verify", link=target.link)
+    r = ferryctl("load", "0x3000", source, "--verify", link=forgetful_target.link)
     assert r.status == 1
     assert r.err == "ferryctl: verify: 0x00003006 differs: 0xab written, 0x00 read back\n"
-    r = ferryctl("--json", "load", "0x3000", source, "--verify", link=target.link)
+    r = ferryctl("--json", "load", "0x3000", source, "--verify", link=forgetful_target.link)
     assert r.status == 1
     assert json.loads(r.out)["mismatch"] == 0x3006
+
+
+@pytest.mark.parametrize("args", [
+    ["read", "0x1000", 16],
+    ["read", "0x1000", 16, "-o", "{tmp}/dump.bin"],
+    ["load", "0x1000", "{tmp}/image.bin", "--verify"],
+])
+def test_a_short_read_reply_is_an_error_not_zeros(start_target, tmp_path, args):
+    # Replies that carry only their command type: nothing of them is data.
+    target = start_target("tcp", "short-length")
+    (tmp_path / "image.bin").write_bytes(bytes(16))
+    r = ferryctl(*(a.format(tmp=tmp_path) if isinstance(a, str) else a for a in args), link=target.link)
+    assert (r.status, r.out) == (2, "")
+    assert r.err == "ferryctl: read of 16 bytes at 0x00001000: the reply was short [ferrylink -7: %s]\n" % (
+        SHORT_REPLY_TEXT)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["image.bin"]
 
 
 def test_progress_only_on_a_terminal(start_target, tmp_path):
@@ -132,4 +151,5 @@ def test_help_and_version():
     r = ferryctl("--help")
     assert r.status == 0 and r.out.startswith("usage: ferryctl ") and r.err == ""
     r = ferryctl("--version")
-    assert r.status == 0 and re.fullmatch(r"ferryctl \d+\.\d+\.\d+\n", r.out)
+    assert r.status == 0 and re.fullmatch(r"ferryctl (\d+\.\d+\.\d+) \(libferrylink \1\)\n", r.out), r.out
+

@@ -22,6 +22,13 @@ int main(void)
     record.transport = 3;
     if (OpenCommunicatonPort(&record) != -1)
         return 3;
+    FerryLimits limits;
+    FerryGetLimits(&limits);
+    if (FerrySetLimits(&limits) != FERRYLINK_OK || FerryLinkState() != FERRYLINK_STATE_CLOSED)
+        return 4;
+    if (FerryVersion() == NULL || FerryResultText(FERRYLINK_E_INTERRUPTED) == NULL || FerryDroppedMessages() != 0)
+        return 5;
+    FerryInterrupt();
     puts("ok");
     return 0;
 }

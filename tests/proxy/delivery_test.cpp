@@ -79,57 +79,99 @@ TEST_F(SerialTest, ReplyArrivingBeforeTheReadIsReturnedAtOnce)
     EXPECT_EQ(Bytes(buffer, buffer + 7), (Bytes{1, 0, 2, 0, 0xAB, 0xCD, 0}));
 }
 
-TEST_F(TcpTest, WrongSignaturePrintsOnceAndOtherTypesAreNamed)
+// The host's standard output is its own: diagnostics go to standard error.
+TEST_F(TcpTest, WrongSignatureAndOtherTypesAreNamedOnStandardError)
 {
     OpenOk();
     ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     sim_->SendRaw(Channel::Notify, {0x01, 0x02, 0x03, 0x04, 5, 0, 0, 0});
     sim_->SendRaw(Channel::Notify, EncodePacket(9, {1}));
     sim_->SendDataMessage({4, 4});
     bool delivered = Deliveries().WaitFor(1);
+    std::string err = ::testing::internal::GetCapturedStderr();
     std::string out = ::testing::internal::GetCapturedStdout();
     ASSERT_TRUE(delivered);
-    EXPECT_EQ(out, "if(stCommandHeader.uiSignature != PACKET_SIGNATURE)"
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "if(stCommandHeader.uiSignature != PACKET_SIGNATURE)"
                    "\npTLVFormat_Packet->usCommandType 9\n");
     EXPECT_EQ(Deliveries().Items()[0].payload, (Bytes{4, 4}));
 }
 
-TEST_F(TcpTest, DataMessageWithoutCallbackEndsTheReceiveThread)
+// One message too long to deliver: it comes after everything sent before
+// it and is dropped and counted, so once the count shows it, they are in.
+void SendMarkerAndWait(docksim::DockSim &sim, uint64_t dropped)
 {
-    size_t before = ThreadCount();
-    ASSERT_EQ(Open(), 1);
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == before + 1; }));
-    sim_->SendDataMessage({1});
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == before; }));
-    // Registering later does not bring the thread back; a new open does.
-    ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
-    sim_->SendDataMessage({2});
-    std::this_thread::sleep_for(100ms);
-    EXPECT_TRUE(Deliveries().Items().empty());
-    CloseCommunicationPort();
-    OpenOk();
-    sim_->SendDataMessage({3});
-    ASSERT_TRUE(Deliveries().WaitFor(1));
-    EXPECT_EQ(Deliveries().Items()[0].payload, Bytes{3});
+    sim.SendDataMessage(Bytes(FERRYLINK_MAX_MESSAGE + 1, 0xEE));
+    ASSERT_TRUE(Eventually([&] { return FerryDroppedMessages() == dropped; }));
 }
 
-TEST_F(SerialTest, DataMessageWithoutCallbackIsDroppedAndLaterOnesDelivered)
+// The documented order is open, then register: what the target sends in
+// between waits for the callback, in order, and so does what comes while
+// the host has unregistered; the receive thread goes on either way.
+TEST_P(BothTest, MessagesWithoutACallbackAreKeptAndDeliveredFirstInOrder)
 {
     ASSERT_EQ(Open(), 1);
-    sim_->SendDataMessage({1});
-    sim_->SendDataMessage({2});
-    // The reply comes down the same line after them, so once it is back the
-    // two messages have been dispatched.
-    uint8_t word[4];
-    ASSERT_EQ(rdmremote(0, word, 4), 0);
-    ASSERT_EQ(word[0], docksim::DockSim::InitialByte(0));
+    for (uint8_t i = 1; i <= 3; ++i)
+        sim_->SendDataMessage({i});
+    ASSERT_NO_FATAL_FAILURE(SendMarkerAndWait(*sim_, 1));
+    EXPECT_TRUE(Deliveries().Items().empty());
     ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
-    sim_->SendDataMessage({3});
-    ASSERT_TRUE(Deliveries().WaitFor(1));
-    std::this_thread::sleep_for(50ms);
+    sim_->SendDataMessage({4});
+    ASSERT_TRUE(Deliveries().WaitFor(4));
+
+    ASSERT_EQ(RegisterCallbackForProxy(nullptr), 0);
+    sim_->SendDataMessage({5});
+    sim_->SendDataMessage({6});
+    ASSERT_NO_FATAL_FAILURE(SendMarkerAndWait(*sim_, 2));
+    EXPECT_EQ(Deliveries().Items().size(), 4u);
+    ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+    ASSERT_TRUE(Deliveries().WaitFor(6));
+    std::this_thread::sleep_for(20ms);
+
     std::vector<Delivery> got = Deliveries().Items();
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].payload, Bytes{3});
+    ASSERT_EQ(got.size(), 6u);
+    for (uint8_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(got[i].payload, Bytes{uint8_t(i + 1)});
+        EXPECT_NE(got[i].thread, std::this_thread::get_id());
+    }
+    EXPECT_EQ(FerryDroppedMessages(), 2u); // the two markers alone
+}
+
+TEST_P(BothTest, KeptMessagesAreBoundedAndTheRestDroppedAndCounted)
+{
+    ASSERT_EQ(Open(), 1);
+    // Exactly the bound: the largest messages, and one of what is left.
+    const size_t largest = FERRYLINK_MAX_MESSAGE;
+    const size_t full = FERRYLINK_EARLY_LIMIT / largest;
+    const size_t rest = FERRYLINK_EARLY_LIMIT - full * largest;
+    for (size_t i = 0; i < full; ++i)
+        sim_->SendDataMessage(Bytes(largest, uint8_t(i)));
+    sim_->SendDataMessage(Bytes(rest, 0xFF));
+    sim_->SendDataMessage({0x01}); // one byte beyond the bound
+    ASSERT_NO_FATAL_FAILURE(SendMarkerAndWait(*sim_, 2));
+
+    ASSERT_EQ(RegisterCallbackForProxy(&CallbackLog::Callback), 0);
+    ASSERT_TRUE(Deliveries().WaitFor(full + 1));
+    sim_->SendDataMessage({0x02});
+    ASSERT_TRUE(Deliveries().WaitFor(full + 2));
+    std::vector<Delivery> got = Deliveries().Items();
+    ASSERT_EQ(got.size(), full + 2);
+    for (size_t i = 0; i < full; ++i)
+        ASSERT_EQ(got[i].payload, Bytes(largest, uint8_t(i))) << i;
+    EXPECT_EQ(got[full].payload, Bytes(rest, 0xFF));
+    EXPECT_EQ(got[full + 1].payload, Bytes{0x02});
+    EXPECT_EQ(FerryDroppedMessages(), 2u);
+
+    // What is still kept when the port closes was dropped too; the next
+    // open counts from nothing.
+    ASSERT_EQ(RegisterCallbackForProxy(nullptr), 0);
+    sim_->SendDataMessage({0x03});
+    ASSERT_NO_FATAL_FAILURE(SendMarkerAndWait(*sim_, 3));
+    CloseCommunicationPort();
+    EXPECT_EQ(FerryDroppedMessages(), 4u);
+    ASSERT_EQ(Open(), 1);
+    EXPECT_EQ(FerryDroppedMessages(), 0u);
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 #include "harness.h"
 
 #include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/times.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 
+#include "fd_io.h"
 #include "wire.h"
 
 namespace proxytest {
@@ -190,6 +194,103 @@ void ExpectOneLinkFailureNotice()
     std::vector<Delivery> got = Deliveries().Items();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].payload, (Bytes{12, 0, 2, 0}));
+}
+
+namespace {
+
+// Blocks until fd is readable, at most `timeout`.
+bool Readable(int fd, std::chrono::milliseconds timeout)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, int(timeout.count())) > 0;
+}
+
+ferry::UniqueFd AcceptWithin(const ferry::UniqueFd &listener, std::chrono::milliseconds timeout)
+{
+    if (!Readable(listener.Get(), timeout))
+        return ferry::UniqueFd();
+    return ferry::UniqueFd(::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+} // namespace
+
+RawTarget::RawTarget(bool serial, int receiveBuffer) : serial_(serial)
+{
+    if (serial) {
+        pty_ = docksim::OpenRawPty();
+        return;
+    }
+    for (unsigned attempt = 0; attempt < 200 && !listenCommand_.Valid(); ++attempt) {
+        basePort_ = uint16_t(33000 + (unsigned(::getpid()) * 7919u + attempt * 104729u) % 8000);
+        listenCommand_ = docksim::BindLoopback(basePort_, true);
+        listenNotify_ = docksim::BindLoopback(uint16_t(basePort_ + 10), true);
+        if (!listenNotify_.Valid())
+            listenCommand_.Reset();
+    }
+    if (receiveBuffer > 0) {
+        for (const ferry::UniqueFd *listener : {&listenCommand_, &listenNotify_})
+            ::setsockopt(listener->Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+}
+
+int32_t RawTarget::Open()
+{
+    std::thread acknowledge([this] {
+        if (!serial_) {
+            command_ = AcceptWithin(listenCommand_, 5s);
+            notify_ = AcceptWithin(listenNotify_, 5s);
+        }
+        Bytes open = EncodePacket(ferry::kCmdDeviceOpen, {});
+        Bytes got(open.size());
+        size_t have = 0;
+        int fd = Fd(docksim::Channel::Command);
+        while (have < got.size() && Readable(fd, 5s)) {
+            ssize_t r = ::read(fd, got.data() + have, got.size() - have);
+            if (r <= 0)
+                return;
+            have += size_t(r);
+        }
+        if (got == open)
+            Send(docksim::Channel::Command, open);
+    });
+    int32_t opened = serial_ ? OpenSerial(pty_.name) : OpenTcp(basePort_);
+    acknowledge.join();
+    return opened;
+}
+
+int RawTarget::Fd(docksim::Channel channel) const
+{
+    if (serial_)
+        return pty_.master.Get();
+    return channel == docksim::Channel::Command ? command_.Get() : notify_.Get();
+}
+
+void RawTarget::Send(docksim::Channel channel, const Bytes &bytes)
+{
+    ferry::WriteFully(Fd(channel), bytes.data(), bytes.size(), !serial_, 5000ms);
+}
+
+void RawTarget::End(docksim::Channel channel)
+{
+    if (serial_) {
+        pty_ = docksim::PtyPair();
+        return;
+    }
+    (channel == docksim::Channel::Command ? command_ : notify_).Reset();
+}
+
+Bytes RawTarget::Drain(std::chrono::milliseconds quiet)
+{
+    Bytes bytes;
+    uint8_t chunk[4096];
+    int fd = Fd(docksim::Channel::Command);
+    while (Readable(fd, quiet)) {
+        ssize_t r = ::read(fd, chunk, sizeof chunk);
+        if (r <= 0)
+            break;
+        bytes.insert(bytes.end(), chunk, chunk + r);
+    }
+    return bytes;
 }
 
 std::string TransportName(const ::testing::TestParamInfo<bool> &info)

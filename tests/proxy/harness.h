@@ -24,12 +24,16 @@ namespace proxytest {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-// The proxy's limits in these tests: a silent target costs 300 ms, not ten
+// The proxy's limits in these tests: a silent target costs 200 ms, not ten
 // seconds, and a target that answers at all answers well within that, even
 // under a sanitizer. The serial quiet gap keeps its real length, which the
 // framing tests time against.
 inline const ferry::Limits kTestLimits{
-    .reply = 300ms, .sendStall = 1000ms, .connect = 1000ms, .openAck = 300ms, .serialQuiet = 500ms};
+    .reply = 200ms, .sendStall = 1000ms, .connect = 1000ms, .openAck = 200ms, .serialQuiet = 500ms};
+// The same with a shorter quiet gap, for tests whose pauses are in
+// proportion to it.
+inline const ferry::Limits kQuickLineLimits{
+    .reply = 200ms, .sendStall = 1000ms, .connect = 1000ms, .openAck = 200ms, .serialQuiet = 200ms};
 
 // Other limits for one test; the test limits come back at the end of scope.
 class ScopedLimits {
@@ -102,6 +106,38 @@ private:
 
 // The callback got exactly one call so far: the link-failure notification.
 void ExpectOneLinkFailureNotice();
+
+// A target the test drives by hand, on a free pair of loopback ports or on
+// a pty: it acknowledges the device open and then reads, sends and ends
+// nothing unless told, so that a test can stop reading or end one
+// connection alone.
+class RawTarget {
+public:
+    // receiveBuffer: the TCP receive buffer of its connections (0: the
+    // system's), small to make a host's sends stall soon.
+    explicit RawTarget(bool serial, int receiveBuffer = 0);
+    bool Valid() const { return serial_ ? pty_.master.Valid() : listenCommand_.Valid(); }
+    // Opens the proxy on it, acknowledging the device open: the open's result.
+    int32_t Open();
+    // The connection's descriptor; on serial both are the line.
+    int Fd(docksim::Channel channel) const;
+    void Send(docksim::Channel channel, const Bytes &bytes);
+    // Ends one connection (on serial: the line).
+    void End(docksim::Channel channel);
+    // The bytes that came from the host on the command connection since the
+    // open, until none came for `quiet`.
+    Bytes Drain(std::chrono::milliseconds quiet);
+    std::string TtyName() const { return pty_.name; }
+
+private:
+    bool serial_;
+    uint16_t basePort_ = 0;
+    ferry::UniqueFd listenCommand_;
+    ferry::UniqueFd listenNotify_;
+    ferry::UniqueFd command_;
+    ferry::UniqueFd notify_;
+    docksim::PtyPair pty_;
+};
 
 // Waits until `predicate` holds or the timeout passes.
 bool Eventually(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s);

@@ -90,12 +90,13 @@ TEST(SerialFramer, QuietLineDropsWhatIsUnderWayAndOversizedPacketsAreMarked)
 
 TEST_F(SerialTest, MessageCutShortIsDroppedNotCompletedWithTheNext)
 {
+    ScopedLimits limits(kQuickLineLimits);
     OpenOk();
     struct Case {
         std::chrono::milliseconds gap;
         size_t secondSize; // the whole second packet, header included
     };
-    for (Case c : {Case{700ms, 400}, Case{600ms, 40}, Case{900ms, 40}}) {
+    for (Case c : {Case{280ms, 400}, Case{240ms, 40}, Case{360ms, 40}}) {
         Deliveries().Clear();
         Bytes first = NumberedMessage(300, 0);
         Bytes second = NumberedMessage(c.secondSize - ferry::kPacketOverhead, 100);
@@ -112,12 +113,13 @@ TEST_F(SerialTest, MessageCutShortIsDroppedNotCompletedWithTheNext)
 
 TEST_F(SerialTest, PacketTrickledWithShortGapsArrivesWhole)
 {
+    ScopedLimits limits(kQuickLineLimits);
     OpenOk();
     Bytes packet = NumberedMessage(50, 1);
     for (size_t at = 0; at < packet.size(); at += 16) {
         sim_->SendRaw(Channel::Command,
                       Bytes(packet.begin() + long(at), packet.begin() + long(std::min(at + 16, packet.size()))));
-        std::this_thread::sleep_for(300ms); // more than 500 ms in all, never 500 ms at once
+        std::this_thread::sleep_for(100ms); // more than the quiet gap in all, never the gap at once
     }
     ASSERT_TRUE(Deliveries().WaitFor(1));
     EXPECT_EQ(Deliveries().Items()[0].payload, Bytes(packet.begin() + 12, packet.end() - 1));

@@ -54,20 +54,21 @@ int32_t GatedCallback(int32_t reserved, const uint8_t *payload, int32_t length)
 
 TEST_F(SerialTest, SlowCallbackNeverMakesTheReaderSpliceACutMessage)
 {
+    ScopedLimits limits(kQuickLineLimits);
     ASSERT_EQ(Open(), 1);
     ASSERT_EQ(RegisterCallbackForProxy(&GatedCallback), 0);
     g_gate.Shut();
     for (int i = 0; i < 40; ++i)
         sim_->SendRaw(Channel::Command, NumberedMessage(8, uint8_t(i)));
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(100ms);
     // A message cut short, a quiet line, then a whole one, all while the
     // callback holds the dispatcher up.
     Bytes cut = NumberedMessage(300, 0);
     Bytes whole = NumberedMessage(300, 100);
     sim_->SendRaw(Channel::Command, Bytes(cut.begin(), cut.begin() + 100));
-    std::this_thread::sleep_for(700ms);
+    std::this_thread::sleep_for(300ms);
     sim_->SendRaw(Channel::Command, whole);
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(100ms);
     g_gate.Open();
     ASSERT_TRUE(Deliveries().WaitFor(41, 2s));
     std::this_thread::sleep_for(100ms);
@@ -108,7 +109,7 @@ TEST_F(TcpTest, AcknowledgementThatComesOnlyInPartOpensNothing)
         if (!sim_->WaitRequests(1, 5s))
             return;
         sim_->SendRaw(Channel::Command, Bytes(ack.begin(), ack.begin() + 10)); // header and type
-        std::this_thread::sleep_for(kTestLimits.reply + 200ms);
+        std::this_thread::sleep_for(kTestLimits.reply + 50ms);
         sim_->SendRaw(Channel::Command, Bytes(ack.begin() + 10, ack.end()));
     });
     EXPECT_EQ(Open(), -1);

@@ -109,6 +109,7 @@ def wait_for(predicate, seconds=10.0):
 
 
 SIGNATURE = 0xBABEFACE
+SHORT_ADDRESS = 0x54000000  # where RecordingPeer answers one byte short
 
 
 def packet(command_type, payload=b""):
@@ -118,8 +119,9 @@ def packet(command_type, payload=b""):
 
 class RecordingPeer:
     """A target on loopback that acknowledges the device open, answers remote
-    reads with memory[i] = (address + i) & 0xFF, and records every packet
-    the host sends as (command type, payload)."""
+    reads with memory[i] = (address + i) & 0xFF (one byte fewer than asked
+    for at SHORT_ADDRESS), and records every packet the host sends as
+    (command type, payload)."""
 
     def __init__(self):
         self.port = free_port_pair()
@@ -167,11 +169,17 @@ class RecordingPeer:
                     command.sendall(packet(6))
                 elif kind == 1:
                     address, count = struct.unpack("<II", payload)
+                    if address == SHORT_ADDRESS:
+                        count -= 1
                     command.sendall(packet(1, bytes((address + i) & 0xFF for i in range(count))))
 
     def close(self):
         """Ends the connections and the listeners."""
         for sock in self._connections + self._listeners:
+            try:
+                sock.shutdown(socket.SHUT_RDWR)  # wakes an accept or recv under way
+            except OSError:
+                pass
             sock.close()
         self._thread.join(5)
 

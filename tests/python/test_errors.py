@@ -1,61 +1,38 @@
 """Malformed link texts, arguments out of range, and the library's result
-codes surfacing as FerrylinkError: refused opens, a closed port, a target
-that stops answering or goes away."""
+codes surfacing as OSErrors of their own: refused opens, a closed port, a
+target that stops answering, answers short or goes away."""
+import ctypes
 import time
 
 import pytest
 
 import ferrylink
-from conftest import free_port_pair, wait_for
+from conftest import LIBRARY, SHORT_ADDRESS, free_port_pair, wait_for
 
 
-@pytest.mark.parametrize("text, complaint", [
-    ("", "expected tcp:ADDRESS"),
-    ("local", "expected tcp:ADDRESS"),
-    ("tcp", "expected tcp:ADDRESS"),
-    ("TCP:127.0.0.1", "expected tcp:ADDRESS"),
-    ("udp:127.0.0.1:5000", "expected tcp:ADDRESS"),
-    ("tcp:", "address is missing"),
-    ("tcp::5000", "address is missing"),
-    ("tcp:localhost:5000", "dotted-decimal"),
-    ("tcp:127.0.0.256", "dotted-decimal"),
-    ("tcp:127.1", "dotted-decimal"),
-    ("tcp:127.0.0.01", "dotted-decimal"),
-    ("tcp:127.0.0.1:", "TCP port must be a number from 1 to 65525"),
-    ("tcp:127.0.0.1:0", "TCP port"),
-    ("tcp:127.0.0.1:65526", "TCP port"),
-    ("tcp:127.0.0.1:+80", "TCP port"),
-    ("tcp:127.0.0.1:5000:1", "TCP port"),
-    ("serial:", "serial device is missing"),
-    ("serial::9600", "serial device is missing"),
-    ("serial:/dev/ttyS0:", "baud rate must be a number"),
-    ("serial:/dev/ttyS0:12345", "not one the library can set"),
-    ("serial:/dev/" + "x" * 59, "longer than 63"),
-])
-def test_malformed_link_texts(text, complaint):
-    with pytest.raises(ValueError, match=complaint) as caught:
-        ferrylink.Link(text)
-    assert repr(text) in str(caught.value)
+def library_text(code):
+    """The library's own sentence for a result code, asked without the module."""
+    result_text = ctypes.CDLL(LIBRARY).FerryResultText
+    result_text.restype = ctypes.c_char_p
+    return result_text(code).decode()
 
 
-@pytest.mark.parametrize("text, parts", [
-    ("tcp:127.0.0.1", ("tcp", "127.0.0.1", 2800)),
-    ("tcp:10.1.2.3:65525", ("tcp", "10.1.2.3", 65525)),
-    ("serial:/dev/ttyUSB0", ("serial", "/dev/ttyUSB0", 115200)),
-    ("serial:/dev/ttyUSB0:9600", ("serial", "/dev/ttyUSB0", 9600)),
-    # A name may hold colons; only trailing digits are a baud rate.
-    ("serial:/dev/serial/by-path/pci-0:0:9600", ("serial", "/dev/serial/by-path/pci-0:0", 9600)),
-    ("serial:/dev/by-id/usb-A:B", ("serial", "/dev/by-id/usb-A:B", 115200)),
-    ("serial:/dev/" + "x" * 58, ("serial", "/dev/" + "x" * 58, 115200)),
-])
-def test_link_texts_parsed(text, parts):
-    assert ferrylink.parse_link(text) == ferrylink.Endpoint(*parts)
+def test_a_malformed_link_text_is_refused_before_the_library_is_loaded(tmp_path):
+    # Every text's reading is in test_link_texts.py; here only that Link uses it.
+    with pytest.raises(ValueError, match="dotted-decimal"):
+        ferrylink.Link("tcp:127.1", library=str(tmp_path / "libnothing.so.1"))
+
+
+@pytest.mark.parametrize("timeout", [0, 0.0005, 600.5, -1, float("nan")])
+def test_a_timeout_the_library_cannot_take_is_refused_before_it_is_loaded(tmp_path, timeout):
+    with pytest.raises(ValueError, match="timeout must be from"):
+        ferrylink.Link("tcp:127.0.0.1:5000", library=str(tmp_path / "libnothing.so.1"), timeout=timeout)
 
 
 def test_arguments_out_of_range(peer):
     with ferrylink.Link(peer.text) as link:
         for call, complaint in [
-                (lambda: link.read(0, 0), "count"),
+                (lambda: link.read(0, -1), "count"),
                 (lambda: link.read(0, 2**32 + 1), "count"),
                 (lambda: link.read(-1, 4), "address"),
                 (lambda: link.read(2**32, 4), "address"),
@@ -75,61 +52,114 @@ def test_arguments_out_of_range(peer):
     assert [kind for kind, _ in peer.packets][:2] == [6, 1]
 
 
-def test_a_closed_port_refuses_at_once():
+# Each returns the call that fails, and the Link to close after it (or None).
+def refused_open(_docksim, _peer):
     port = free_port_pair()  # nobody listens there
+    return lambda: ferrylink.Link(f"tcp:127.0.0.1:{port}"), None
+
+
+def unacknowledged_open(docksim, _peer):
+    text, _ = docksim("tcp", "--mode", "no-ack")
+    return lambda: ferrylink.Link(text, timeout=0.2), None
+
+
+def unanswered_read(docksim, _peer):
+    text, _ = docksim("tcp", "--mode", "silent")
+    link = ferrylink.Link(text, timeout=0.2)
+    return lambda: link.read(0, 4), link
+
+
+def short_reply(_docksim, peer):
+    link = ferrylink.Link(peer.text)
+    return lambda: link.read(SHORT_ADDRESS, 8), link
+
+
+@pytest.mark.parametrize("provoke, error, builtin, code", [
+    (refused_open, ferrylink.LinkFailedError, ConnectionError, -1),
+    (unacknowledged_open, ferrylink.LinkFailedError, ConnectionError, -1),
+    (unanswered_read, ferrylink.ReplyTimeoutError, TimeoutError, -4),
+    (short_reply, ferrylink.ShortReplyError, OSError, -7),
+])
+def test_each_failure_is_an_oserror_of_its_own(docksim, peer, provoke, error, builtin, code):
+    call, link = provoke(docksim, peer)
     start = time.monotonic()
-    with pytest.raises(ferrylink.FerrylinkError) as caught:
-        ferrylink.Link(f"tcp:127.0.0.1:{port}")
-    assert caught.value.code == -1 and "cannot open" in str(caught.value)
-    assert time.monotonic() - start < 5
-    # A refused open leaves no link behind: the next one may open.
-    with pytest.raises(ferrylink.FerrylinkError):
-        ferrylink.Link(f"tcp:127.0.0.1:{port}")
+    try:
+        with pytest.raises(error) as caught:
+            call()
+    finally:
+        if link is not None:
+            link.close()
+    assert time.monotonic() - start < 2  # the timeout given, not the library's 10 s
+    assert isinstance(caught.value, builtin) and isinstance(caught.value, ferrylink.FerrylinkError)
+    assert caught.value.code == code
+    assert caught.value.text == library_text(code) and library_text(code) in str(caught.value)
+    assert f"(result code {code})" in str(caught.value)
+
+
+def test_a_short_reply_leaves_the_link_up(peer):
+    with ferrylink.Link(peer.text) as link:
+        with pytest.raises(ferrylink.ShortReplyError):
+            link.read(SHORT_ADDRESS, 8)
+        assert not link.closed and link.state == ferrylink.LinkState.OPEN
+        assert link.read(0x10, 2) == b"\x10\x11"
+
+
+def test_a_refused_open_leaves_no_link_behind():
+    port = free_port_pair()  # nobody listens there
+    for _ in range(2):
+        with pytest.raises(ferrylink.LinkFailedError, match="cannot open"):
+            ferrylink.Link(f"tcp:127.0.0.1:{port}")
 
 
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
 def test_a_wrong_acknowledgement_refuses_the_open(docksim, kind):
     text, _ = docksim(kind, "--mode", "wrong-ack")
-    with pytest.raises(ferrylink.FerrylinkError) as caught:
-        ferrylink.Link(text)
+    with pytest.raises(ferrylink.LinkFailedError) as caught:
+        ferrylink.Link(text, timeout=0.5)  # serial: waits on for the right one
     assert caught.value.code == -1
 
 
 def test_a_silent_target_fails_the_link(docksim):
     text, _ = docksim("tcp", "--mode", "silent")
-    got = []
-    with ferrylink.Link(text, on_message=lambda *message: got.append(message)) as link:
+    messages, failures = [], []
+    with ferrylink.Link(text, on_message=lambda *message: messages.append(message),
+                        on_failure=lambda: failures.append(time.monotonic()), timeout=0.3) as link:
         link.write(0, 1)  # no reply awaited: goes out fine
         start = time.monotonic()
-        with pytest.raises(ferrylink.FerrylinkError) as caught:
+        with pytest.raises(ferrylink.ReplyTimeoutError):
             link.read(0, 4)
-        assert caught.value.code == -4
-        assert 9 < time.monotonic() - start < 15  # the library's reply limit
-        assert wait_for(lambda: got == [(12, 2, b"")], 5)
-        # The library closed the port: later calls say so.
-        with pytest.raises(ferrylink.FerrylinkError) as caught:
-            link.read(0, 4)
-        assert caught.value.code == -1
-        assert not link.closed
-    assert link.closed
+        assert 0.25 < time.monotonic() - start < 2
+        # Told by the time the call returned; handed over on the module's thread.
+        assert link.closed and link.failed and link.state == ferrylink.LinkState.FAILED
+        assert wait_for(lambda: failures, 5)
+        # The library closed the port: later calls say so at once.
+        for call in (lambda: link.read(0, 4), lambda: link.write(0, 1), lambda: link.send(1)):
+            with pytest.raises(ferrylink.LinkFailedError) as caught:
+                call()
+            assert caught.value.code == -1 and "has failed" in str(caught.value)
+    assert len(failures) == 1 and messages == []
+    assert link.state == ferrylink.LinkState.CLOSED and link.failed
 
 
 def test_a_target_that_goes_away(docksim):
     text, sim = docksim("tcp")
-    got = []
-    with ferrylink.Link(text, on_message=lambda *message: got.append(message)) as link:
-        assert len(link.read(0, 4)) == 4
-        sim.command("drop")
-        deadline = time.monotonic() + 5
-        with pytest.raises(ferrylink.FerrylinkError) as caught:
-            while time.monotonic() < deadline:  # until docksim has dropped it
-                link.read(0, 4)
-                time.sleep(0.02)
-        assert caught.value.code in (-4, -5)
-        assert wait_for(lambda: (12, 2, b"") in got, 5)
-    # After a failure the next open makes a fresh link.
-    with ferrylink.Link(text) as link:
-        assert len(link.read(0, 4)) == 4
+    messages, failures = [], []
+    link = ferrylink.Link(text, on_message=lambda *message: messages.append(message),
+                          on_failure=lambda: failures.append(True))
+    assert len(link.read(0, 4)) == 4
+    sim.command("drop")
+    # The library tells the loss with no call under way.
+    assert wait_for(lambda: failures, 5)
+    assert link.closed and link.failed and link.state == ferrylink.LinkState.FAILED
+    with pytest.raises(ferrylink.LinkFailedError) as caught:
+        link.read(0, 4)
+    assert caught.value.code == -1
+    # A failed Link need not be closed first: the next open makes a fresh
+    # link, and closing the old Link afterwards leaves the new one alone.
+    with ferrylink.Link(text) as again:
+        link.close()
+        assert len(again.read(0, 4)) == 4
+    assert failures == [True] and messages == []
 
 
 def test_a_library_that_cannot_be_loaded(tmp_path):

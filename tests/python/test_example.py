@@ -46,7 +46,7 @@ def check_session(output, count):
 
 def test_example_over_tcp(docksim):
     text, sim = docksim("tcp")
-    status, output, errors = run_example(EXAMPLE, [text, "--seconds", "1.5"],
+    status, output, errors = run_example(EXAMPLE, [text, "--seconds", "0.7"],
                                          on_waiting=lambda: sim.command("burst 12 3"))
     assert status == 0, errors
     check_session(output, 3)
@@ -64,7 +64,7 @@ def test_installed_module_and_example(docksim, tmp_path):
     subprocess.run([CMAKE, "--install", BUILD_DIR, "--prefix", str(prefix)], check=True, capture_output=True,
                    timeout=120)
     site = prefix / "lib/python3/dist-packages"
-    assert (site / "ferrylink/__init__.py").exists()
+    assert (site / "ferrylink/__init__.py").exists() and (site / "ferrylink/py.typed").exists()
     # Moved after the install: the module finds its library relative to itself.
     moved = tmp_path / "moved"
     prefix.rename(moved)
@@ -79,7 +79,7 @@ def test_installed_module_and_example(docksim, tmp_path):
     examples = list(moved.glob("share/doc/*/examples/ferry_example.py"))
     assert len(examples) == 1 and os.access(examples[0], os.X_OK)
     text, sim = docksim("tcp")
-    status, output, errors = run_example(str(examples[0]), [text, "--seconds", "1"], env=env,
+    status, output, errors = run_example(str(examples[0]), [text, "--seconds", "0.7"], env=env,
                                          on_waiting=lambda: sim.command("burst 12 2"))
     assert status == 0, errors
     check_session(output, 2)

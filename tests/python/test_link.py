@@ -1,12 +1,20 @@
 """A Link against docksim over TCP and over a pty, and against a recording
 peer that shows what goes on the wire."""
+import ctypes
+import gc
+import pathlib
+import re
 import struct
 import threading
+import time
+import weakref
 
 import pytest
 
 import ferrylink
-from conftest import wait_for
+from conftest import LIBRARY, wait_for
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
 def initial_byte(address):
@@ -86,20 +94,37 @@ def test_messages_arrive_intact_and_in_order(docksim, kind):
     assert all(type(payload) is bytes for _, _, payload in got)
 
 
-def test_messages_before_a_handler_are_dropped_then_delivered(docksim):
+def test_messages_without_a_handler_wait_for_one(docksim):
     text, sim = docksim("tcp")
     got = []
     with ferrylink.Link(text) as link:
         sim.command("burst 8 5")
-        assert wait_for(lambda: link.dropped == 5)
-        # The library's receive thread still runs: the module took them.
+        time.sleep(0.2)  # they come before a handler (or they would not be missed)
         link.on_message(lambda *message: got.append(message))
-        sim.command("send 6")
-        assert wait_for(lambda: len(got) == 1)
+        assert wait_for(lambda: len(got) == 5)
         link.on_message(None)
-        sim.command("send 5")
-        assert wait_for(lambda: link.dropped == 6)
-    assert got == [(0x0100, 0x0302, b"\x04\x05")]
+        sim.command("send 6")
+        time.sleep(0.2)
+        link.on_message(lambda *message: got.append(message))
+        assert wait_for(lambda: len(got) == 6)
+        assert link.dropped == 0
+    burst = (1, 1, bytes((7 + i) & 0xFF for i in range(4, 8)))
+    assert got == [burst] * 5 + [(0x0100, 0x0302, b"\x04\x05")]
+
+
+def test_what_waits_for_a_handler_is_bounded(docksim):
+    text, sim = docksim("tcp")
+    got = []
+    with ferrylink.Link(text) as link:
+        # 1 MiB of payload waits: 128 messages of 8187 bytes; the other 72 go.
+        sim.command("burst 8187 200")
+        assert wait_for(lambda: link.dropped == 72)
+        link.on_message(lambda *message: got.append(message))
+        assert wait_for(lambda: len(got) == 128)
+        # Room again for the next ones.
+        sim.command("burst 8187 3")
+        assert wait_for(lambda: len(got) == 131)
+        assert link.dropped == 72
 
 
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
@@ -142,3 +167,67 @@ def test_context_manager_closes_the_port(docksim):
     # The port is free for the next Link, in the same process.
     with ferrylink.Link(text) as again:
         assert again.read(0x40, 2) == bytes([initial_byte(0x40), initial_byte(0x41)])
+
+
+def test_a_read_of_no_bytes_asks_the_target_nothing(peer):
+    with ferrylink.Link(peer.text) as link:
+        assert link.read(0x20, 0) == b""
+        assert link.read(0xFFFFFFFF, 0) == b""
+        assert link.read(0x20, 1) == b"\x20"
+    assert [payload for kind, payload in peer.packets if kind == 1] == [struct.pack("<II", 0x20, 1)]
+
+
+def test_a_link_nobody_refers_to_closes_itself(docksim):
+    text, _ = docksim("tcp")
+    link = ferrylink.Link(text, on_message=lambda *message: None)
+    link.read(0, 4)
+    gone = weakref.ref(link)
+    del link
+    # Neither the module, nor its threads, nor the library's callback hold it.
+    assert gone() is None
+    with ferrylink.Link(text) as again:
+        assert len(again.read(0, 4)) == 4
+
+
+def test_a_link_only_cycles_refer_to_is_collected_for_the_next_one(docksim):
+    text, _ = docksim("tcp")
+    gc.disable()  # the next Link, not the collector's own schedule, must find it
+    try:
+        link = ferrylink.Link(text)
+        link.on_failure(link.close)
+        del link
+        with ferrylink.Link(text) as again:
+            assert len(again.read(0, 4)) == 4
+    finally:
+        gc.enable()
+
+
+def read_limits():
+    """The library's limits as it reports them, asked without the module."""
+    limits = (ctypes.c_uint32 * 4)()
+    ctypes.CDLL(LIBRARY).FerryGetLimits(limits)
+    return tuple(limits)
+
+
+def test_a_timeout_holds_for_its_own_link_only(docksim):
+    text, _ = docksim("tcp", "--mode", "silent")
+    with ferrylink.Link(text, timeout=0.25) as link:
+        assert read_limits() == (250, 250, 250, 250)
+        start = time.monotonic()
+        with pytest.raises(ferrylink.ReplyTimeoutError):
+            link.read(0, 4)
+        assert 0.2 < time.monotonic() - start < 2
+    with ferrylink.Link(text):
+        assert read_limits() == (10000, 10000, 10000, 5000)  # the library's own
+
+
+def test_state_and_versions(docksim):
+    text, _ = docksim("tcp")
+    header = (ROOT / "proxy" / "include" / "ferrylink.h").read_text(encoding="utf-8")
+    numbers = [re.search(rf"FERRYLINK_VERSION_{part} (\d+)", header).group(1) for part in ("MAJOR", "MINOR", "PATCH")]
+    assert ferrylink.library_version() == ".".join(numbers)
+    project = re.search(r"project\(\w+ VERSION ([\d.]+)", (ROOT / "CMakeLists.txt").read_text(encoding="utf-8"))
+    assert ferrylink.__version__ == project.group(1)
+    with ferrylink.Link(text) as link:
+        assert link.state == ferrylink.LinkState.OPEN and not link.closed and not link.failed
+    assert link.state == ferrylink.LinkState.CLOSED and link.closed and not link.failed
