@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "docksim.h"
-#include "ferrylink.h"
-#include "unique_fd.h"
-#include "wire.h"
+#include "docksim/docksim.h"
+#include <ferrylink.h>
+#include "proxy/wire/unique_fd.h"
+#include "proxy/wire/wire.h"
 
 namespace {
 

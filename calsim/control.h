@@ -1,6 +1,8 @@
 // Control of the simulated modem, for tests. Not part of the calibration
-// library's C interface: tuneprobe never calls it. The same faults can be
-// set from outside the process through the environment:
+// library's C interface: libTavrelCalAPI.so does not export it, and a test
+// program that uses it links the library's test build instead
+// (callib_testing), whose model it then steers. The same faults can be set
+// from outside the process through the environment:
 //
 //   CALSIM_FAULTS="ConnectDevice:3=No answer;GetDeviceMode=Device busy;GetCalInterface"
 //     entries separated by ';', each NAME[/SKIP][:TIMES][=TEXT]: the
@@ -17,35 +19,33 @@
 #include <string>
 #include <vector>
 
-#define CALSIM_EXPORT __attribute__((visibility("default")))
-
 namespace calsim {
 
 // Back to power-on state: interface closed, device disconnected, every
 // setting at its default, faults cleared, values seeded with seed and a
 // virtual clock (deterministic).
-CALSIM_EXPORT void Reset(uint32_t seed = 1);
+void Reset(uint32_t seed = 1);
 
 // Operation `name` returns `text` after `skip` good calls, `times` times
 // (-1: from then on). Names are the C function names.
-CALSIM_EXPORT void FailOperation(const char *name, const char *text, int skip = 0, int times = -1);
-CALSIM_EXPORT void ClearFaults();
+void FailOperation(const char *name, const char *text, int skip = 0, int times = -1);
+void ClearFaults();
 // GetCalInterface returns null while set.
-CALSIM_EXPORT void SetNullInterface(bool on);
+void SetNullInterface(bool on);
 
 // How often each operation was called since the last Reset, and the calls
 // in order (names only).
-CALSIM_EXPORT int CallCount(const char *name);
-CALSIM_EXPORT std::vector<std::string> CallLog();
+int CallCount(const char *name);
+std::vector<std::string> CallLog();
 
-CALSIM_EXPORT bool IsConnected();
+bool IsConnected();
 
 // Raw device state, for values the device itself would refuse to take.
-CALSIM_EXPORT void ForceDeviceMode(uint32_t mode, uint32_t modulation);
-CALSIM_EXPORT void ForceOptionValue(uint32_t id, uint32_t value);
+void ForceDeviceMode(uint32_t mode, uint32_t modulation);
+void ForceOptionValue(uint32_t id, uint32_t value);
 
 // The simulated clock in milliseconds (virtual after Reset or CALSIM_SEED).
-CALSIM_EXPORT double NowMs();
+double NowMs();
 
 } // namespace calsim
 

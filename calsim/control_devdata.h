@@ -19,43 +19,43 @@ constexpr uint32_t kDsdHeaderOffset = 63 * 1024;
 
 // Copies of the memories: a Flash 2.x section (0-2) and the Device Data
 // buffer in device memory (NVM modes 1 and 2).
-CALSIM_EXPORT std::vector<uint8_t> DevDataSection(uint32_t section);
-CALSIM_EXPORT std::vector<uint8_t> DevDataBuffer();
+std::vector<uint8_t> DevDataSection(uint32_t section);
+std::vector<uint8_t> DevDataBuffer();
 
 // Raw contents, written as they are (no key, no checksum update).
-CALSIM_EXPORT void PokeDevDataSection(uint32_t section, uint32_t address, const std::vector<uint8_t> &bytes);
+void PokeDevDataSection(uint32_t section, uint32_t address, const std::vector<uint8_t> &bytes);
 
 // The sector size InitializeFlash settled on.
-CALSIM_EXPORT uint32_t FlashSectorSize();
+uint32_t FlashSectorSize();
 
 // Section state: a missing section, or one that refuses writes.
-CALSIM_EXPORT void SetDevDataSectionState(uint32_t section, bool present, bool readOnly);
+void SetDevDataSectionState(uint32_t section, bool present, bool readOnly);
 
 // What GetDevDataInfo and GetDevDataSize report (a device other than the
 // Flash 2.x one; a map type other than 2 also refuses the Flash 2.x
 // operations).
-CALSIM_EXPORT void SetDevDataInfo(uint32_t nvmType, int32_t sizeBytes, uint32_t flashMapType);
+void SetDevDataInfo(uint32_t nvmType, int32_t sizeBytes, uint32_t flashMapType);
 
 // Block count reported by the per-block queries (negative: the real 10).
 // At most 10 entries are ever filled in.
-CALSIM_EXPORT void ForceDevDataBlockCount(int64_t count);
+void ForceDevDataBlockCount(int64_t count);
 
 // Size reported for a region; reads and writes use it too, within the
 // Device Data (a negative or huge size is only reported).
-CALSIM_EXPORT void SetDevDataRegionSize(int32_t regionId, int32_t size);
+void SetDevDataRegionSize(int32_t regionId, int32_t size);
 
 // The next call of `operation` (WriteDevDataBlock, WriteDevDataBytes,
 // WriteFlash2xBytesWithHeader or WriteDevDataRegionByID) writes only the
 // first `bytes` bytes of its data and then fails with `text`.
-CALSIM_EXPORT void FailDevDataWritePartway(const char *operation, uint32_t bytes, const char *text);
+void FailDevDataWritePartway(const char *operation, uint32_t bytes, const char *text);
 
 // After `skip` good ones, the next `times` reads (-1: all) that cover
 // `address` return that byte XORed with `mask`; the memory is unchanged.
-CALSIM_EXPORT void CorruptDevDataReads(uint32_t address, uint8_t mask, int times = 1, int skip = 0);
+void CorruptDevDataReads(uint32_t address, uint8_t mask, int times = 1, int skip = 0);
 
 // After `skip` good ones, the next `times` region reads (-1: all) return
 // `missing` bytes fewer.
-CALSIM_EXPORT void ShortenRegionReads(uint32_t missing, int times = 1, int skip = 0);
+void ShortenRegionReads(uint32_t missing, int times = 1, int skip = 0);
 
 } // namespace calsim
 

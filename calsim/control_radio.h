@@ -15,12 +15,11 @@ namespace calsim {
 
 // The signal generator on the bench: level at each receive antenna, dBm
 // (power-on: -60 and -61.5).
-CALSIM_EXPORT void SetBenchSignal(double rx1Dbm, double rx2Dbm);
+void SetBenchSignal(double rx1Dbm, double rx2Dbm);
 
 // Rx state taken as is, without the checks of the Set operations.
-CALSIM_EXPORT void ForceRxAntConfig(uint32_t config);
-CALSIM_EXPORT void ForceRxGainState(uint32_t path, uint32_t extLna, uint32_t lnaGain, uint32_t mixerGain,
-                                    int32_t pgaIndex);
+void ForceRxAntConfig(uint32_t config);
+void ForceRxGainState(uint32_t path, uint32_t extLna, uint32_t lnaGain, uint32_t mixerGain, int32_t pgaIndex);
 
 // GetRSSIReport returns exactly these values from now on.
 struct RssiReport {
@@ -33,10 +32,10 @@ struct RssiReport {
     uint32_t rx2ClipCount;
     uint32_t adcSamples;
 };
-CALSIM_EXPORT void ForceRssiReport(const RssiReport &report);
+void ForceRssiReport(const RssiReport &report);
 
 // GetFrameErrorStatistics returns exactly these counters from now on.
-CALSIM_EXPORT void ForceFrameErrorStatistics(uint32_t totalFrames, uint32_t framesInError);
+void ForceFrameErrorStatistics(uint32_t totalFrames, uint32_t framesInError);
 
 // GetPDUErrorStatistics returns exactly these counters and tables from now on.
 struct PduStatistics {
@@ -49,31 +48,31 @@ struct PduStatistics {
     uint32_t crcErrors[TAVREL_PDU_DIUC_COUNT];
     uint32_t burstSizes[TAVREL_PDU_DIUC_COUNT];
 };
-CALSIM_EXPORT void ForcePduStatistics(const PduStatistics &statistics);
+void ForcePduStatistics(const PduStatistics &statistics);
 
 // Tx state taken as is.
-CALSIM_EXPORT void ForceTx1Attn(double backoffDb, uint32_t pgaIndex, uint32_t paDriverIndex, uint32_t extAttenuator);
-CALSIM_EXPORT void ForceTxDiversitySwitch(uint32_t antennaSwitch);
+void ForceTx1Attn(double backoffDb, uint32_t pgaIndex, uint32_t paDriverIndex, uint32_t extAttenuator);
+void ForceTxDiversitySwitch(uint32_t antennaSwitch);
 
 // The count CalibrateLCTrim reports (the twelve entries are still the only
 // ones written).
-CALSIM_EXPORT void ForceLCTrimCount(uint32_t count);
+void ForceLCTrimCount(uint32_t count);
 
 // GPIO pin directions (bit set = input) and the level the input pins see.
-CALSIM_EXPORT void ForceGpioDirection(uint32_t direction);
-CALSIM_EXPORT void SetGpioInputLevel(uint32_t level);
+void ForceGpioDirection(uint32_t direction);
+void SetGpioInputLevel(uint32_t level);
 
 // GetTemperature returns exactly this from now on.
-CALSIM_EXPORT void ForceTemperature(double celsius);
+void ForceTemperature(double celsius);
 
 // The length GetRxSpectrum reports; it never writes past the capacity it
 // is given.
-CALSIM_EXPORT void ForceSpectrumLength(uint32_t length);
+void ForceSpectrumLength(uint32_t length);
 
 // The driver version buffer's 32 bytes: `size` bytes of `bytes`, the rest
 // zero (32 bytes without a zero give an unterminated text).
-CALSIM_EXPORT void ForceDriverVersion(const char *bytes, std::size_t size);
-CALSIM_EXPORT void ForceChipVersions(uint32_t basebandChip, uint32_t rfChip);
+void ForceDriverVersion(const char *bytes, std::size_t size);
+void ForceChipVersions(uint32_t basebandChip, uint32_t rfChip);
 
 } // namespace calsim
 

@@ -1,7 +1,7 @@
 // The simulated modem's operations, as the model defines them: the same
 // functions and types as the calibration library's C interface, in a
-// namespace of their own. The library front (front.cpp) exports the C
-// functions and sends each call either here or over the proxy link; a
+// namespace of their own. The library front (callib/front.cpp) exports the
+// C functions and sends each call either here or over the proxy link; a
 // target (docksim --modem) calls them for the requests it gets.
 #ifndef CALSIM_MODEL_H
 #define CALSIM_MODEL_H

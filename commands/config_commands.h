@@ -1,6 +1,6 @@
 // Configuration commands: connection, device mode, band configuration, CW offset.
-#ifndef TUNEPROBE_CONFIG_COMMANDS_H
-#define TUNEPROBE_CONFIG_COMMANDS_H
+#ifndef COMMANDS_CONFIG_COMMANDS_H
+#define COMMANDS_CONFIG_COMMANDS_H
 
 #include "calapi/calapi.h"
 

@@ -1,6 +1,6 @@
 // Loopback calibration commands.
-#ifndef TUNEPROBE_LOOPBACK_COMMANDS_H
-#define TUNEPROBE_LOOPBACK_COMMANDS_H
+#ifndef COMMANDS_LOOPBACK_COMMANDS_H
+#define COMMANDS_LOOPBACK_COMMANDS_H
 
 #include "calapi/calapi.h"
 

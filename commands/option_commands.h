@@ -1,6 +1,6 @@
 // Library configuration commands: read and write the library's options.
-#ifndef TUNEPROBE_OPTION_COMMANDS_H
-#define TUNEPROBE_OPTION_COMMANDS_H
+#ifndef COMMANDS_OPTION_COMMANDS_H
+#define COMMANDS_OPTION_COMMANDS_H
 
 #include "calapi/calapi.h"
 

@@ -3,6 +3,7 @@
 // -1 silently; header; prompts; one library call; "\nERROR: %s\n" and -1, or
 // the results and the success line.
 #include "commands/other_commands.h"
+#include "commands/version_info.h"
 
 #include "console/console_io.h"
 #include "console/handler.h"
@@ -170,39 +171,21 @@ int CmdGetVersionInfo(TavrelCalHandle handle)
     if (handle == nullptr)
         return -1;
     con::Print("\nGetVersionInfo:\n");
-    uint32_t phyFirmware = 0;
-    uint32_t macFirmware[3] = {};
-    char driverVersion[TAVREL_DRIVER_VERSION_SIZE] = {};
-    uint32_t calApiVersion[3] = {};
-    uint32_t basebandChip = 0;
-    uint32_t rfChip = 0;
-    if (const char *error =
-            GetVersionInfo(handle, &phyFirmware, macFirmware, driverVersion, calApiVersion, &basebandChip, &rfChip))
+    VersionTexts v;
+    if (TavrelResult error = ReadVersionTexts(handle, v))
         return ReportError(error);
-    // A driver text that fills the whole buffer has no terminator of its own.
-    driverVersion[TAVREL_DRIVER_VERSION_SIZE - 1] = '\0';
-    // Each version is formatted once, so the recorded text is the one shown.
-    char phy[16];
-    char mac[40];
-    char calApi[40];
-    char baseband[16];
-    char rf[16];
-    std::snprintf(phy, sizeof phy, "%08X", phyFirmware);
-    std::snprintf(mac, sizeof mac, "%u.%u.%u", macFirmware[0], macFirmware[1], macFirmware[2]);
-    std::snprintf(calApi, sizeof calApi, "%u.%u.%u", calApiVersion[0], calApiVersion[1], calApiVersion[2]);
-    std::snprintf(baseband, sizeof baseband, "%08X", basebandChip);
-    std::snprintf(rf, sizeof rf, "%04X", rfChip);
-    con::Print("    PHY firmware version    = %s\n", phy);
-    con::Print("    MAC firmware version    = %s\n", mac);
-    con::Print("    Driver version          = %s\n", driverVersion);
-    con::Print("    Cal API library version = %s\n", calApi);
-    con::Print("    Baseband chip version   = %s\n", baseband);
-    con::Print("    RF chip version         = %s\n", rf);
-    results::MeasureText("PHY firmware version", phy);
-    results::MeasureText("MAC firmware version", mac);
-    results::MeasureText("Driver version", driverVersion);
-    results::MeasureText("Cal API library version", calApi);
-    results::MeasureText("Baseband chip version", baseband);
-    results::MeasureText("RF chip version", rf);
+    con::Print("    PHY firmware version    = %s\n", v.phyFirmware.c_str());
+    con::Print("    MAC firmware version    = %s\n", v.macFirmware.c_str());
+    con::Print("    Driver version          = %s\n", v.driver.c_str());
+    con::Print("    Cal API library version = %s\n", v.calApi.c_str());
+    con::Print("    Baseband chip version   = %s\n", v.basebandChip.c_str());
+    con::Print("    RF chip version         = %s\n", v.rfChip.c_str());
+    // The recorded texts are the ones shown.
+    results::MeasureText("PHY firmware version", v.phyFirmware);
+    results::MeasureText("MAC firmware version", v.macFirmware);
+    results::MeasureText("Driver version", v.driver);
+    results::MeasureText("Cal API library version", v.calApi);
+    results::MeasureText("Baseband chip version", v.basebandChip);
+    results::MeasureText("RF chip version", v.rfChip);
     return ReportSuccess("GetVersionInfo");
 }

@@ -1,6 +1,6 @@
 // Other hardware commands: GPIO, RFIC registers, temperature, GP ADC/DAC, spectrum, version.
-#ifndef TUNEPROBE_OTHER_COMMANDS_H
-#define TUNEPROBE_OTHER_COMMANDS_H
+#ifndef COMMANDS_OTHER_COMMANDS_H
+#define COMMANDS_OTHER_COMMANDS_H
 
 #include "calapi/calapi.h"
 

@@ -1,6 +1,6 @@
 // Rx commands.
-#ifndef TUNEPROBE_RX_COMMANDS_H
-#define TUNEPROBE_RX_COMMANDS_H
+#ifndef COMMANDS_RX_COMMANDS_H
+#define COMMANDS_RX_COMMANDS_H
 
 #include "calapi/calapi.h"
 

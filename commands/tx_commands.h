@@ -1,6 +1,6 @@
 // Tx commands.
-#ifndef TUNEPROBE_TX_COMMANDS_H
-#define TUNEPROBE_TX_COMMANDS_H
+#ifndef COMMANDS_TX_COMMANDS_H
+#define COMMANDS_TX_COMMANDS_H
 
 #include "calapi/calapi.h"
 

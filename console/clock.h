@@ -1,7 +1,7 @@
 // Time as the commands see it: the clock since program start and the
 // sleep, each with a seam that tests replace.
-#ifndef TUNEPROBE_CLOCK_H
-#define TUNEPROBE_CLOCK_H
+#ifndef CONSOLE_CLOCK_H
+#define CONSOLE_CLOCK_H
 
 #include <cstdint>
 

@@ -1,8 +1,8 @@
 // The console I/O module: the only code that touches standard input and
 // output. Handlers print through Print and read every answer through the
 // Ask functions; tests point both ends at memory.
-#ifndef TUNEPROBE_CONSOLE_IO_H
-#define TUNEPROBE_CONSOLE_IO_H
+#ifndef CONSOLE_CONSOLE_IO_H
+#define CONSOLE_CONSOLE_IO_H
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // The shape every command handler shares: it takes the interface handle and
 // returns 0 on success or -1 on failure; a null handle returns -1 at once
 // with nothing printed. Handlers print everything themselves.
-#ifndef TUNEPROBE_HANDLER_H
-#define TUNEPROBE_HANDLER_H
+#ifndef CONSOLE_HANDLER_H
+#define CONSOLE_HANDLER_H
 
 #include "calapi/calapi.h"
 

@@ -1,8 +1,8 @@
 // The pseudo-random generator of the data patterns: a 15-bit linear
 // congruential generator (state = state * 214013 + 2531011, value = bits 16
 // to 30), seeded once at start-up.
-#ifndef TUNEPROBE_RANDOM_WORD_H
-#define TUNEPROBE_RANDOM_WORD_H
+#ifndef CONSOLE_RANDOM_WORD_H
+#define CONSOLE_RANDOM_WORD_H
 
 #include <cstdint>
 

@@ -2,8 +2,8 @@
 // unattended mode's reports): steps, every value shown, verdicts and the
 // library's error texts. With no recorder set every call does nothing, so the
 // console behaves the same with and without one.
-#ifndef TUNEPROBE_RUN_EVENTS_H
-#define TUNEPROBE_RUN_EVENTS_H
+#ifndef CONSOLE_RUN_EVENTS_H
+#define CONSOLE_RUN_EVENTS_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Layout helpers for console output: the hex dump of memory and the padded
 // labels of the menus and option lists.
-#ifndef TUNEPROBE_TEXT_LAYOUT_H
-#define TUNEPROBE_TEXT_LAYOUT_H
+#ifndef CONSOLE_TEXT_LAYOUT_H
+#define CONSOLE_TEXT_LAYOUT_H
 
 #include <cstdint>
 

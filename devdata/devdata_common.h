@@ -1,8 +1,8 @@
 // Pieces the Device Data read and write commands share: the working
 // buffer, the NVM mode line, the key question, the data patterns and the
 // error lines of the write dialogues.
-#ifndef TUNEPROBE_DEVDATA_COMMON_H
-#define TUNEPROBE_DEVDATA_COMMON_H
+#ifndef DEVDATA_DEVDATA_COMMON_H
+#define DEVDATA_DEVDATA_COMMON_H
 
 #include "calapi/calapi.h"
 #include "console/console_io.h"

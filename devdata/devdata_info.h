@@ -1,6 +1,6 @@
 // Device Data information and management commands.
-#ifndef TUNEPROBE_DEVDATA_INFO_H
-#define TUNEPROBE_DEVDATA_INFO_H
+#ifndef DEVDATA_DEVDATA_INFO_H
+#define DEVDATA_DEVDATA_INFO_H
 
 #include "calapi/calapi.h"
 

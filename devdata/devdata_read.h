@@ -1,6 +1,6 @@
 // Device Data read commands.
-#ifndef TUNEPROBE_DEVDATA_READ_H
-#define TUNEPROBE_DEVDATA_READ_H
+#ifndef DEVDATA_DEVDATA_READ_H
+#define DEVDATA_DEVDATA_READ_H
 
 #include "calapi/calapi.h"
 

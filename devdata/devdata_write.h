@@ -1,6 +1,6 @@
 // Device Data write commands: key, block, byte, Flash 2.x and region writes.
-#ifndef TUNEPROBE_DEVDATA_WRITE_H
-#define TUNEPROBE_DEVDATA_WRITE_H
+#ifndef DEVDATA_DEVDATA_WRITE_H
+#define DEVDATA_DEVDATA_WRITE_H
 
 #include "calapi/calapi.h"
 

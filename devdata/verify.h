@@ -1,7 +1,7 @@
 // Read-back checks of the byte write: each mismatch prints a line, and the
 // count of mismatches is returned.
-#ifndef TUNEPROBE_DEVDATA_VERIFY_H
-#define TUNEPROBE_DEVDATA_VERIFY_H
+#ifndef DEVDATA_VERIFY_H
+#define DEVDATA_VERIFY_H
 
 #include <cstdint>
 

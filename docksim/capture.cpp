@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "docksim/capture.h"
 
 #include <fcntl.h>
 #include <time.h>

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "outfile/output_file.h"
-#include "unique_fd.h"
+#include "proxy/wire/unique_fd.h"
 
 namespace docksim {
 

@@ -1,4 +1,4 @@
-#include "docksim.h"
+#include "docksim/docksim.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fd_io.h"
-#include "wire.h"
+#include "proxy/wire/fd_io.h"
+#include "proxy/wire/wire.h"
 
 namespace docksim {
 

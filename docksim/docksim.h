@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "capture.h"
-#include "unique_fd.h"
-#include "wire.h"
+#include "docksim/capture.h"
+#include "proxy/wire/unique_fd.h"
+#include "proxy/wire/wire.h"
 
 namespace docksim {
 

@@ -1,22 +1,22 @@
 // docksim program: serves one link until told to stop. `docksim --help`
 // and docksim(1) describe the modes, options and standard input commands.
+#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
 #include <sstream>
 #include <string>
 
-#include "capture.h"
-#include "docksim.h"
-#include "modem_host.h"
+#include "docksim/capture.h"
+#include "cmdline/numbers.h"
+#include "docksim/docksim.h"
+#include "docksim/modem_host.h"
 
 namespace {
 
@@ -27,10 +27,10 @@ void OnSignal(int)
     g_interrupted = 1;
 }
 
-constexpr unsigned long kDefaultPort = 5000;
-constexpr unsigned long kMaxRate = 100000;
+constexpr uint64_t kDefaultPort = 5000;
+constexpr uint64_t kMaxRate = 100000;
 // A burst this long already outlasts any test; a typo of more is refused.
-constexpr unsigned long kMaxBurst = 100000000;
+constexpr uint64_t kMaxBurst = 100000000;
 
 const char kHelp[] = "usage: docksim tcp [--port PORT] [OPTION]...\n"
                      "       docksim serial [--tty PATH] [OPTION]...\n"
@@ -75,6 +75,7 @@ const char kHelp[] = "usage: docksim tcp [--port PORT] [OPTION]...\n"
                      "  -v, --verbose    log connections, handshakes, requests and data messages\n"
                      "                   to standard error, one timestamped line each\n"
                      "  -h, --help       show this help and exit\n"
+                     "  --version        show the version and exit\n"
                      "\n"
                      "Commands on standard input, one a line:\n"
                      "  send BYTES         one data message of BYTES payload bytes (at most 8187)\n"
@@ -92,23 +93,12 @@ int UsageError(const std::string &text)
     return 2;
 }
 
-bool ParseNumber(const char *text, unsigned long max, unsigned long &value)
-{
-    char *end = nullptr;
-    errno = 0;
-    // Digits only: strtoul alone would take " 5000", "+5000" and "-1".
-    if (std::isdigit(static_cast<unsigned char>(text[0])) == 0)
-        return false;
-    value = std::strtoul(text, &end, 10);
-    return errno == 0 && *end == '\0' && value <= max;
-}
-
 // The next word of a command as a whole number up to max ("12junk" and
 // "-1" are not one).
-bool NextNumber(std::istringstream &words, unsigned long max, unsigned long &value)
+bool NextNumber(std::istringstream &words, uint64_t max, uint64_t &value)
 {
     std::string word;
-    return static_cast<bool>(words >> word) && ParseNumber(word.c_str(), max, value);
+    return static_cast<bool>(words >> word) && cmdline::ParseNumber(word, cmdline::kDecimal, 0, max, value);
 }
 
 // A -v line: docksim, the wall-clock time to the millisecond, the event.
@@ -127,8 +117,8 @@ void LogLine(const std::string &text)
 // ferrylink could never take it.
 bool PayloadSize(std::istringstream &words, const char *verb, size_t &size)
 {
-    unsigned long value = 0;
-    if (!NextNumber(words, ULONG_MAX, value)) {
+    uint64_t value = 0;
+    if (!NextNumber(words, UINT64_MAX, value)) {
         std::fprintf(stderr, "docksim: %s: BYTES must be a number of bytes\n", verb);
         return false;
     }
@@ -156,11 +146,12 @@ bool RunCommand(docksim::DockSim &sim, const std::string &line)
             payload[i] = uint8_t(i);
         sim.SendDataMessage(payload);
     } else if (verb == "burst") {
-        unsigned long count = 0;
+        uint64_t count = 0;
         if (!PayloadSize(words, "burst", size))
             return true;
         if (!NextNumber(words, kMaxBurst, count)) {
-            std::fprintf(stderr, "docksim: burst: COUNT must be a number of messages up to %lu\n", kMaxBurst);
+            std::fprintf(stderr, "docksim: burst: COUNT must be a number of messages up to %llu\n",
+                         static_cast<unsigned long long>(kMaxBurst));
             return true;
         }
         sim.SendDataBurst(size, count);
@@ -177,7 +168,7 @@ bool RunCommand(docksim::DockSim &sim, const std::string &line)
 struct Settings {
     bool serial = false;
     bool verbose = false;
-    unsigned long port = kDefaultPort;
+    uint64_t port = kDefaultPort;
     std::string tty;
     std::string capture;
     docksim::Options options;
@@ -186,15 +177,170 @@ struct Settings {
     std::string at;
 };
 
-// Fills settings from the command line; 0 to go on, -1 after --help, or
-// the usage-error status.
+// getopt_long's codes for the long options; -h and -v are their letters.
+enum LongOption {
+    OptPort = 256,
+    OptTty,
+    OptMode,
+    OptRate,
+    OptSize,
+    OptCapture,
+    OptModem,
+    OptModemVersion,
+    OptAt,
+    OptVerbose,
+    OptHelp,
+    OptVersion,
+};
+
+const option kLongOptions[] = {
+    {"port", required_argument, nullptr, OptPort},
+    {"tty", required_argument, nullptr, OptTty},
+    {"mode", required_argument, nullptr, OptMode},
+    {"rate", required_argument, nullptr, OptRate},
+    {"size", required_argument, nullptr, OptSize},
+    {"capture", required_argument, nullptr, OptCapture},
+    {"modem", no_argument, nullptr, OptModem},
+    {"modem-version", required_argument, nullptr, OptModemVersion},
+    {"at", required_argument, nullptr, OptAt},
+    {"verbose", no_argument, nullptr, OptVerbose},
+    {"help", no_argument, nullptr, OptHelp},
+    {"version", no_argument, nullptr, OptVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "-": the words come back in order (code 1) and argv stays as it is, so
+// that the link is argv[1]; ":": the messages are ours.
+const char kShortOptions[] = "-:hv";
+
+// An option as messages name it, from getopt_long's code for it.
+std::string OptionName(int code)
+{
+    for (const option &o : kLongOptions) {
+        if (o.name != nullptr && o.val == code)
+            return std::string("--") + o.name;
+    }
+    return std::string("-") + char(code);
+}
+
+// Checks and stores the value of an option that takes one; false with the
+// usage message when it is bad.
+bool TakeValue(int code, const std::string &value, Settings &settings, std::string &message)
+{
+    uint64_t number = 0;
+    switch (code) {
+    case OptPort:
+        if (!cmdline::ParseNumber(value, cmdline::kDecimal, 0, docksim::kMaxBasePort, number)) {
+            message = "--port: '" + value +
+                      "' is not a base port from 1 to 65525 (its notification port is 10 above), or 0 for a free pair";
+            return false;
+        }
+        settings.port = number;
+        break;
+    case OptTty:
+        settings.tty = value;
+        break;
+    case OptMode:
+        if (!docksim::ParseHostile(value, settings.options.hostile)) {
+            message = "--mode: unknown mode '" + value +
+                      "' (none, bad-signature, huge-length, short-length, truncated, silent, no-ack, wrong-ack, drop)";
+            return false;
+        }
+        break;
+    case OptRate:
+        if (!cmdline::ParseNumber(value, cmdline::kDecimal, 0, kMaxRate, number)) {
+            message = "--rate: '" + value + "' is not a number from 0 to 100000";
+            return false;
+        }
+        settings.options.rateHz = unsigned(number);
+        break;
+    case OptSize:
+        if (!cmdline::ParseNumber(value, cmdline::kDecimal, 0, docksim::kMaxDataPayload, number)) {
+            message = "--size: '" + value + "' is not a number from 0 to 8187 (ferrylink drops longer data messages)";
+            return false;
+        }
+        settings.options.messageSize = size_t(number);
+        break;
+    case OptModemVersion:
+        if (!cmdline::ParseNumber(value, cmdline::kDecimal, 1, 65535, number)) {
+            message = "--modem-version: '" + value + "' is not a version from 1 to 65535";
+            return false;
+        }
+        settings.modemSettings.version = uint16_t(number);
+        break;
+    case OptAt:
+        if (!docksim::ParseFaultAt(value, settings.modemSettings)) {
+            message = "--at: '" + value + "' is not OPERATION[/SKIP] with the name of a calibration operation";
+            return false;
+        }
+        settings.at = value;
+        break;
+    case OptCapture:
+        settings.capture = value;
+        break;
+    }
+    return true;
+}
+
+// Fills settings from the command line; 0 to go on, -1 after --help or
+// --version, or the usage-error status. --help and --version count
+// wherever they stand; then the link, which comes first; then the first
+// bad option, value or word.
 int ParseArguments(int argc, char **argv, Settings &settings)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(kHelp, stdout);
-            return -1;
+    bool help = false;
+    bool version = false;
+    std::string problem;
+    opterr = 0;
+    optind = 1;
+    int c;
+    while ((c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+        std::string message;
+        switch (c) {
+        case 'h':
+        case OptHelp:
+            help = true;
+            break;
+        case OptVersion:
+            version = true;
+            break;
+        case 'v':
+        case OptVerbose:
+            settings.verbose = true;
+            break;
+        case OptModem:
+            settings.modem = true;
+            break;
+        case 1:
+            if (optind - 1 != 1) // the link is argv[1], checked below
+                message = "unknown option '" + std::string(optarg) + "' (docksim --help lists the options)";
+            break;
+        case ':':
+            message = OptionName(optopt) + " needs a value";
+            break;
+        case '?':
+            // A short option by its letter; a long one as it was written.
+            message = "unknown option '" +
+                      (optopt > 0 && optopt < OptPort ? OptionName(optopt) : std::string(argv[optind - 1])) +
+                      "' (docksim --help lists the options)";
+            break;
+        default:
+            TakeValue(c, optarg, settings, message);
+            break;
         }
+        if (problem.empty())
+            problem = message;
+    }
+    // Whatever follows "--" is words, and out of place.
+    if (problem.empty() && optind < argc)
+        problem = "unknown option '" + std::string(argv[optind]) + "' (docksim --help lists the options)";
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return -1;
+    }
+    if (version) {
+        std::printf("docksim %s\n", DOCKSIM_VERSION);
+        return -1;
     }
     if (argc < 2)
         return UsageError("no link given: tcp or serial (docksim --help tells more)");
@@ -202,59 +348,8 @@ int ParseArguments(int argc, char **argv, Settings &settings)
     if (kind != "tcp" && kind != "serial")
         return UsageError("unknown link '" + kind + "': tcp or serial (docksim --help tells more)");
     settings.serial = kind == "serial";
-    for (int i = 2; i < argc; ++i) {
-        std::string flag = argv[i];
-        if (flag == "-v" || flag == "--verbose") {
-            settings.verbose = true;
-            continue;
-        }
-        if (flag == "--modem") {
-            settings.modem = true;
-            continue;
-        }
-        bool known = flag == "--port" || flag == "--tty" || flag == "--mode" || flag == "--rate" || flag == "--size" ||
-                     flag == "--capture" || flag == "--modem-version" || flag == "--at";
-        if (!known)
-            return UsageError("unknown option '" + flag + "' (docksim --help lists the options)");
-        if (i + 1 >= argc)
-            return UsageError(flag + " needs a value");
-        const char *value = argv[++i];
-        unsigned long number = 0;
-        if (flag == "--port") {
-            if (!ParseNumber(value, docksim::kMaxBasePort, number))
-                return UsageError("--port: '" + std::string(value) +
-                                  "' is not a base port from 1 to 65525 (its notification port is 10 above), "
-                                  "or 0 for a free pair");
-            settings.port = number;
-        } else if (flag == "--tty") {
-            settings.tty = value;
-        } else if (flag == "--mode") {
-            if (!docksim::ParseHostile(value, settings.options.hostile))
-                return UsageError("--mode: unknown mode '" + std::string(value) +
-                                  "' (none, bad-signature, huge-length, short-length, truncated, silent, no-ack, "
-                                  "wrong-ack, drop)");
-        } else if (flag == "--rate") {
-            if (!ParseNumber(value, kMaxRate, number))
-                return UsageError("--rate: '" + std::string(value) + "' is not a number from 0 to 100000");
-            settings.options.rateHz = unsigned(number);
-        } else if (flag == "--size") {
-            if (!ParseNumber(value, docksim::kMaxDataPayload, number))
-                return UsageError("--size: '" + std::string(value) +
-                                  "' is not a number from 0 to 8187 (ferrylink drops longer data messages)");
-            settings.options.messageSize = number;
-        } else if (flag == "--modem-version") {
-            if (!ParseNumber(value, 65535, number) || number == 0)
-                return UsageError("--modem-version: '" + std::string(value) + "' is not a version from 1 to 65535");
-            settings.modemSettings.version = uint16_t(number);
-        } else if (flag == "--at") {
-            if (!docksim::ParseFaultAt(value, settings.modemSettings))
-                return UsageError("--at: '" + std::string(value) +
-                                  "' is not OPERATION[/SKIP] with the name of a calibration operation");
-            settings.at = value;
-        } else {
-            settings.capture = value;
-        }
-    }
+    if (!problem.empty())
+        return UsageError(problem);
     bool modemOnly = settings.modemSettings.version != calwire::kVersion || !settings.at.empty();
     if (modemOnly && !settings.modem)
         return UsageError("--modem-version and --at need --modem");

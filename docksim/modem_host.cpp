@@ -1,6 +1,8 @@
-#include "modem_host.h"
+#include "docksim/modem_host.h"
 
 #include "calsim/model.h"
+#include "calwire/calwire.h"
+#include "calwire/serve.h"
 
 #include <cstdio>
 #include <cstdlib>

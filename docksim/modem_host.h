@@ -1,10 +1,11 @@
 // docksim --modem: the simulated modem on the target side of the
 // calibration link. It joins the host's request fragments, calls the
-// modem model, and answers with data messages (calwire/calwire.h).
-#pragma once
+// modem model, and answers with data messages (calwire/codec.h).
+#ifndef DOCKSIM_MODEM_HOST_H
+#define DOCKSIM_MODEM_HOST_H
 
 #include "calapi/calapi.h"
-#include "calwire/calwire.h"
+#include "calwire/codec.h"
 
 #include <cstdint>
 #include <string>
@@ -49,3 +50,5 @@ private:
 };
 
 } // namespace docksim
+
+#endif

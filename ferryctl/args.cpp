@@ -1,38 +1,16 @@
-#include "args.h"
+#include "ferryctl/args.h"
 
 #include <cstdio>
 
-#include "ferrylink.h"
+#include "cmdline/numbers.h"
+#include <ferrylink.h>
 #include "linkrules/link_text.h"
-
-bool ParseNumber(const std::string &text, uint64_t &value)
-{
-    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char *digits = hex ? "0123456789abcdefABCDEF" : "0123456789";
-    size_t start = hex ? 2 : 0;
-    if (text.size() <= start || text.find_first_not_of(digits, start) != std::string::npos)
-        return false;
-    uint64_t result = 0;
-    for (size_t i = start; i < text.size(); ++i) {
-        char c = text[i];
-        uint64_t digit = c <= '9' ? uint64_t(c - '0') : uint64_t((c | 0x20) - 'a' + 10);
-        uint64_t base = hex ? 16 : 10;
-        if (result > (UINT64_MAX - digit) / base)
-            return false;
-        result = result * base + digit;
-    }
-    value = result;
-    return true;
-}
 
 bool ParseRanged(const std::string &text, const char *what, uint64_t low, uint64_t high, uint64_t &value,
                  std::string &message)
 {
-    uint64_t parsed = 0;
-    if (ParseNumber(text, parsed) && parsed >= low && parsed <= high) {
-        value = parsed;
+    if (cmdline::ParseNumber(text, cmdline::kDecimalOrHex, low, high, value))
         return true;
-    }
     message = std::string(what) + " must be a number from " + std::to_string(low) + " to " + std::to_string(high) +
               " (decimal or 0x hex), not \"" + text + "\"";
     return false;

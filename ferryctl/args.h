@@ -34,9 +34,8 @@ struct Invocation {
     uint32_t timeoutMillis = 0;  // --timeout for the library's limits; 0: its own
 };
 
-// A whole number in decimal or with 0x in hex, no sign, below 2^64.
-bool ParseNumber(const std::string &text, uint64_t &value);
-// ParseNumber within [low, high]; otherwise a usage message naming what.
+// A whole number in decimal or with 0x in hex within [low, high]
+// (cmdline/numbers.h); otherwise a usage message naming what.
 bool ParseRanged(const std::string &text, const char *what, uint64_t low, uint64_t high, uint64_t &value,
                  std::string &message);
 // Seconds as a decimal with at most three places ("0.5", "10"), in

@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "ferryctl/commands.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ferrylink.h"
+#include <ferrylink.h>
 #include "outfile/output_file.h"
-#include "output.h"
-#include "port.h"
+#include "ferryctl/output.h"
+#include "ferryctl/port.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // opens anything and returns the exit status.
 #pragma once
 
-#include "args.h"
+#include "ferryctl/args.h"
 
 int RunPing(const Invocation &invocation);
 int RunRead(const Invocation &invocation);

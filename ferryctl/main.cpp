@@ -1,6 +1,7 @@
 // ferryctl: the target's memory and data messages from the command line,
 // through ferrylink's public interface only.
 #include <fcntl.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,12 +10,12 @@
 #include <cstring>
 #include <string>
 
-#include "args.h"
-#include "commands.h"
-#include "ferrylink.h"
+#include "ferryctl/args.h"
+#include "ferryctl/commands.h"
+#include <ferrylink.h>
 #include "linkrules/link_text.h"
-#include "output.h"
-#include "port.h"
+#include "ferryctl/output.h"
+#include "ferryctl/port.h"
 
 namespace {
 
@@ -64,15 +65,46 @@ const Command kCommands[] = {
     {"send", 0, RunSend},
 };
 
-struct OptionName {
-    const char *name;
-    unsigned option;
-    bool takesValue;
+// getopt_long's codes for the long options; -h, -q, -n and -o are their letters.
+enum LongOption {
+    OptLink = 256,
+    OptTimeout,
+    OptQuiet,
+    OptJson,
+    OptHelp,
+    OptVersion,
+    OptVerify,
+    OptCount,
+    OptDuration,
 };
 
-const OptionName kOptionNames[] = {
-    {"-n", kOptPings, true},      {"-o", kOptOutput, true},           {"--verify", kOptVerify, false},
-    {"--count", kOptCount, true}, {"--duration", kOptDuration, true},
+const option kLongOptions[] = {
+    {"link", required_argument, nullptr, OptLink},
+    {"timeout", required_argument, nullptr, OptTimeout},
+    {"quiet", no_argument, nullptr, OptQuiet},
+    {"json", no_argument, nullptr, OptJson},
+    {"help", no_argument, nullptr, OptHelp},
+    {"version", no_argument, nullptr, OptVersion},
+    {"verify", no_argument, nullptr, OptVerify},
+    {"count", required_argument, nullptr, OptCount},
+    {"duration", required_argument, nullptr, OptDuration},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "-": the words come back in order (code 1) among the options, so that
+// options may stand before or after the command whatever POSIXLY_CORRECT
+// says; ":": the messages are ours.
+const char kShortOptions[] = "-:hqn:o:";
+
+// The command options by their bits, as messages name them.
+struct CommandOption {
+    unsigned option;
+    const char *name;
+};
+
+const CommandOption kCommandOptions[] = {
+    {kOptPings, "-n"},      {kOptOutput, "-o"},           {kOptVerify, "--verify"},
+    {kOptCount, "--count"}, {kOptDuration, "--duration"},
 };
 
 // The limits --timeout may set, in milliseconds (those FerrySetLimits takes).
@@ -148,102 +180,120 @@ struct Parsed {
     bool linkFromEnvironment = false; // for messages: where a bad link came from
     std::string timeoutText;
     bool haveTimeout = false;
-    unsigned given = 0;
-    std::string values[5]; // by the bit of each option with a value
+    unsigned given = 0; // the command options given, by their bits
+    std::string pings;  // and the values of those that take one
+    std::string outFile;
+    std::string count;
+    std::string duration;
 };
 
-int OptionSlot(unsigned option)
+// An option as messages name it, from getopt_long's code for it.
+std::string OptionName(int code)
 {
-    int slot = 0;
-    while ((1u << slot) != option)
-        ++slot;
-    return slot;
+    for (const option &o : kLongOptions) {
+        if (o.name != nullptr && o.val == code)
+            return std::string("--") + o.name;
+    }
+    return std::string("-") + char(code);
+}
+
+// The usage message for getopt_long's result '?' or ':'.
+std::string OptionError(int result, char **argv)
+{
+    if (result == ':')
+        return OptionName(optopt) + " needs a value";
+    // A long option: the code of one that takes no value, or 0 for a name
+    // that is none (or stands for more than one); a short one: its letter.
+    if (optopt >= OptLink)
+        return OptionName(optopt) + " takes no value";
+    std::string option = optopt != 0 ? OptionName(optopt) : argv[optind - 1];
+    return "unknown option " + option.substr(0, option.find('=')) + " (ferryctl --help lists them)";
 }
 
 // Common options anywhere; the command's own after its name or before it.
 bool ParseArguments(int argc, char **argv, Parsed &parsed, Invocation &invocation, std::string &message)
 {
-    bool onlyWords = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        size_t equals = arg.find('=');
-        bool inlineValue = !onlyWords && arg.rfind("--", 0) == 0 && equals != std::string::npos;
-        if (inlineValue) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-        }
-        if (onlyWords || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (parsed.command.empty())
-                parsed.command = arg;
-            else
-                invocation.args.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            onlyWords = true;
-        } else if (arg == "--help" || arg == "-h") {
+    auto word = [&](const char *text) {
+        if (parsed.command.empty())
+            parsed.command = text;
+        else
+            invocation.args.emplace_back(text);
+    };
+    opterr = 0;
+    optind = 1;
+    int c;
+    while ((c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+        switch (c) {
+        case 1:
+            word(optarg);
+            break;
+        case 'h':
+        case OptHelp:
             parsed.help = true;
-        } else if (arg == "--version") {
+            break;
+        case OptVersion:
             parsed.version = true;
-        } else if (arg == "--quiet" || arg == "-q") {
+            break;
+        case 'q':
+        case OptQuiet:
             invocation.quiet = true;
-        } else if (arg == "--json") {
+            break;
+        case OptJson:
             invocation.json = true;
-        } else {
-            const OptionName *known = nullptr;
-            for (const OptionName &o : kOptionNames) {
-                if (arg == o.name)
-                    known = &o;
-            }
-            bool link = arg == "--link";
-            bool timeout = arg == "--timeout";
-            if (known == nullptr && !link && !timeout) {
-                message = "unknown option " + arg + " (ferryctl --help lists them)";
-                return false;
-            }
-            bool takesValue = link || timeout || known->takesValue;
-            if (takesValue && !inlineValue) {
-                if (i + 1 >= argc) {
-                    message = arg + " needs a value";
-                    return false;
-                }
-                value = argv[++i];
-            } else if (!takesValue && inlineValue) {
-                message = arg + " takes no value";
-                return false;
-            }
-            if (link) {
-                parsed.linkText = value;
-                parsed.haveLink = true;
-            } else if (timeout) {
-                parsed.timeoutText = value;
-                parsed.haveTimeout = true;
-            } else {
-                parsed.given |= known->option;
-                parsed.values[OptionSlot(known->option)] = value;
-            }
+            break;
+        case OptLink:
+            parsed.linkText = optarg;
+            parsed.haveLink = true;
+            break;
+        case OptTimeout:
+            parsed.timeoutText = optarg;
+            parsed.haveTimeout = true;
+            break;
+        case 'n':
+            parsed.given |= kOptPings;
+            parsed.pings = optarg;
+            break;
+        case 'o':
+            parsed.given |= kOptOutput;
+            parsed.outFile = optarg;
+            break;
+        case OptVerify:
+            parsed.given |= kOptVerify;
+            break;
+        case OptCount:
+            parsed.given |= kOptCount;
+            parsed.count = optarg;
+            break;
+        case OptDuration:
+            parsed.given |= kOptDuration;
+            parsed.duration = optarg;
+            break;
+        default:
+            message = OptionError(c, argv);
+            return false;
         }
     }
+    // Everything after "--" is words.
+    for (int i = optind; i < argc; ++i)
+        word(argv[i]);
     return true;
 }
 
 // The command's own options, checked and converted.
 bool TakeOptions(const Command &command, const Parsed &parsed, Invocation &invocation, std::string &message)
 {
-    for (const OptionName &o : kOptionNames) {
+    for (const CommandOption &o : kCommandOptions) {
         if ((parsed.given & o.option) != 0 && (command.options & o.option) == 0) {
             message = std::string(command.name) + " takes no " + o.name + " option";
             return false;
         }
     }
-    auto value = [&](unsigned option) { return parsed.values[OptionSlot(option)]; };
     std::string name = command.name;
     if ((parsed.given & kOptPings) != 0 &&
-        !ParseRanged(value(kOptPings), (name + ": -n").c_str(), 1, 1000000, invocation.pings, message))
+        !ParseRanged(parsed.pings, (name + ": -n").c_str(), 1, 1000000, invocation.pings, message))
         return false;
     if ((parsed.given & kOptOutput) != 0) {
-        invocation.outFile = value(kOptOutput);
+        invocation.outFile = parsed.outFile;
         if (invocation.outFile.empty()) {
             message = name + ": -o needs a file name";
             return false;
@@ -251,9 +301,9 @@ bool TakeOptions(const Command &command, const Parsed &parsed, Invocation &invoc
     }
     invocation.verify = (parsed.given & kOptVerify) != 0;
     if ((parsed.given & kOptCount) != 0 &&
-        !ParseRanged(value(kOptCount), (name + ": --count").c_str(), 1, 1000000000, invocation.messages, message))
+        !ParseRanged(parsed.count, (name + ": --count").c_str(), 1, 1000000000, invocation.messages, message))
         return false;
-    if ((parsed.given & kOptDuration) != 0 && !ParseSeconds(value(kOptDuration), (name + ": --duration").c_str(), 1,
+    if ((parsed.given & kOptDuration) != 0 && !ParseSeconds(parsed.duration, (name + ": --duration").c_str(), 1,
                                                             kLongestDuration, invocation.durationMillis, message))
         return false;
     uint64_t timeout = 0;

@@ -20,10 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "commands.h"
-#include "ferrylink.h"
-#include "output.h"
-#include "port.h"
+#include "ferryctl/commands.h"
+#include <ferrylink.h>
+#include "ferryctl/output.h"
+#include "ferryctl/port.h"
 
 namespace {
 

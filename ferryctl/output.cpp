@@ -1,6 +1,6 @@
-#include "output.h"
+#include "ferryctl/output.h"
 
-#include "args.h"
+#include "ferryctl/args.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "port.h"
+#include "ferryctl/port.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "output.h"
+#include "ferryctl/output.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "args.h"
-#include "ferrylink.h"
+#include "ferryctl/args.h"
+#include <ferrylink.h>
 
 // The library keeps one link per process, so there is one Port at a time.
 // It closes the link when it goes.

@@ -9,7 +9,7 @@
 #include "calsim/control.h"
 #include "calwire/calwire.h"
 #include "fuzz/fuzz_target.h"
-#include "modem_host.h"
+#include "docksim/modem_host.h"
 
 #include <string>
 #include <vector>

@@ -6,7 +6,7 @@
 // scans each stretch for packets; the framer gets the same bytes in pieces.
 // Both must find exactly the same packets.
 #include "fuzz/fuzz_target.h"
-#include "serial_framer.h"
+#include "proxy/serial_framer.h"
 
 #include <vector>
 

@@ -9,9 +9,9 @@
 // once, a byte at a time (a cut at every offset of every packet) and in
 // pieces of 7 bytes (cuts that leave part of the next packet behind).
 #include "fuzz/fuzz_target.h"
-#include "packet_reader.h"
-#include "unique_fd.h"
-#include "wire.h"
+#include "proxy/packet_reader.h"
+#include "proxy/wire/unique_fd.h"
+#include "proxy/wire/wire.h"
 
 #include <sys/socket.h>
 

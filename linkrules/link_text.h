@@ -6,7 +6,7 @@
 #ifndef LINKRULES_LINK_TEXT_H
 #define LINKRULES_LINK_TEXT_H
 
-#include "ferrylink.h"
+#include <ferrylink.h>
 
 #include <cstddef>
 #include <cstdint>

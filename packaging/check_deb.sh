@@ -26,7 +26,9 @@ dpkg -L "$name" > "$work/files"
 # One version everywhere: the package, the console, the library's SONAME
 # and its pkg-config file.
 [ "$(tuneprobe --version)" = "tuneprobe $version" ] || fail "tuneprobe --version is not $version"
-[ "$(ferryctl --version)" = "ferryctl $version" ] || fail "ferryctl --version is not $version"
+[ "$(ferryctl --version)" = "ferryctl $version (libferrylink $version)" ] || fail "ferryctl --version is not $version"
+[ "$(docksim --version)" = "docksim $version" ] || fail "docksim --version is not $version"
+[ "$(tuneresults --version)" = "tuneresults $version" ] || fail "tuneresults --version is not $version"
 [ "$(pkg-config --modversion ferrylink)" = "$version" ] || fail "ferrylink.pc is not version $version"
 soname=$(readelf -d "$(dpkg -L "$name" | grep -m1 'libferrylink\.so\.[0-9]*$')" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
 [ "$soname" = "libferrylink.so.${version%%.*}" ] || fail "libferrylink's SONAME is $soname"
@@ -76,7 +78,7 @@ docksim_pid=""
 /usr/bin/python3 -c 'import ferrylink; assert ferrylink.__file__ == "/usr/lib/python3/dist-packages/ferrylink/__init__.py"; ferrylink.load_library()' \
   || fail "the Python module does not import or load its library"
 
-for page in tuneprobe docksim ferryctl; do
+for page in tuneprobe docksim ferryctl tuneresults; do
   if grep -q "/man1/$page.1" "$work/files"; then man -w "$page" > /dev/null || fail "man cannot find $page(1)"; fi
 done
 

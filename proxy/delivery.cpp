@@ -1,6 +1,6 @@
-#include "delivery.h"
+#include "proxy/delivery.h"
 
-#include "wire.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "ferrylink.h"
+#include <ferrylink.h>
 
 namespace ferry {
 

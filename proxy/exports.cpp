@@ -3,14 +3,14 @@
 #include <memory>
 #include <string>
 
-#include "ferrylink.h"
-#include "interrupt.h"
-#include "library.h"
+#include <ferrylink.h>
+#include "proxy/interrupt.h"
+#include "proxy/library.h"
 #include "linkrules/link_text.h"
-#include "serial_link.h"
-#include "serial_port.h"
-#include "tcp_link.h"
-#include "time_limits.h"
+#include "proxy/serial_link.h"
+#include "proxy/serial_port.h"
+#include "proxy/tcp_link.h"
+#include "proxy/time_limits.h"
 
 using namespace ferry;
 

@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "proxy/interrupt.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
-#include "library.h"
+#include "proxy/library.h"
 
-#include "interrupt.h"
-#include "link_threads.h"
+#include "proxy/interrupt.h"
+#include "proxy/link_threads.h"
 
 namespace ferry {
 

@@ -23,10 +23,10 @@
 #include <memory>
 #include <mutex>
 
-#include "delivery.h"
-#include "ferrylink.h"
-#include "link.h"
-#include "wire.h"
+#include "proxy/delivery.h"
+#include <ferrylink.h>
+#include "proxy/link.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

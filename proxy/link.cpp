@@ -1,10 +1,10 @@
-#include "link.h"
+#include "proxy/link.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "library.h"
-#include "wire.h"
+#include "proxy/library.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

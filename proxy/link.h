@@ -8,9 +8,9 @@
 #include <mutex>
 #include <string>
 
-#include "fd_io.h"
-#include "ferrylink.h"
-#include "link_threads.h"
+#include "proxy/wire/fd_io.h"
+#include <ferrylink.h>
+#include "proxy/link_threads.h"
 
 namespace ferry {
 

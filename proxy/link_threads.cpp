@@ -1,4 +1,4 @@
-#include "link_threads.h"
+#include "proxy/link_threads.h"
 
 #include <signal.h>
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "fd_io.h"
+#include "proxy/wire/fd_io.h"
 
 namespace ferry {
 

@@ -1,4 +1,4 @@
-#include "packet_reader.h"
+#include "proxy/packet_reader.h"
 
 #include <unistd.h>
 

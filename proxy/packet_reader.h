@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "fd_io.h"
-#include "wire.h"
+#include "proxy/wire/fd_io.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

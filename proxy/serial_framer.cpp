@@ -1,4 +1,4 @@
-#include "serial_framer.h"
+#include "proxy/serial_framer.h"
 
 #include <algorithm>
 #include <cstring>

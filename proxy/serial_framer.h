@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 
-#include "wire.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

@@ -1,14 +1,14 @@
-#include "serial_link.h"
+#include "proxy/serial_link.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "interrupt.h"
-#include "library.h"
-#include "serial_framer.h"
-#include "serial_port.h"
-#include "time_limits.h"
-#include "wire.h"
+#include "proxy/interrupt.h"
+#include "proxy/library.h"
+#include "proxy/serial_framer.h"
+#include "proxy/serial_port.h"
+#include "proxy/time_limits.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "link.h"
-#include "sync.h"
+#include "proxy/link.h"
+#include "proxy/sync.h"
 
 namespace ferry {
 

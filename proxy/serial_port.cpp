@@ -1,4 +1,4 @@
-#include "serial_port.h"
+#include "proxy/serial_port.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

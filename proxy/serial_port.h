@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "unique_fd.h"
+#include "proxy/wire/unique_fd.h"
 
 namespace ferry {
 

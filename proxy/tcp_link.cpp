@@ -1,4 +1,4 @@
-#include "tcp_link.h"
+#include "proxy/tcp_link.h"
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interrupt.h"
-#include "library.h"
+#include "proxy/interrupt.h"
+#include "proxy/library.h"
 #include "linkrules/link_text.h"
-#include "packet_reader.h"
-#include "time_limits.h"
-#include "wire.h"
+#include "proxy/packet_reader.h"
+#include "proxy/time_limits.h"
+#include "proxy/wire/wire.h"
 
 namespace ferry {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "link.h"
-#include "packet_reader.h"
+#include "proxy/link.h"
+#include "proxy/packet_reader.h"
 
 namespace ferry {
 

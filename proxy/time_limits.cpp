@@ -1,4 +1,4 @@
-#include "time_limits.h"
+#include "proxy/time_limits.h"
 
 #include <mutex>
 

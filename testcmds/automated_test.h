@@ -2,8 +2,8 @@
 // takes the interface handle and returns 0, or -1 where it stops early; the
 // driver ignores the result. Library errors are printed and the group goes
 // on, unless the group says otherwise.
-#ifndef TUNEPROBE_AUTOMATED_TEST_H
-#define TUNEPROBE_AUTOMATED_TEST_H
+#ifndef TESTCMDS_AUTOMATED_TEST_H
+#define TESTCMDS_AUTOMATED_TEST_H
 
 #include "calapi/calapi.h"
 

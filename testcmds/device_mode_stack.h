@@ -1,8 +1,8 @@
 // DeviceModeStack: the automated test switches the device's DUT mode with
 // pushes and restores it with pops. One stack per process; its depth carries
 // over from one automated test to the next.
-#ifndef TUNEPROBE_DEVICE_MODE_STACK_H
-#define TUNEPROBE_DEVICE_MODE_STACK_H
+#ifndef TESTCMDS_DEVICE_MODE_STACK_H
+#define TESTCMDS_DEVICE_MODE_STACK_H
 
 #include "calapi/calapi.h"
 

@@ -1,6 +1,6 @@
 // Test commands: echo, automated, sleep accuracy, Device Data write and NVM mode tests.
-#ifndef TUNEPROBE_TEST_COMMANDS_H
-#define TUNEPROBE_TEST_COMMANDS_H
+#ifndef TESTCMDS_TEST_COMMANDS_H
+#define TESTCMDS_TEST_COMMANDS_H
 
 #include "calapi/calapi.h"
 

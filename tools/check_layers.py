@@ -3,12 +3,13 @@
 
 Usage: tools/check_layers.py [--graph-only] [ROOT]
 
-Every quoted #include of every C and C++ file is resolved the way the build
-resolves it (beside the including file, then "folder/name.h" from the project
-root, then a header name unique in the tree, as the proxy's flat include
-folders use them) and counted as an edge between the two folders. ALLOWED
-below is the layering: a folder may include itself and the folders listed for
-it. An include through "..", or one that resolves nowhere, fails too.
+Every quoted #include of every C and C++ file names its header from the
+project root ("folder/name.h", the one include style of the tree), and is
+counted as an edge between the two folders; the public header of the proxy
+library is included as a host program includes it, <ferrylink.h>, and counts
+as proxy/include. ALLOWED below is the layering: a folder may include itself
+and the folders listed for it. An include through "..", a bare "name.h", or
+one that names no header of the tree fails too.
 """
 import os
 import re
@@ -25,23 +26,28 @@ ALLOWED = {
     'linkrules': ['proxy/include'],
     'console': ['calapi'],
     'calwire': ['calapi'],
-    'calsim': ['calwire', 'calapi', 'proxy/include', 'linkrules'],
+    'cmdline': [],
+    'calsim': ['calwire', 'calapi'],
+    'callib': ['calsim', 'calwire', 'calapi', 'proxy/include', 'linkrules'],
     'commands': ['console', 'calapi'],
     'devdata': ['console', 'calapi'],
     'testcmds': ['commands', 'devdata', 'console', 'calapi'],
-    'tuneprobe': ['testcmds', 'commands', 'devdata', 'console', 'calapi', 'outfile', 'linkrules'],
+    'results': [],
+    'tuneprobe': ['testcmds', 'commands', 'devdata', 'console', 'calapi', 'outfile', 'linkrules', 'cmdline', 'results'],
+    'tuneresults': ['results'],
     'proxy/wire': [],
     'proxy/include': [],
     'proxy': ['proxy/include', 'proxy/wire', 'linkrules'],
-    'docksim': ['proxy/wire', 'calsim', 'calwire', 'calapi', 'outfile', 'linkrules'],
-    'ferryctl': ['proxy/include', 'outfile', 'linkrules'],
+    'docksim': ['proxy/wire', 'calsim', 'calwire', 'calapi', 'outfile', 'linkrules', 'cmdline'],
+    'ferryctl': ['proxy/include', 'outfile', 'linkrules', 'cmdline'],
     'bench': ['proxy', 'proxy/include', 'proxy/wire', 'docksim'],
     'fuzz': '*',
     'tests': '*',
 }
 SKIP_DIRS = {'.git', '.ci'}
 SOURCE = re.compile(r'\.(c|cc|cpp|h|hpp)$')
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
+INCLUDE = re.compile(r'^\s*#\s*include\s+(?:"([^"]+)"|<(ferrylink\.h)>)')
+PUBLIC_HEADERS = {'ferrylink.h': 'proxy/include/ferrylink.h'}
 
 
 def unit_of(rel):
@@ -67,9 +73,6 @@ def main(argv):
     args = [a for a in argv if a != '--graph-only']
     root = os.path.abspath(args[0] if args else os.path.join(os.path.dirname(__file__), '..'))
     files = list(source_files(root))
-    by_name = {}
-    for f in files:
-        by_name.setdefault(os.path.basename(f), []).append(f)
 
     edges = Counter()
     problems = []
@@ -80,20 +83,20 @@ def main(argv):
                 m = INCLUDE.match(line)
                 if not m:
                     continue
-                name = m.group(1)
+                name = m.group(1) or m.group(2)
                 where = '%s:%d' % (f, number)
-                if '..' in name.split('/'):
+                if m.group(2):
+                    target = PUBLIC_HEADERS[name]
+                elif '..' in name.split('/'):
                     problems.append('%s: "%s" climbs out of its folder' % (where, name))
                     continue
-                beside = os.path.normpath(os.path.join(here, name))
-                if os.path.isfile(os.path.join(root, beside)):
-                    target = beside
+                elif '/' not in name:
+                    problems.append('%s: "%s" names no folder: write "%s/%s"' % (where, name, here, name))
+                    continue
                 elif os.path.isfile(os.path.join(root, name)):
                     target = os.path.normpath(name)
-                elif len(by_name.get(os.path.basename(name), [])) == 1 and '/' not in name:
-                    target = by_name[name][0]
                 else:
-                    problems.append('%s: "%s" is not a header of this tree (or not a unique one)' % (where, name))
+                    problems.append('%s: "%s" is not a header of this tree' % (where, name))
                     continue
                 source, dest = unit_of(f), unit_of(target)
                 if source != dest:

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-using json = nlohmann::ordered_json;
+using Json = nlohmann::ordered_json;
 
 std::string Rfc3339Now()
 {
@@ -24,22 +24,26 @@ void OcpReport::Adopt(std::FILE *file, const std::string &path)
     path_ = path;
 }
 
-void OcpReport::Write(const json &line, const std::string &stamp)
+void OcpReport::Write(const Json &line, const std::string &stamp)
 {
-    if (!file_)
+    if (!file_ && !keepLines_)
         return;
-    json stamped = {{"sequenceNumber", sequence_++}, {"timestamp", stamp.empty() ? Rfc3339Now() : stamp}};
+    Json stamped = {{"sequenceNumber", sequence_++}, {"timestamp", stamp.empty() ? Rfc3339Now() : stamp}};
     stamped.update(line);
     // Texts come from the device and the library: bytes that are not UTF-8
     // are replaced rather than allowed to stop the report.
-    std::string text = stamped.dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string text = stamped.dump(-1, ' ', false, Json::error_handler_t::replace);
     text.push_back('\n');
+    if (keepLines_)
+        lines_.push_back(text);
+    if (!file_)
+        return;
     bool written = std::fwrite(text.data(), 1, text.size(), file_.get()) == text.size();
     if ((std::fflush(file_.get()) != 0 || !written) && writeError_.empty())
         writeError_ = "cannot write the report " + path_ + ": " + std::strerror(errno);
 }
 
-void OcpReport::WriteStep(int step, const char *kind, json body, const std::string &stamp)
+void OcpReport::WriteStep(int step, const char *kind, Json body, const std::string &stamp)
 {
     Write({{"testStepArtifact", {{"testStepId", std::to_string(step)}, {kind, std::move(body)}}}}, stamp);
 }
@@ -49,7 +53,7 @@ void OcpReport::SchemaVersion(const std::string &stamp)
     Write({{"schemaVersion", {{"major", 2}, {"minor", 0}}}}, stamp);
 }
 
-void OcpReport::RunArtifact(const json &body, const std::string &stamp)
+void OcpReport::RunArtifact(const Json &body, const std::string &stamp)
 {
     Write({{"testRunArtifact", body}}, stamp);
 }
@@ -64,14 +68,14 @@ void OcpReport::StepStart(int step, const std::string &name)
     WriteStep(step, "testStepStart", {{"name", name}});
 }
 
-void OcpReport::StepMeasurement(int step, const json &measurement)
+void OcpReport::StepMeasurement(int step, const Json &measurement)
 {
     WriteStep(step, "measurement", measurement);
 }
 
-void OcpReport::StepSeries(int step, const std::string &id, const json &start, const std::vector<json> &values)
+void OcpReport::StepSeries(int step, const std::string &id, const Json &start, const std::vector<Json> &values)
 {
-    if (!file_)
+    if (!file_ && !keepLines_)
         return;
     std::string stamp = Rfc3339Now();
     WriteStep(step, "measurementSeriesStart", start, stamp);

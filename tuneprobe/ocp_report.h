@@ -19,6 +19,10 @@ public:
     bool IsOpen() const { return file_ != nullptr; }
     // The first write that failed, or empty.
     const std::string &WriteError() const { return writeError_; }
+    // Keeps a copy of every line (with or without a file), for the results
+    // store at the run's end.
+    void KeepLines() { keepLines_ = true; }
+    const std::vector<std::string> &Lines() const { return lines_; }
 
     // Each artifact is stamped with when it happened: now, unless given.
     void SchemaVersion(const std::string &stamp = "");
@@ -47,6 +51,8 @@ private:
     std::string path_;
     std::string writeError_;
     long long sequence_ = 0;
+    bool keepLines_ = false;
+    std::vector<std::string> lines_;
 };
 
 // The time now as RFC 3339 in UTC with milliseconds: 2026-12-08T04:50:01.123Z.

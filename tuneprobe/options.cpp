@@ -5,66 +5,55 @@
 #include "tuneprobe/startup.h"
 
 #include "calapi/calapi.h"
+#include "cmdline/numbers.h"
 #include "linkrules/link_text.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <getopt.h>
 
 namespace {
 
+// getopt_long's codes for the options that have no short form.
 enum LongOnly {
-    kOptInterface = 256,
-    kOptRun,
-    kOptNoPause,
-    kOptLoadMode,
-    kOptDutId,
-    kOptStation,
-    kOptReport,
-    kOptJunit,
-    kOptLog,
-    kOptListItems,
-    kOptOperator,
-    kOptFixture,
-    kOptMetadata,
-    kOptLimits,
-    kOptConnectAttempts,
+    OptInterface = 256,
+    OptRun,
+    OptNoPause,
+    OptLoadMode,
+    OptDutId,
+    OptStation,
+    OptReport,
+    OptJunit,
+    OptLog,
+    OptListItems,
+    OptOperator,
+    OptFixture,
+    OptMetadata,
+    OptLimits,
+    OptConnectAttempts,
+    OptStore,
 };
 
 const option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
-    {"interface", required_argument, nullptr, kOptInterface},
-    {"run", required_argument, nullptr, kOptRun},
-    {"no-pause", no_argument, nullptr, kOptNoPause},
-    {"load-mode", required_argument, nullptr, kOptLoadMode},
-    {"dut-id", required_argument, nullptr, kOptDutId},
-    {"station", required_argument, nullptr, kOptStation},
-    {"report", required_argument, nullptr, kOptReport},
-    {"junit", required_argument, nullptr, kOptJunit},
-    {"log", required_argument, nullptr, kOptLog},
-    {"list-items", no_argument, nullptr, kOptListItems},
-    {"operator", required_argument, nullptr, kOptOperator},
-    {"fixture", required_argument, nullptr, kOptFixture},
-    {"metadata", required_argument, nullptr, kOptMetadata},
-    {"limits", required_argument, nullptr, kOptLimits},
-    {"connect-attempts", required_argument, nullptr, kOptConnectAttempts},
+    {"interface", required_argument, nullptr, OptInterface},
+    {"run", required_argument, nullptr, OptRun},
+    {"no-pause", no_argument, nullptr, OptNoPause},
+    {"load-mode", required_argument, nullptr, OptLoadMode},
+    {"dut-id", required_argument, nullptr, OptDutId},
+    {"station", required_argument, nullptr, OptStation},
+    {"report", required_argument, nullptr, OptReport},
+    {"junit", required_argument, nullptr, OptJunit},
+    {"log", required_argument, nullptr, OptLog},
+    {"list-items", no_argument, nullptr, OptListItems},
+    {"operator", required_argument, nullptr, OptOperator},
+    {"fixture", required_argument, nullptr, OptFixture},
+    {"metadata", required_argument, nullptr, OptMetadata},
+    {"limits", required_argument, nullptr, OptLimits},
+    {"connect-attempts", required_argument, nullptr, OptConnectAttempts},
+    {"store", required_argument, nullptr, OptStore},
     {nullptr, 0, nullptr, 0},
 };
-
-// A whole decimal number of at most ten digits, within [low, high].
-bool ParseNumber(const std::string &text, unsigned long low, unsigned long high, uint32_t &value)
-{
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    unsigned long v = std::strtoul(text.c_str(), nullptr, 10);
-    if (v < low || v > high)
-        return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
 
 // The run's own metadata keys are set by their options.
 const char *const kReservedKeys[] = {"station", "operator", "fixture", "runId", "hostname"};
@@ -126,6 +115,9 @@ const char kUsageTail[] = R"(                      tcp, serial          (the dia
                     limit on a measurement never made, fails the unit
   --connect-attempts N
                     connection attempts, one second apart (default 10)
+  --store DB        record the run in a results store when it ends, in one
+                    transaction: an SQLite file, or postgresql://... (see
+                    tuneresults(1)); a store not written is status 3
   --list-items      list the menu items with their numbers and names
   -h, --help        show this help and exit
   -V, --version     show the version and exit
@@ -140,7 +132,7 @@ Exit status with --run:
   3    no verdict failed, but the unit could not be judged completely: a
        library error in a step, the end of input before the run was
        complete, -1 at the interface question, or results (report, JUnit
-       file, log, standard output) not written (retest)
+       file, log, results store, standard output) not written (retest)
   64   usage error (nothing was opened); also a report, log or JUnit file
        that another run is writing
   130  interrupted (SIGINT); 143 terminated (SIGTERM); 129 hung up (SIGHUP);
@@ -186,8 +178,11 @@ bool ParseInterface(const std::string &text, Options &options, std::string &mess
 bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
 {
     options = Options{};
-    for (int i = 0; i < argc; ++i)
-        options.commandLine += (i == 0 ? "" : " ") + std::string(argv[i]);
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0)
+            options.commandLine += ' ';
+        options.commandLine += argv[i];
+    }
 
     opterr = 0; // the messages are ours, on one line
     optind = 1;
@@ -202,14 +197,14 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
         case 'V':
             options.version = true;
             break;
-        case kOptListItems:
+        case OptListItems:
             options.listItems = true;
             break;
-        case kOptInterface:
+        case OptInterface:
             if (!ParseInterface(value, options, message))
                 return false;
             break;
-        case kOptRun: {
+        case OptRun: {
             int row = FindMenuItem(MenuTable, value);
             if (row < 0) {
                 message = "--run " + value + ": no such menu item (tuneprobe --list-items shows them)";
@@ -219,52 +214,63 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
             options.itemTexts.push_back(value);
             break;
         }
-        case kOptNoPause:
+        case OptNoPause:
             options.noPause = true;
             break;
-        case kOptLoadMode:
+        case OptLoadMode:
             if (value != "1" && value != "2") {
                 message = "--load-mode " + value + ": the load mode must be 1 (from NVM) or 2 (from DDR)";
                 return false;
             }
             options.loadMode = value == "1" ? 1 : 2;
             break;
-        case kOptDutId:
-        case kOptStation:
-        case kOptOperator:
-        case kOptFixture:
+        case OptDutId:
+        case OptStation:
+        case OptOperator:
+        case OptFixture:
             if (value.empty()) {
                 message = std::string("--") + kLongOptions[index].name + " needs a non-empty value";
                 return false;
             }
-            (c == kOptDutId      ? options.dutId
-             : c == kOptStation  ? options.station
-             : c == kOptOperator ? options.operatorName
-                                 : options.fixture) = value;
+            (c == OptDutId      ? options.dutId
+             : c == OptStation  ? options.station
+             : c == OptOperator ? options.operatorName
+                                : options.fixture) = value;
             break;
-        case kOptMetadata:
+        case OptMetadata:
             if (!ParseMetadata(value, options, message))
                 return false;
             break;
-        case kOptConnectAttempts:
-            if (!ParseNumber(value, 1, kMaxConnectAttempts, options.connectAttempts)) {
+        case OptConnectAttempts: {
+            // Decimal, at most ten digits.
+            uint64_t attempts = 0;
+            if (!cmdline::ParseNumber(value, {.maxDigits = 10}, 1, kMaxConnectAttempts, attempts)) {
                 message = "--connect-attempts " + value + ": the number of attempts must be a number from 1 to " +
                           std::to_string(kMaxConnectAttempts);
                 return false;
             }
+            options.connectAttempts = uint32_t(attempts);
             break;
-        case kOptReport:
-        case kOptJunit:
-        case kOptLog:
-        case kOptLimits:
+        }
+        case OptStore:
+            if (value.empty()) {
+                message = "--store needs a file name or a postgresql:// URL";
+                return false;
+            }
+            options.storePath = value;
+            break;
+        case OptReport:
+        case OptJunit:
+        case OptLog:
+        case OptLimits:
             if (value.empty()) {
                 message = std::string("--") + kLongOptions[index].name + " needs a file name";
                 return false;
             }
-            (c == kOptReport  ? options.reportPath
-             : c == kOptJunit ? options.junitPath
-             : c == kOptLog   ? options.logPath
-                              : options.limitsPath) = value;
+            (c == OptReport  ? options.reportPath
+             : c == OptJunit ? options.junitPath
+             : c == OptLog   ? options.logPath
+                             : options.limitsPath) = value;
             break;
         case ':':
             message = std::string("option ") + argv[optind - 1] + " needs a value";
@@ -290,6 +296,7 @@ bool ParseOptions(int argc, char **argv, Options &options, std::string &message)
         const char *needsRun = !options.reportPath.empty()   ? "--report"
                                : !options.junitPath.empty()  ? "--junit"
                                : !options.limitsPath.empty() ? "--limits"
+                               : !options.storePath.empty()  ? "--store"
                                                              : nullptr;
         if (needsRun != nullptr) {
             message = std::string(needsRun) + " needs --run ITEM";

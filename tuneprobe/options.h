@@ -36,6 +36,7 @@ struct Options {
     std::string junitPath;
     std::string logPath;
     std::string limitsPath;
+    std::string storePath; // --store: an SQLite file or a postgresql:// URL
     uint32_t connectAttempts = 10;
     std::string commandLine;
 };

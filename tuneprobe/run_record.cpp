@@ -4,27 +4,27 @@
 
 #include <cmath>
 
-using json = nlohmann::ordered_json;
+using Json = nlohmann::ordered_json;
 
 namespace {
 
 // Whole numbers as JSON integers (2500000, not 2500000.0).
-json Number(double value)
+Json Number(double value)
 {
     if (std::isfinite(value) && std::nearbyint(value) == value && std::fabs(value) < 9007199254740992.0)
-        return json(static_cast<long long>(value));
-    return json(value);
+        return Json(static_cast<long long>(value));
+    return Json(value);
 }
 
-json Measurement(const std::string &name, json value, const char *unit)
+Json Measurement(const std::string &name, Json value, const char *unit)
 {
-    json measurement = {{"name", name}, {"value", std::move(value)}};
+    Json measurement = {{"name", name}, {"value", std::move(value)}};
     if (unit != nullptr)
         measurement["unit"] = unit;
     return measurement;
 }
 
-std::string ValueText(const json &value, const char *unit)
+std::string ValueText(const Json &value, const char *unit)
 {
     std::string text = value.is_string() ? value.get<std::string>() : value.dump();
     return unit != nullptr ? text + " " + unit : text;
@@ -32,7 +32,7 @@ std::string ValueText(const json &value, const char *unit)
 
 } // namespace
 
-void RunRecord::Start(const json &runStart)
+void RunRecord::Start(const Json &runStart)
 {
     if (started_)
         return;
@@ -43,7 +43,7 @@ void RunRecord::Start(const json &runStart)
     held_.clear();
 }
 
-void RunRecord::RunArtifact(const json &body)
+void RunRecord::RunArtifact(const Json &body)
 {
     if (started_)
         ocp_.RunArtifact(body);
@@ -132,16 +132,16 @@ void RunRecord::EndOpenStep(const Cause &cause)
     step_ = -1;
 }
 
-std::vector<RunRecord::LimitCheck> RunRecord::CheckLimits(const std::string &name, json &measurement,
-                                                          const std::vector<json> &values, const char *unit)
+std::vector<RunRecord::LimitCheck> RunRecord::CheckLimits(const std::string &name, Json &measurement,
+                                                          const std::vector<Json> &values, const char *unit)
 {
     std::vector<LimitCheck> checks;
     if (limits_ == nullptr)
         return checks;
     for (const Limit *limit : limits_->Find(name, stepName_)) {
         limitsMet_.insert(limit);
-        json &validators = measurement["validators"];
-        for (const json &validator : limit->validators)
+        Json &validators = measurement["validators"];
+        for (const Json &validator : limit->validators)
             validators.push_back(validator);
         std::string wanted = "limit " + DescribeValidators(limit->validators);
         std::size_t bad = 0;
@@ -180,7 +180,7 @@ void RunRecord::Measured(const std::string &name, double value, const char *unit
 {
     if (step_ < 0)
         return;
-    json measurement = Measurement(name, Number(value), unit);
+    Json measurement = Measurement(name, Number(value), unit);
     std::vector<LimitCheck> checks = CheckLimits(name, measurement, {measurement["value"]}, unit);
     ocp_.StepMeasurement(step_, measurement);
     ReportChecks(checks);
@@ -190,7 +190,7 @@ void RunRecord::MeasuredText(const std::string &name, const std::string &value)
 {
     if (step_ < 0)
         return;
-    json measurement = Measurement(name, value, nullptr);
+    Json measurement = Measurement(name, value, nullptr);
     std::vector<LimitCheck> checks = CheckLimits(name, measurement, {measurement["value"]}, nullptr);
     ocp_.StepMeasurement(step_, measurement);
     ReportChecks(checks);
@@ -201,11 +201,11 @@ void RunRecord::MeasuredSeries(const std::string &name, const std::vector<double
     if (step_ < 0)
         return;
     std::string id = std::to_string(nextSeries_++);
-    json start = {{"name", name}};
+    Json start = {{"name", name}};
     if (unit != nullptr)
         start["unit"] = unit;
     start["measurementSeriesId"] = id;
-    std::vector<json> elements;
+    std::vector<Json> elements;
     elements.reserve(values.size());
     for (double value : values)
         elements.push_back(Number(value));
@@ -226,8 +226,8 @@ void RunRecord::Verdict(bool pass, const results::Judged *values, std::size_t co
         // A value the library did not give is no measurement.
         if (readError != nullptr || step_ < 0)
             continue;
-        json measurement = Measurement(v.name, Number(v.value), v.unit);
-        measurement["validators"] = json::array({{{"type", "EQUAL"}, {"value", Number(v.expected)}}});
+        Json measurement = Measurement(v.name, Number(v.value), v.unit);
+        measurement["validators"] = Json::array({{{"type", "EQUAL"}, {"value", Number(v.expected)}}});
         std::vector<LimitCheck> found = CheckLimits(v.name, measurement, {measurement["value"]}, v.unit);
         ocp_.StepMeasurement(step_, measurement);
         checks.insert(checks.end(), found.begin(), found.end());

@@ -1,7 +1,9 @@
 #include "tuneprobe/unattended.h"
 
+#include "commands/version_info.h"
 #include "console/console_io.h"
 #include "console/run_events.h"
+#include "results/record.h"
 #include "testcmds/test_commands.h"
 #include "tuneprobe/menu.h"
 #include "tuneprobe/run_files.h"
@@ -12,23 +14,11 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-using json = nlohmann::ordered_json;
+using Json = nlohmann::ordered_json;
 
 namespace {
 
-std::string Hex(uint32_t value, int digits)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
-}
-
-std::string Dotted(const uint32_t parts[3])
-{
-    return std::to_string(parts[0]) + "." + std::to_string(parts[1]) + "." + std::to_string(parts[2]);
-}
-
-json Software(const char *id, const char *name, const std::string &version, const char *type)
+Json Software(const char *id, const char *name, const std::string &version, const char *type)
 {
     return {{"name", name}, {"version", version}, {"softwareType", type}, {"softwareInfoId", id}};
 }
@@ -95,6 +85,8 @@ bool Unattended::CreateFiles(std::string &message)
         junit_.Abandon();
         return false;
     }
+    if (!options_.storePath.empty())
+        ocp_.KeepLines();
     if (!options_.reportPath.empty()) {
         ocp_.Adopt(report.Keep(), options_.reportPath);
         ocp_.SchemaVersion(startStamp_);
@@ -107,7 +99,7 @@ bool Unattended::CreateFiles(std::string &message)
         std::string dutId = options_.dutId.empty() ? "unknown" : options_.dutId;
         junit_.SetRun(Properties(dutId), hostname_, JunitTimestamp());
         junit_.MarkInProgress();
-        record_.Prepare(RunStart(json{{"dutInfoId", dutId}}));
+        record_.Prepare(RunStart(Json{{"dutInfoId", dutId}}));
         results::SetRecorder(&record_);
     }
     return true;
@@ -126,9 +118,9 @@ void Unattended::Console(const char *text, std::size_t length)
         record_.Console(text, length);
 }
 
-json Unattended::RunStart(const json &dutInfo) const
+Json Unattended::RunStart(const Json &dutInfo) const
 {
-    json parameters = json::object();
+    Json parameters = Json::object();
     if (options_.interfaceGiven)
         parameters["interface"] = options_.interfaceText;
     parameters["items"] = options_.itemTexts;
@@ -143,7 +135,7 @@ json Unattended::RunStart(const json &dutInfo) const
     for (const auto &[key, value] : kTexts)
         if (!value.empty())
             parameters[key] = value;
-    json metadata = {{"runId", runId_}, {"hostname", hostname_}};
+    Json metadata = {{"runId", runId_}, {"hostname", hostname_}};
     for (const auto &[key, value] : kTexts)
         if (!value.empty() &&
             (std::strcmp(key, "station") == 0 || std::strcmp(key, "operator") == 0 || std::strcmp(key, "fixture") == 0))
@@ -172,8 +164,8 @@ void Unattended::Begin(TavrelCalHandle handle)
 {
     if (options_.items.empty())
         return;
-    json dut = {{"dutInfoId", options_.dutId}};
-    json metadata = json::object();
+    Json dut = {{"dutInfoId", options_.dutId}};
+    Json metadata = Json::object();
     if (handle != nullptr) {
         uint8_t mac[6] = {};
         if (const char *error = GetMACAddress(handle, mac)) {
@@ -186,25 +178,19 @@ void Unattended::Begin(TavrelCalHandle handle)
             if (options_.dutId.empty())
                 dut["dutInfoId"] = text;
         }
-        uint32_t phy = 0;
-        uint32_t macFirmware[3] = {};
-        char driver[TAVREL_DRIVER_VERSION_SIZE] = {};
-        uint32_t library[3] = {};
-        uint32_t baseband = 0;
-        uint32_t rf = 0;
-        if (const char *error = GetVersionInfo(handle, &phy, macFirmware, driver, library, &baseband, &rf)) {
+        VersionTexts v;
+        if (TavrelResult error = ReadVersionTexts(handle, v)) {
             record_.RunError(std::string("GetVersionInfo: ") + error);
         } else {
-            driver[TAVREL_DRIVER_VERSION_SIZE - 1] = '\0';
-            dut["softwareInfos"] = json::array({
-                Software("phy-firmware", "PHY firmware", Hex(phy, 8), "FIRMWARE"),
-                Software("mac-firmware", "MAC firmware", Dotted(macFirmware), "FIRMWARE"),
-                Software("driver", "Driver", driver, "SYSTEM"),
-                Software("cal-api", "Cal API library", Dotted(library), "APPLICATION"),
+            dut["softwareInfos"] = Json::array({
+                Software("phy-firmware", "PHY firmware", v.phyFirmware, "FIRMWARE"),
+                Software("mac-firmware", "MAC firmware", v.macFirmware, "FIRMWARE"),
+                Software("driver", "Driver", v.driver, "SYSTEM"),
+                Software("cal-api", "Cal API library", v.calApi, "APPLICATION"),
             });
-            dut["hardwareInfos"] = json::array({
-                {{"name", "Baseband chip"}, {"version", Hex(baseband, 8)}, {"hardwareInfoId", "baseband"}},
-                {{"name", "RF chip"}, {"version", Hex(rf, 4)}, {"hardwareInfoId", "rf"}},
+            dut["hardwareInfos"] = Json::array({
+                {{"name", "Baseband chip"}, {"version", v.basebandChip}, {"hardwareInfoId", "baseband"}},
+                {{"name", "RF chip"}, {"version", v.rfChip}, {"hardwareInfoId", "rf"}},
             });
         }
     }
@@ -276,6 +262,10 @@ int Unattended::Finish(bool complete, const RunRecord::Cause &cause)
         messages.push_back(junitMessage);
     if (int error = con::OutputError())
         messages.push_back(std::string("cannot write standard output: ") + std::strerror(error));
+    // The run as its report has it, whole, once the report is complete.
+    std::string storeMessage;
+    if (!options_.storePath.empty() && !results_store::RecordReport(options_.storePath, ocp_.Lines(), storeMessage))
+        messages.push_back("cannot record the run in the store: " + storeMessage);
     for (const std::string &message : messages)
         std::fprintf(stderr, "tuneprobe: %s\n", message.c_str());
     if (!messages.empty())

@@ -1,4 +1,4 @@
-#include "fd_io.h"
+#include "proxy/wire/fd_io.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "unique_fd.h"
+#include "proxy/wire/unique_fd.h"
 
 namespace ferry {
 

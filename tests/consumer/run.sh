@@ -81,13 +81,13 @@ expect_loaded() {
 }
 
 # Waits up to $3 tenths of a second for a line $2 in file $1 while process
-# $4 runs.
+# $4 runs (looking every 20 ms: most lines come within a few).
 await_line() {
     local i
-    for ((i = 0; i < $3; ++i)); do
+    for ((i = 0; i < $3 * 5; ++i)); do
         grep -qx -- "$2" "$1" 2>/dev/null && return 0
         kill -0 "$4" 2>/dev/null || { grep -qx -- "$2" "$1" 2>/dev/null; return; }
-        sleep 0.1
+        sleep 0.02
     done
     return 1
 }
@@ -119,9 +119,9 @@ start_docksim() {
 stop_docksim() {
     local i status=0
     echo quit >&3
-    for ((i = 0; i < 50; ++i)); do
+    for ((i = 0; i < 250; ++i)); do
         kill -0 "$dock_pid" 2>/dev/null || break
-        sleep 0.1
+        sleep 0.02
     done
     kill "$dock_pid" 2>/dev/null || true
     wait "$dock_pid" || status=$?

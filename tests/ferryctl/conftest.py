@@ -1,13 +1,11 @@
 """Runs the real ferryctl against a real docksim.
 
 CTest passes both binaries in the environment (FERRYCTL, DOCKSIM). A target
-listens on a free loopback port pair (base and base + 10) or serves a pty it
-creates; lines written to its standard input make it send data messages.
+(tests/pylib/docksim_process.py) listens on the loopback port pair it picks
+(base and base + 10) or serves a pty it creates; lines written to its
+standard input make it send data messages.
 """
 import os
-import random
-import select
-import signal
 import socket
 import struct
 import subprocess
@@ -16,101 +14,30 @@ import time
 
 import pytest
 
+from docksim_process import DocksimProcess, DocksimSet, listen_port_pair
+
 FERRYCTL = os.environ.get("FERRYCTL", "")
-DOCKSIM = os.environ.get("DOCKSIM", "")
 
 # The library waits 10 s at most for anything; a few more for the rest.
 # Tests that expect a wait give --timeout, so that none waits that long.
 BOUND = 15
 
 
-def free_port_pair():
-    """A base port whose base + 10 is free too, on loopback."""
-    for _ in range(200):
-        base = random.randint(30000, 60000)
-        held = []
-        try:
-            for port in (base, base + 10):
-                s = socket.socket()
-                held.append(s)
-                s.bind(("127.0.0.1", port))
-            return base
-        except OSError:
-            continue
-        finally:
-            for s in held:
-                s.close()
-    raise RuntimeError("no free loopback port pair")
-
-
-def closed_port():
-    """A loopback port nobody listens on (bound and closed again)."""
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-class Target:
-    """A docksim process; link is what --link takes to reach it."""
-
-    def __init__(self, transport, mode, extra=(), log=None):
-        self.log = log
-        for _ in range(5):
-            args = [DOCKSIM, transport]
-            if transport == "tcp":
-                args += ["--port", str(free_port_pair())]
-            if mode:
-                args += ["--mode", mode]
-            args += list(extra)
-            if log:
-                args.append("-v")
-            with open(log, "w") if log else open(os.devnull, "w") as errors:
-                self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                             stderr=errors, text=True)
-            ready, _, _ = select.select([self.proc.stdout], [], [], 5)
-            first = self.proc.stdout.readline() if ready else ""
-            if first.startswith("docksim: listening on 127.0.0.1 ports "):
-                self.link = "tcp:127.0.0.1:" + first.split()[5]
-                return
-            if first.startswith("docksim: serial line "):
-                self.link = "serial:" + first.split()[3]
-                return
-            self.stop()  # the port was taken meanwhile: another pair
-        raise RuntimeError("docksim did not start")
-
-    def command(self, line):
-        self.proc.stdin.write(line + "\n")
-        self.proc.stdin.flush()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        for f in (self.proc.stdin, self.proc.stdout):
-            if f:
-                f.close()
-
-
 @pytest.fixture
 def start_target():
     """start_target(transport="tcp", mode=None, extra=(), log=None) gives a
-    running Target; with log, docksim -v writes its log there."""
-    started = []
+    running DocksimProcess (its link is what --link takes); with log,
+    docksim -v writes its log there."""
+    sims = DocksimSet()
 
     def start(transport="tcp", mode=None, extra=(), log=None):
-        target = Target(transport, mode, extra, log)
-        started.append(target)
-        return target
+        options = (["--mode", mode] if mode else []) + list(extra) + (["-v"] if log else [])
+        sim = DocksimProcess(transport, *options, log=log)
+        sims.started.append(sim)
+        return sim
 
     yield start
-    for target in started:
-        target.stop()
+    sims.close()
 
 
 @pytest.fixture(params=["tcp", "serial"])
@@ -128,20 +55,7 @@ class ForgetfulTarget:
     the open and answers every remote read with zeros. One host at a time."""
 
     def __init__(self):
-        for _ in range(200):
-            base = random.randint(30000, 60000)
-            self.listeners = []
-            try:
-                for port in (base, base + 10):
-                    s = socket.socket()
-                    self.listeners.append(s)
-                    s.bind(("127.0.0.1", port))
-                    s.listen()
-                break
-            except OSError:
-                self.close()
-        else:
-            raise RuntimeError("no free loopback port pair")
+        base, self.listeners = listen_port_pair()
         self.link = "tcp:127.0.0.1:%d" % base
         for listener, serve in zip(self.listeners, (self.serve_commands, self.hold)):
             threading.Thread(target=self.accept, args=(listener, serve), daemon=True).start()

@@ -7,7 +7,8 @@ import time
 
 import pytest
 
-from conftest import FERRYCTL, closed_port, ferryctl
+from conftest import FERRYCTL, ferryctl
+from docksim_process import unused_port as closed_port
 
 LINE = r"ferryctl: [^\n]+\n"
 
@@ -154,11 +155,11 @@ def test_results_stay_clean_of_the_library_lines_and_unwritten_results_fail(star
     assert r.status == 1 and r.err.startswith("ferryctl: cannot write standard output")
 
 
-def test_a_second_signal_ends_at_once_even_during_the_open(start_target):
-    target = start_target("tcp", "no-ack")
+def test_a_second_signal_ends_at_once_even_during_the_open(start_target, tmp_path):
+    target = start_target("tcp", "no-ack", log=tmp_path / "docksim.log")
     proc = subprocess.Popen([FERRYCTL, "--link", target.link, "read", "0", "16"], stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(0.3)
+    assert target.wait_for("device open: not acknowledged")
     start = time.monotonic()
     proc.send_signal(signal.SIGTERM)
     time.sleep(0.1)
@@ -175,11 +176,11 @@ def test_a_second_signal_ends_at_once_even_during_the_open(start_target):
     ("no-ack", signal.SIGINT, 130),
 ])
 def test_one_signal_ends_a_waiting_call_at_once(start_target, tmp_path, mode, sig, status):
-    target = start_target("tcp", mode)
+    target = start_target("tcp", mode, log=tmp_path.parent / f"{tmp_path.name}-docksim.log")
     out = tmp_path / "dump.bin"
     proc = subprocess.Popen([FERRYCTL, "--link", target.link, "read", "0", "16", "-o", str(out)],
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    time.sleep(0.3)
+    assert target.wait_for("remote read: " if mode == "silent" else "device open: not acknowledged")
     start = time.monotonic()
     proc.send_signal(sig)
     _, err = proc.communicate(timeout=15)
@@ -200,6 +201,8 @@ def test_closed_standard_output_stays_closed(start_target, tmp_path):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=15)
     assert (proc.returncode, proc.stdout) == (1, "")
     assert proc.stderr == "ferryctl: cannot write standard output: bad file descriptor\n"
+    # ferryctl has gone; docksim may not have read all it sent yet.
+    assert target.wait_for("connection closed by the host")
     target.stop()
     requests = [line.split(" ", 2)[2] for line in log.read_text().splitlines()
                 if "connection" not in line and line.startswith("docksim: ")]

@@ -9,9 +9,9 @@
 #include <set>
 #include <string>
 
-#include "harness.h"
+#include "tests/proxy/harness.h"
 #include "linkrules/link_text.h"
-#include "serial_port.h"
+#include "proxy/serial_port.h"
 
 namespace proxytest {
 namespace {

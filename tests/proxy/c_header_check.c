@@ -1,7 +1,7 @@
 /* The public header compiles as C and the exports link from C. */
 #include <stdio.h>
 
-#include "ferrylink.h"
+#include <ferrylink.h>
 
 static int32_t OnMessage(int32_t reserved, const uint8_t *payload, int32_t length)
 {

@@ -3,8 +3,8 @@
 // whole, and nothing deadlocks.
 #include <atomic>
 
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

@@ -1,6 +1,6 @@
 // Data messages from the target reach the callback; replies reach readers.
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "tests/proxy/harness.h"
 
 #include <dirent.h>
 #include <poll.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "fd_io.h"
-#include "wire.h"
+#include "proxy/wire/fd_io.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 

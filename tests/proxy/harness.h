@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "docksim.h"
-#include "ferrylink.h"
-#include "time_limits.h"
-#include "wire.h"
+#include "docksim/docksim.h"
+#include <ferrylink.h>
+#include "proxy/time_limits.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 

@@ -1,6 +1,6 @@
 // A target that misbehaves never crashes, hangs or corrupts the host.
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

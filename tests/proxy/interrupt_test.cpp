@@ -9,8 +9,8 @@
 
 #include <atomic>
 
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

@@ -1,8 +1,8 @@
 // A reply is only ever taken by the request it answers: a reply that comes
 // too late, or only in part, closes the port instead of turning up as the
 // answer to a later request; every wait is bounded; failures are reported.
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

@@ -1,7 +1,7 @@
 // A link that fails is always told, once, and never used again: a
 // connection or the line that ends, a send that stalls half-way.
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

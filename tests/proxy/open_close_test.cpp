@@ -12,8 +12,8 @@
 #include <set>
 #include <string>
 
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

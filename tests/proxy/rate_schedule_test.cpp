@@ -5,9 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "harness.h"
-#include "unique_fd.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/unique_fd.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

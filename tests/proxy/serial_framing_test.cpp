@@ -1,9 +1,9 @@
 // Packets on the serial line: found byte by byte after noise, ended by a
 // quiet line measured from the last byte, never completed with the bytes
 // of a later packet.
-#include "harness.h"
-#include "serial_framer.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/serial_framer.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

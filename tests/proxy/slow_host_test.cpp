@@ -2,8 +2,8 @@
 // its callback, and acknowledgements that come in part: the serial reader
 // keeps its sense of time, a stale answer queued behind the callback is
 // never taken, and nothing opens on a stream that is out of step.
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 #include <atomic>
 

@@ -24,10 +24,10 @@
 #include <optional>
 #include <string>
 
-#include "docksim.h"
-#include "fd_io.h"
-#include "soak_protocol.h"
-#include "wire.h"
+#include "docksim/docksim.h"
+#include "proxy/wire/fd_io.h"
+#include "tests/proxy/soak_protocol.h"
+#include "proxy/wire/wire.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "wire.h"
+#include "proxy/wire/wire.h"
 
 namespace soak {
 

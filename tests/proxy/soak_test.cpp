@@ -18,8 +18,8 @@
 #include <optional>
 #include <random>
 
-#include "harness.h"
-#include "soak_protocol.h"
+#include "tests/proxy/harness.h"
+#include "tests/proxy/soak_protocol.h"
 
 namespace proxytest {
 namespace {

@@ -4,9 +4,9 @@
 // whole, and half a packet holds up neither the kept messages nor a close.
 #include <sys/socket.h>
 
-#include "harness.h"
-#include "packet_reader.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/packet_reader.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

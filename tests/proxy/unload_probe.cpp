@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-#include "docksim.h"
-#include "ferrylink.h"
+#include "docksim/docksim.h"
+#include <ferrylink.h>
 
 int main(int argc, char **argv)
 {

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "harness.h"
+#include "tests/proxy/harness.h"
 
 namespace proxytest {
 namespace {

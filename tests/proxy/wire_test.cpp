@@ -1,6 +1,6 @@
 // What each export puts on the wire, byte for byte, on both transports.
-#include "harness.h"
-#include "wire.h"
+#include "tests/proxy/harness.h"
+#include "proxy/wire/wire.h"
 
 namespace proxytest {
 namespace {

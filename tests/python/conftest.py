@@ -2,22 +2,22 @@
 
 CTest passes the library (FERRYLINK_LIBRARY, which the module reads), docksim
 (DOCKSIM), the example (FERRYLINK_EXAMPLE) and the module's folder on
-PYTHONPATH. Targets are a real docksim on a free loopback port or a pty, or
-the small recording peer below. Every wait is bounded: each test is ended
-with a traceback if it runs past TEST_LIMIT seconds.
+PYTHONPATH. Targets are a real docksim (tests/pylib/docksim_process.py) on
+the loopback port pair it picks or a pty, or the small recording peer
+below. Every wait is bounded: each test is ended with a traceback if it
+runs past TEST_LIMIT seconds.
 """
 import faulthandler
 import os
-import select
 import socket
 import struct
-import subprocess
 import threading
 import time
 
 import pytest
 
-DOCKSIM = os.environ.get("DOCKSIM", "")
+from docksim_process import DocksimSet, listen_port_pair
+
 LIBRARY = os.environ.get("FERRYLINK_LIBRARY", "")
 TEST_LIMIT = 60  # seconds; the library's longest wait is 10 s
 
@@ -30,74 +30,18 @@ def bounded():
     faulthandler.cancel_dump_traceback_later()
 
 
-def free_port_pair():
-    """A base port with the port 10 above it free as well, on loopback."""
-    for _ in range(100):
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            port = probe.getsockname()[1]
-        if port > 65525:
-            continue
-        with socket.socket() as other:
-            try:
-                other.bind(("127.0.0.1", port + 10))
-            except OSError:
-                continue
-        return port
-    raise RuntimeError("no free pair of loopback ports")
-
-
-class Docksim:
-    """A docksim process; command() types a line on its standard input."""
-
-    def __init__(self, args):
-        self.process = subprocess.Popen([DOCKSIM, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], 10)
-        self.banner = self.process.stdout.readline().decode().strip() if ready else ""
-        if not self.banner.startswith("docksim:"):
-            self.stop()
-            raise RuntimeError(f"docksim did not start: {self.banner!r}")
-
-    def command(self, line):
-        """Sends one command line (send, burst, drop)."""
-        self.process.stdin.write(line.encode() + b"\n")
-        self.process.stdin.flush()
-
-    def stop(self):
-        """Quits docksim, killing it if it does not go within 5 s."""
-        if self.process.poll() is None:
-            try:
-                self.process.stdin.write(b"quit\n")
-                self.process.stdin.close()
-                self.process.wait(5)
-            except (OSError, subprocess.TimeoutExpired):
-                self.process.kill()
-                self.process.wait(5)
-        self.process.stdout.close()
-        self.process.stderr.close()
-
-
 @pytest.fixture
 def docksim():
     """Starts docksim: docksim("tcp", "--mode", "silent") returns (the link
-    text, the Docksim). All are stopped after the test."""
-    started = []
+    text, the DocksimProcess). All are stopped after the test."""
+    sims = DocksimSet()
 
     def start(kind, *options):
-        if kind == "tcp":
-            port = free_port_pair()
-            sim = Docksim(["tcp", "--port", str(port), *options])
-            text = f"tcp:127.0.0.1:{port}"
-        else:
-            sim = Docksim(["serial", *options])
-            text = "serial:" + sim.banner.split("serial line ", 1)[1] + ":115200"
-        started.append(sim)
-        return text, sim
+        sim = sims.start(kind, *options)
+        return sim.link, sim
 
     yield start
-    for sim in started:
-        sim.stop()
+    sims.close()
 
 
 def wait_for(predicate, seconds=10.0):
@@ -124,13 +68,10 @@ class RecordingPeer:
     (command type, payload)."""
 
     def __init__(self):
-        self.port = free_port_pair()
+        self.port, self._listeners = listen_port_pair()
         self.packets = []
-        self._listeners = []
-        for port in (self.port, self.port + 10):
-            listener = socket.create_server(("127.0.0.1", port))
+        for listener in self._listeners:
             listener.settimeout(10)
-            self._listeners.append(listener)
         self._connections = []
         self._thread = threading.Thread(target=self._serve, daemon=True)
         self._thread.start()

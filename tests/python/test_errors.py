@@ -7,7 +7,8 @@ import time
 import pytest
 
 import ferrylink
-from conftest import LIBRARY, SHORT_ADDRESS, free_port_pair, wait_for
+from conftest import LIBRARY, SHORT_ADDRESS, wait_for
+from docksim_process import unused_port
 
 
 def library_text(code):
@@ -54,7 +55,7 @@ def test_arguments_out_of_range(peer):
 
 # Each returns the call that fails, and the Link to close after it (or None).
 def refused_open(_docksim, _peer):
-    port = free_port_pair()  # nobody listens there
+    port = unused_port()  # nobody listens there
     return lambda: ferrylink.Link(f"tcp:127.0.0.1:{port}"), None
 
 
@@ -105,7 +106,7 @@ def test_a_short_reply_leaves_the_link_up(peer):
 
 
 def test_a_refused_open_leaves_no_link_behind():
-    port = free_port_pair()  # nobody listens there
+    port = unused_port()  # nobody listens there
     for _ in range(2):
         with pytest.raises(ferrylink.LinkFailedError, match="cannot open"):
             ferrylink.Link(f"tcp:127.0.0.1:{port}")

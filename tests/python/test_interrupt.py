@@ -33,12 +33,13 @@ finally:
     ("tcp", "no-ack", "open"),  # the acknowledgement's: 5 s
 ])
 def test_ctrl_c_ends_a_waiting_call_at_once(docksim, kind, mode, call):
-    text, _ = docksim(kind, "--mode", mode)
+    text, sim = docksim(kind, "--mode", mode, "-v")
     with subprocess.Popen([sys.executable, "-c", CHILD, text, call], stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True) as child:
         try:
             assert child.stdout.readline() == "calling\n"
-            time.sleep(0.3)
+            # The target has the request: the call waits for its answer.
+            assert sim.wait_for("remote read: " if call == "read" else "device open: not acknowledged")
             child.send_signal(signal.SIGINT)
             sent = time.monotonic()
             child.wait(3)

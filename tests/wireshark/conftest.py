@@ -1,16 +1,14 @@
-"""Shared pieces of the dissector and docksim command-line tests.
+"""Shared pieces of the dissector tests.
 
-CTest passes the programs in the environment: DOCKSIM, FERRY_CLIENT (a
-ferrylink host that runs requests named on its command line), TSHARK and
-FERRYLINK_DISSECTOR (the Lua file).
+CTest passes the programs in the environment: DOCKSIM (started through
+tests/pylib/docksim_process.py), FERRY_CLIENT (a ferrylink host that runs
+requests named on its command line), TSHARK and FERRYLINK_DISSECTOR (the Lua
+file).
 """
 import os
-import select
 import struct
 import subprocess
-import time
 
-DOCKSIM = os.environ.get("DOCKSIM", "")
 FERRY_CLIENT = os.environ.get("FERRY_CLIENT", "")
 TSHARK = os.environ.get("TSHARK", "tshark")
 DISSECTOR = os.environ.get("FERRYLINK_DISSECTOR", "")
@@ -18,55 +16,6 @@ DISSECTOR = os.environ.get("FERRYLINK_DISSECTOR", "")
 LINKTYPE_RAW = 101
 LINKTYPE_USER0 = 147
 SIGNATURE = 0xBABEFACE
-
-
-class Docksim:
-    """A docksim process with standard input and output as pipes; stopped
-    (quit, then killed if need be) at the end of a with block."""
-
-    def __init__(self, args):
-        self.proc = subprocess.Popen([DOCKSIM, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE)
-        self.first_line = self.read_line(self.proc.stdout, 5)
-
-    @staticmethod
-    def read_line(stream, timeout):
-        ready, _, _ = select.select([stream], [], [], timeout)
-        return stream.readline().decode() if ready else ""
-
-    def ports(self):
-        words = self.first_line.split()
-        return int(words[-3]), int(words[-1])
-
-    def tty(self):
-        return self.first_line.split()[-1]
-
-    def command(self, line):
-        self.proc.stdin.write((line + "\n").encode())
-        self.proc.stdin.flush()
-
-    def stop(self):
-        if self.proc.poll() is None:
-            try:
-                self.command("quit")
-                self.proc.wait(5)
-            except (BrokenPipeError, subprocess.TimeoutExpired):
-                self.proc.kill()
-                self.proc.wait()
-        return self.proc.stderr.read().decode()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            stream.close()
-
-
-def run_docksim(args, timeout=10):
-    return subprocess.run([DOCKSIM, *args], stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                          timeout=timeout, check=False)
 
 
 def tshark(capture, extra=(), fields=None, aggregator=","):
@@ -96,14 +45,6 @@ def packet(command_type, payload, signature=SIGNATURE, length=None, payload_leng
     return struct.pack("<II", signature, len(body) if length is None else length) + body
 
 
-def write_pcap(path, linktype, frames):
-    with open(path, "wb") as out:
-        out.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, linktype))
-        for i, frame in enumerate(frames):
-            out.write(struct.pack("<IIII", 1700000000 + i, 0, len(frame), len(frame)))
-            out.write(frame)
-
-
 class TcpStream:
     """Builds IPv4/TCP frames of one connection between a host port and a
     target port, with sequence numbers that follow the bytes."""
@@ -128,27 +69,121 @@ class TcpStream:
         self.segment(False, b"", 0x10)
 
 
-def read_pcap(path):
-    """(linktype, [(caplen, frame)]) of a classic pcap file; asserts that it
-    is whole: a header, then records that end exactly at the end."""
-    data = open(path, "rb").read()
-    assert len(data) >= 24, "no pcap header"
-    magic, major, minor, _, _, _, linktype = struct.unpack("<IHHiIII", data[:24])
-    assert (magic, major, minor) == (0xA1B2C3D4, 2, 4)
-    records, at = [], 24
-    while at < len(data):
-        assert len(data) - at >= 16, "record header cut short"
-        _, _, caplen, origlen = struct.unpack("<IIII", data[at:at + 16])
-        assert caplen == origlen and len(data) - at - 16 >= caplen, "record cut short"
-        records.append(data[at + 16:at + 16 + caplen])
+def read_capture(path):
+    """(linktype, [(microseconds, frame)]) of a classic pcap file."""
+    with open(path, "rb") as capture:
+        data = capture.read()
+    linktype = struct.unpack_from("<I", data, 20)[0]
+    frames, at = [], 24
+    while at + 16 <= len(data):
+        seconds, micro, caplen, _ = struct.unpack_from("<IIII", data, at)
+        frames.append((seconds * 1000000 + micro, data[at + 16:at + 16 + caplen]))
         at += 16 + caplen
-    return linktype, records
+    return linktype, frames
 
 
-def wait_for(predicate, timeout=5.0):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return True
-        time.sleep(0.05)
-    return predicate()
+def write_pcapng(path, frames):
+    """A pcapng file of (linktype, frame, microseconds) triples, one
+    interface per link type, in the order given."""
+    def block(kind, body):
+        body += bytes(-len(body) % 4)
+        return struct.pack("<II", kind, len(body) + 12) + body + struct.pack("<I", len(body) + 12)
+
+    interfaces = {}
+    for linktype, _, _ in frames:
+        interfaces.setdefault(linktype, len(interfaces))
+    with open(path, "wb") as out:
+        out.write(block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1)))
+        for linktype in interfaces:
+            out.write(block(1, struct.pack("<HHI", linktype, 0, 262144)))
+        for linktype, frame, stamp in frames:
+            out.write(block(6, struct.pack("<IIIII", interfaces[linktype], stamp >> 32, stamp & 0xFFFFFFFF,
+                                           len(frame), len(frame)) + frame))
+
+
+# Fields that hold a frame number: counted in the query's own frames.
+FRAME_FIELDS = ("frame.number", "ferrylink.begins_in")
+
+
+class Query:
+    """One question to tshark about frames of its own; answered by
+    TsharkBatch.run(). rows: like field_rows() of a run over these frames
+    alone (frame.number counted from 1 in them); text: the lines a run
+    without fields printed for them; stderr: what tshark said."""
+
+    def __init__(self, linktype, frames, display_filter, fields):
+        self.linktype, self.frames, self.display_filter, self.fields = linktype, frames, display_filter, fields
+        self.first = 0  # the number of the frame before this query's first, once placed
+        self.rows, self.text, self.stderr = [], "", ""
+
+
+class TsharkBatch:
+    """Several tshark questions in one tshark run per set of options (its
+    start costs most of the time): every query gets a copy of its frames in
+    one capture, and the display filters become one, each restricted to its
+    query's frames. Frames of TCP streams need a host port no other query
+    uses (host_port()), so that the copies are streams apart. With -2 a
+    packet the capture ends inside is marked: only the last query's frames
+    end where the capture does."""
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.groups = {}
+        self._port = 41000
+
+    def host_port(self):
+        self._port += 1
+        return self._port
+
+    def query(self, linktype, frames, display_filter=None, fields=None, options=()):
+        """frames: bytes each, or (microseconds, bytes) as read_capture() gives them."""
+        found = Query(linktype, [f if isinstance(f, tuple) else (None, f) for f in frames], display_filter,
+                      list(fields or []))
+        self.groups.setdefault(tuple(options), []).append(found)
+        return found
+
+    def run(self):
+        for number, (options, queries) in enumerate(self.groups.items()):
+            capture, frames, terms = self.directory / f"batch{number}.pcapng", [], []
+            for query in queries:
+                query.first = len(frames)
+                frames += [(query.linktype, frame, (1700000000 + len(frames) + i) * 1000000 if stamp is None else stamp)
+                           for i, (stamp, frame) in enumerate(query.frames)]
+                where = f"frame.number >= {query.first + 1} && frame.number <= {len(frames)}"
+                terms.append(f"({where} && ({query.display_filter}))" if query.display_filter else f"({where})")
+            write_pcapng(capture, frames)
+            fields = ["frame.number"] + sorted({f for q in queries for f in q.fields} - {"frame.number"})
+            with_fields = any(q.fields for q in queries)
+            out, err = tshark(capture, [*options, "-Y", " || ".join(terms)], fields if with_fields else None,
+                              aggregator="|")
+            for query in queries:
+                query.stderr = err
+            if with_fields:
+                self._share_rows(queries, fields, out)
+            else:
+                self._share_text(queries, out)
+
+    @staticmethod
+    def _owner(queries, frame):
+        return next(q for q in reversed(queries) if q.first < frame)
+
+    def _share_rows(self, queries, fields, out):
+        for row in field_rows(out, aggregator="|"):
+            frame = int(row[0][0])
+            query = self._owner(queries, frame)
+            values = dict(zip(fields, row))
+            for field in FRAME_FIELDS:
+                values[field] = [str(int(n) - query.first) for n in values.get(field, [])]
+            query.rows.append([values[f] for f in (query.fields or ["frame.number"])])
+
+    def _share_text(self, queries, out):
+        # -V starts each frame's tree with "Frame N: ".
+        owner, parts = None, {id(q): [] for q in queries}
+        for line in out.splitlines(True):
+            words = line.split(maxsplit=2)
+            if line.startswith("Frame ") and len(words) > 1 and words[1].rstrip(":").isdigit():
+                owner = self._owner(queries, int(words[1].rstrip(":")))
+            if owner is not None:
+                parts[id(owner)].append(line)
+        for query in queries:
+            query.text = "".join(parts[id(query)])

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "ferrylink.h"
+#include <ferrylink.h>
 
 namespace {
 

@@ -10,7 +10,8 @@ import sys
 
 import pytest
 
-from conftest import DISSECTOR, Docksim, field_rows, tshark
+from docksim_process import DocksimProcess
+from conftest import DISSECTOR, TsharkBatch, read_capture
 
 CALAPI_LIBRARY = os.environ.get("CALAPI_LIBRARY", "")
 CALWIRE_HEADER = pathlib.Path(__file__).resolve().parents[2] / "calwire" / "calwire.h"
@@ -50,31 +51,53 @@ def test_the_dissector_names_every_operation_as_the_link_numbers_it():
     assert len(named) == 75
 
 
-@pytest.mark.parametrize("kind", ["tcp", "serial"])
-def test_a_proxy_session_decodes_call_by_call(kind, tmp_path):
-    capture = tmp_path / "link.pcap"
-    args = [kind, "--modem", "-v", "--capture", str(capture)] + (["--port", "0"] if kind == "tcp" else [])
-    with Docksim(args) as sim:
-        where = ["1", "127.0.0.1", str(sim.ports()[0])] if kind == "tcp" else ["2", sim.tty(), "115200"]
+CAL_FIELDS = ["ferrylink.cal.subtype", "ferrylink.cal.request", "ferrylink.cal.operation", "ferrylink.cal.fragment",
+              "ferrylink.cal.fragments"]
+
+
+def proxy_session(kind, capture):
+    """The host's calls through docksim --modem: (the host's run, docksim's
+    log, its base port or None)."""
+    with DocksimProcess(kind, "--modem", "-v", "--capture", capture) as sim:
         env = {k: v for k, v in os.environ.items() if not k.startswith("CALSIM_")}
         env["CALSIM_PROXY"] = "1"
         if os.environ.get("ASAN_RUNTIME"):
             env.update(LD_PRELOAD=os.environ["ASAN_RUNTIME"], ASAN_OPTIONS="detect_leaks=0:abort_on_error=1")
-        done = subprocess.run([sys.executable, "-c", HOST, CALAPI_LIBRARY, *where], env=env, capture_output=True,
-                              text=True, timeout=60, check=False)
-        assert done.returncode == 0, done.stderr
+        done = subprocess.run([sys.executable, "-c", HOST, CALAPI_LIBRARY, *sim.answers], env=env,
+                              capture_output=True, text=True, timeout=60, check=False)
         log = sim.stop()
+    return done, log, sim.ports()[0]
+
+
+@pytest.fixture(scope="module")
+def sessions(tmp_path_factory):
+    """A session over each link, both captures through one tshark run:
+    kind -> (host run, docksim log, the query of its calibration messages)."""
+    directory = tmp_path_factory.mktemp("calibration")
+    runs = {kind: proxy_session(kind, directory / f"{kind}.pcap") for kind in ("tcp", "serial")}
+    batch = TsharkBatch(directory)
+    port = ["-o", f"ferrylink.base_port:{runs['tcp'][2]}"]
+    answers = {}
+    for kind, (done, log, _) in runs.items():
+        linktype, frames = read_capture(directory / f"{kind}.pcap")
+        answers[kind] = (done, log, batch.query(linktype, frames, "ferrylink.cal.subtype",
+                                                [*CAL_FIELDS, "_ws.col.Info"], port))
+    batch.run()
+    return answers
+
+
+@pytest.mark.parametrize("kind", ["tcp", "serial"])
+def test_a_proxy_session_decodes_call_by_call(kind, sessions):
+    done, log, query = sessions[kind]
+    assert done.returncode == 0, done.stderr
     served = [(int(n), name) for n, name in re.findall(r"calibration request (\d+): (\w+)", log)]
     assert [name for _, name in served] == ["GetCalInterface", "ConnectDevice", "GetDeviceMode", "ReadDevDataBytes",
                                             "DisconnectDevice", "CloseCalInterface"]
 
     names = link_operations()
-    port = ["-o", f"ferrylink.base_port:{sim.ports()[0]}"] if kind == "tcp" else []
-    out, _ = tshark(capture, [*port, "-Y", "ferrylink.cal.subtype"],
-                    ["ferrylink.cal.subtype", "ferrylink.cal.request", "ferrylink.cal.operation",
-                     "ferrylink.cal.fragment", "ferrylink.cal.fragments"])
+    rows = [row[:len(CAL_FIELDS)] for row in query.rows]
     # A frame may hold several messages: one value of each field per message.
-    messages = [tuple(map(int, values)) for row in field_rows(out) for values in zip(*row)]
+    messages = [tuple(map(int, values)) for row in rows for values in zip(*row)]
     requests = [(request, names[operation]) for subtype, request, operation, _, _ in messages if subtype == 1]
     assert requests == served
     # The 32 KB read comes back in fragments, in order; the rest in one each.
@@ -92,5 +115,5 @@ def test_a_proxy_session_decodes_call_by_call(kind, tmp_path):
         # message that spans records as cut short, whole ones as they are.
         assert answers[read][0] == (0, count)
     assert all(parts == [(0, 1)] for request, parts in answers.items() if request != read)
-    summaries, _ = tshark(capture, [*port, "-Y", "ferrylink.cal.subtype == 1"])
-    assert f"Calibration request {read}: ReadDevDataBytes" in summaries
+    summaries = [info for row in query.rows if "1" in row[0] for info in row[len(CAL_FIELDS)]]
+    assert any(f"Calibration request {read}: ReadDevDataBytes" in info for info in summaries), summaries

@@ -6,7 +6,9 @@ Seeded, so a failure repeats."""
 import random
 import struct
 
-from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, packet, tshark, write_pcap
+import pytest
+
+from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, TsharkBatch, packet
 
 PACKETS = 300
 
@@ -30,13 +32,7 @@ def random_payload(rng):
     return real[:cut] if rng.random() < 0.3 else real
 
 
-def check_no_lua_error(capture, extra=()):
-    out, err = tshark(capture, ["-V", *extra])
-    assert "Lua Error" not in out and "Lua Error" not in err, (out + err)[-3000:]
-    assert "attempt to" not in out and "attempt to" not in err
-
-
-def test_random_tcp_payloads(tmp_path):
+def tcp_frames():
     rng = random.Random(2800)
     streams = [TcpStream(42000 + i, rng.choice([2800, 2810, 5000, 5010, 45123])) for i in range(8)]
     frames = []
@@ -46,17 +42,39 @@ def test_random_tcp_payloads(tmp_path):
         stream = rng.choice(streams)
         stream.segment(rng.random() < 0.5, random_payload(rng), rng.choice([0x18] * 12 + [0x19, 0x14]))
         frames.append(stream.frames[-1])
-    capture = tmp_path / "random_tcp.pcap"
-    write_pcap(capture, LINKTYPE_RAW, [f for s in streams for f in s.frames[:3]] + frames)
-    check_no_lua_error(capture)
-    # The second pass shows the packets the capture ends inside.
-    check_no_lua_error(capture, ["-2", "-Y", "frame"])
+    return [f for s in streams for f in s.frames[:3]] + frames
 
 
-def test_random_serial_records(tmp_path):
+def serial_frames():
     rng = random.Random(147)
     records = [bytes([rng.choice([0, 1, 2, 255])]) + random_payload(rng) for _ in range(PACKETS)]
     records.append(b"")
-    capture = tmp_path / "random_serial.pcap"
-    write_pcap(capture, LINKTYPE_USER0, records)
-    check_no_lua_error(capture)
+    return records
+
+
+@pytest.fixture(scope="module")
+def dissected(tmp_path_factory):
+    """Both captures through tshark -V at once; the TCP one in two passes
+    as well, which shows the packets the capture ends inside."""
+    batch = TsharkBatch(tmp_path_factory.mktemp("fuzz"))
+    runs = {"tcp": batch.query(LINKTYPE_RAW, tcp_frames(), options=["-V"]),
+            "serial": batch.query(LINKTYPE_USER0, serial_frames(), options=["-V"]),
+            "tcp, second pass": batch.query(LINKTYPE_RAW, tcp_frames(), "frame", options=["-V", "-2"])}
+    batch.run()
+    return runs
+
+
+def check_no_lua_error(query):
+    assert query.text.count("Frame ") >= PACKETS, query.text[-3000:]
+    out, err = query.text, query.stderr
+    assert "Lua Error" not in out and "Lua Error" not in err, (out + err)[-3000:]
+    assert "attempt to" not in out and "attempt to" not in err
+
+
+def test_random_tcp_payloads(dissected):
+    check_no_lua_error(dissected["tcp"])
+    check_no_lua_error(dissected["tcp, second pass"])
+
+
+def test_random_serial_records(dissected):
+    check_no_lua_error(dissected["serial"])

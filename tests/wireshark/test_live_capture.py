@@ -1,11 +1,13 @@
 """docksim's captures of a real ferrylink host, read back through the
 dissector: every request, reply and data message decodes to what the host
-sent and received, over TCP and over a pty."""
+sent and received, over TCP and over a pty. One session per link serves
+every test."""
 import subprocess
 
 import pytest
 
-from conftest import FERRY_CLIENT, Docksim, field_rows, tshark
+from docksim_process import DocksimProcess
+from conftest import FERRY_CLIENT, TsharkBatch, read_capture, tshark
 
 FIELDS = ["ferrylink.direction", "ferrylink.type", "ferrylink.address", "ferrylink.count", "ferrylink.value",
           "ferrylink.memory", "ferrylink.msg_type", "ferrylink.msg_subtype", "ferrylink.msg_data"]
@@ -17,8 +19,7 @@ CLEAN = ("ferrylink.bad_signature || ferrylink.bad_length || ferrylink.truncated
 def session(kind, capture):
     """Runs a host session against docksim; returns the host's output lines
     and docksim's base port (TCP) or None."""
-    args = [kind, "--capture", str(capture)] + (["--port", "0"] if kind == "tcp" else [])
-    with Docksim(args) as sim:
+    with DocksimProcess(kind, "--capture", capture) as sim:
         target = str(sim.ports()[0]) if kind == "tcp" else sim.tty()
         client = subprocess.Popen([FERRY_CLIENT, kind, target, "read", "0x1000", "16", "write", "0x2000",
                                    "0xdeadbeef", "read", "0x2000", "4", "send", "4", "01000200aabbcc", "read",
@@ -34,14 +35,39 @@ def session(kind, capture):
     return lines, (sim.ports()[0] if kind == "tcp" else None)
 
 
+TCP_FIELDS = ["tcp.srcport", "tcp.dstport", "tcp.flags"]
+
+
+@pytest.fixture(scope="module")
+def captured(tmp_path_factory):
+    """A host session over each link, and tshark's answers about both
+    captures: the fields in one run, the problems in two passes in
+    another. kind -> (host lines, base port or None, capture, fields
+    query, problems query)."""
+    directory = tmp_path_factory.mktemp("live")
+    sessions = {kind: (*session(kind, directory / (kind + ".pcap")), directory / (kind + ".pcap"))
+                for kind in ("tcp", "serial")}
+    batch = TsharkBatch(directory)
+    checks = ["-o", "ferrylink.base_port:%d" % sessions["tcp"][1], "-o", "tcp.check_checksum:TRUE", "-o",
+              "ip.check_checksum:TRUE"]
+    answers = {}
+    # TCP last: its end is the capture's (which the second pass looks at).
+    for kind in ("serial", "tcp"):
+        lines, port, capture = sessions[kind]
+        linktype, frames = read_capture(capture)
+        fields = FIELDS + (TCP_FIELDS if kind == "tcp" else [])
+        answers[kind] = (lines, port, capture, batch.query(linktype, frames, None, fields, checks),
+                         batch.query(linktype, frames, CLEAN, ["frame.number"], ["-2", *checks]))
+    batch.run()
+    return answers
+
+
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
-def test_capture_decodes_to_what_the_host_saw(kind, tmp_path):
-    capture = tmp_path / (kind + ".pcap")
-    lines, port = session(kind, capture)
-    prefs = ["-o", "ferrylink.base_port:%d" % port] if port else []
-    out, err = tshark(capture, prefs + ["-o", "tcp.check_checksum:TRUE", "-o", "ip.check_checksum:TRUE"], FIELDS)
-    assert "Lua" not in err
-    columns = list(zip(*[row for row in field_rows(out) if row[1]]))
+def test_capture_decodes_to_what_the_host_saw(kind, captured):
+    lines, _, _, fields, problems = captured[kind]
+    assert "Lua" not in fields.stderr
+    rows = [row[:len(FIELDS)] for row in fields.rows]
+    columns = list(zip(*[row for row in rows if row[1]]))
     flat = [[v for cell in column for v in cell] for column in columns]
     _, _, addresses, counts, values, memory, msg_types, subtypes, msg_data = flat
 
@@ -62,23 +88,19 @@ def test_capture_decodes_to_what_the_host_saw(kind, tmp_path):
     assert msg_data[0].replace(":", "") == "aabbcc"
 
     # Requests come from the host, replies and data messages from the target.
-    pairs = [(row[0][0], t) for row in field_rows(out) if row[1] for t in row[1]]
+    pairs = [(row[0][0], t) for row in rows if row[1] for t in row[1]]
     assert pairs[:2] == [("0", "6"), ("1", "6")]
     assert pairs.count(("0", "1")) == 3 and pairs.count(("1", "1")) == 3
     assert pairs.count(("1", "4")) == 4 and pairs.count(("0", "2")) == 1
     assert pairs[-1] == ("0", "5")
 
     # Two passes: packets the capture ends inside show only on the second.
-    out, _ = tshark(capture, prefs + ["-2", "-o", "tcp.check_checksum:TRUE", "-o", "ip.check_checksum:TRUE", "-Y",
-                                      CLEAN])
-    assert out == ""
+    assert problems.rows == []
 
 
-def test_tcp_capture_has_handshakes_and_ends(tmp_path):
-    capture = tmp_path / "tcp.pcap"
-    _, port = session("tcp", capture)
-    out, _ = tshark(capture, ["-o", "ferrylink.base_port:%d" % port], ["tcp.srcport", "tcp.dstport", "tcp.flags"])
-    flags = [(int(r[0][0]), int(r[1][0]), int(r[2][0], 16)) for r in field_rows(out)]
+def test_tcp_capture_has_handshakes_and_ends(captured):
+    _, port, capture, fields, _ = captured["tcp"]
+    flags = [(int(r[0][0]), int(r[1][0]), int(r[2][0], 16)) for r in (row[len(FIELDS):] for row in fields.rows)]
     for listening in (port, port + 10):
         mine = [f for f in flags if listening in f[:2]]
         assert mine[0][2] == 0x02 and mine[0][1] == listening

@@ -6,7 +6,7 @@ import struct
 
 import pytest
 
-from conftest import LINKTYPE_RAW, SIGNATURE, TcpStream, field_rows, packet, tshark, write_pcap
+from conftest import LINKTYPE_RAW, SIGNATURE, TcpStream, TsharkBatch, packet
 
 READ = packet(1, struct.pack("<II", 0x1234, 8))
 REPLY = packet(1, b"\xef\xbe\xad\xde")
@@ -24,7 +24,7 @@ def cut_short(message):
 # (target port, segments [(from_target, bytes[, TCP flags])], tshark options,
 # display filter, fields, {frame: values}); frames 1-3 are the handshake.
 # The unknown port is above the host's, so that only the SYN tells which
-# side is the target.
+# side is the target. All cases go to tshark together, each its own stream.
 CASES = {
     "found on an unknown port": (
         45123, [(HOST, READ), (TARGET, REPLY[:6]), (TARGET, REPLY[6:]), (HOST, WRITE)], [], "ferrylink",
@@ -56,16 +56,24 @@ CASES = {
 }
 
 
+@pytest.fixture(scope="module")
+def answers(tmp_path_factory):
+    """Every case's query, asked in one tshark run per set of options."""
+    batch = TsharkBatch(tmp_path_factory.mktemp("streams"))
+    queries = {}
+    for name, (port, segments, options, display_filter, fields, _) in CASES.items():
+        stream = TcpStream(batch.host_port(), port)
+        stream.handshake()
+        for from_target, data, *flags in segments:
+            stream.segment(from_target, data, *flags)
+        queries[name] = batch.query(LINKTYPE_RAW, stream.frames, display_filter, ["frame.number", *fields], options)
+    batch.run()
+    return queries
+
+
 @pytest.mark.parametrize("name", CASES)
-def test_tcp_stream(name, tmp_path):
-    port, segments, options, display_filter, fields, expected = CASES[name]
-    stream = TcpStream(41000, port)
-    stream.handshake()
-    for from_target, data, *flags in segments:
-        stream.segment(from_target, data, *flags)
-    capture = tmp_path / "stream.pcap"
-    write_pcap(capture, LINKTYPE_RAW, stream.frames)
-    out, err = tshark(capture, [*options, "-Y", display_filter], ["frame.number", *fields], aggregator="|")
-    assert "Lua" not in err
-    rows = {int(row[0][0]): row[1:] for row in field_rows(out, aggregator="|")}
+def test_tcp_stream(name, answers):
+    expected = CASES[name][-1]
+    assert "Lua" not in answers[name].stderr
+    rows = {int(row[0][0]): row[1:] for row in answers[name].rows}
     assert rows == expected

@@ -1,19 +1,26 @@
-// The library's proxy mode: with CALSIM_PROXY=1, interface types 1 and 2
-// open ferrylink to a target (docksim --modem) and every call on the
-// interface travels there as a request (calwire/calwire.h) and waits for
-// its answer. One interface at a time, like the local model.
-#ifndef CALSIM_PROXY_CLIENT_H
-#define CALSIM_PROXY_CLIENT_H
+// The library's proxy mode, the calibration link's host: with
+// CALSIM_PROXY=1, interface types 1 and 2 open ferrylink to a target
+// (docksim --modem) and every call on the interface travels there as a
+// request (calwire/calwire.h) and waits for its answer. One interface at a
+// time, like the local model.
+#ifndef CALLIB_PROXY_CLIENT_H
+#define CALLIB_PROXY_CLIENT_H
 
 #include "calapi/calapi.h"
-#include "calsim/sim_core.h"
+#include "callib/host_codec.h"
 #include "calwire/calwire.h"
+#include "calwire/codec.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace calsim::proxy {
+namespace callib::proxy {
+
+// Error texts of the proxy mode: returned pointers stay valid for the life
+// of the process, as the interface promises of every result text.
+const char *Text(const std::string &text);
+const char *Textf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // CALSIM_PROXY=1 in the environment, read once.
 bool Requested();
@@ -68,7 +75,7 @@ inline bool ReadResult(calwire::Reader &r, uint32_t &key)
 template <typename R, typename... A> R Call(const calwire::Operation &operation, A... arguments)
 {
     calwire::Writer request;
-    if (!calwire::EncodeArguments(request, operation, arguments...))
+    if (!EncodeArguments(request, operation, arguments...))
         return Failed(static_cast<R *>(nullptr),
                       Textf("%s: the request is too large for the proxy link", operation.name));
     std::vector<uint8_t> answer;
@@ -76,11 +83,11 @@ template <typename R, typename... A> R Call(const calwire::Operation &operation,
         return Failed(static_cast<R *>(nullptr), error);
     calwire::Reader r(answer.data(), answer.size());
     R result{};
-    if (!ReadResult(r, result) || !calwire::DecodeOutputs(r, operation, arguments...))
+    if (!ReadResult(r, result) || !DecodeOutputs(r, operation, arguments...))
         return Failed(static_cast<R *>(nullptr), Unreadable(operation));
     return result;
 }
 
-} // namespace calsim::proxy
+} // namespace callib::proxy
 
 #endif

@@ -3,68 +3,38 @@ every recorded session gives the local transcript and leaves the target's
 Device Data memory as the local run leaves it; and the link's failures reach
 the operator as library errors, with nothing left hanging."""
 import difflib
-import os
+import functools
 import pathlib
 import re
 import signal
-import socket
 import subprocess
 import time
 
 import pytest
 
 from conftest import TUNEPROBE, program_env, read_report, run_tuneprobe
+from docksim_process import DocksimSet, unused_port
 
-DOCKSIM = os.environ.get("DOCKSIM", "")
-ANSWERS = pathlib.Path(__file__).resolve().parents[1] / "data" / "answers"
+ANSWERS = pathlib.Path(__file__).resolve().parents[2] / "data" / "answers"
 SEED = "11"
 # The console seeds its data patterns from the time of day: both runs of a
 # comparison start at the same one (see virtual_time.c).
 PINNED = {"VIRTUAL_TIME_EPOCH": "1800000000"}
 
 
-class Target:
-    """docksim --modem on a free loopback port pair or a new pty, with its
-    -v log in a file."""
-
-    def __init__(self, link, tmp_path, *options, env=None):
-        self.log_path = tmp_path / f"docksim-{time.monotonic_ns()}.log"
-        args = [DOCKSIM, "tcp", "--port", "0"] if link == "tcp" else [DOCKSIM, "serial"]
-        run_env = {k: v for k, v in os.environ.items() if not k.startswith("CALSIM_")}
-        run_env.update(env or {})
-        with open(self.log_path, "wb") as log:
-            self.proc = subprocess.Popen([*args, "--modem", "-v", *options], stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, stderr=log, env=run_env)
-        first = self.proc.stdout.readline().decode()
-        if link == "tcp":
-            port = re.search(r"ports (\d+) and", first).group(1)
-            self.answers = ["1", "127.0.0.1", port]
-            self.option = f"tcp:127.0.0.1:{port}"
-        else:
-            tty = re.search(r"serial line (\S+)", first).group(1)
-            self.answers = ["2", tty, "115200"]
-            self.option = f"serial:{tty}:115200"
-
-    def log(self):
-        return self.log_path.read_text()
-
-    def close(self):
-        self.proc.stdin.close()
-        self.proc.send_signal(signal.SIGTERM)
-        self.proc.wait(timeout=10)
-
-
 @pytest.fixture
 def target(tmp_path):
-    started = []
+    """target(link, *options, env=None): docksim --modem -v on the loopback
+    port pair it picks ("tcp") or a new pty ("pty"); its answers reach it
+    from the interface dialogue, its link from --interface, its stderr()
+    is the log."""
+    sims = DocksimSet(tmp_path)
 
     def start(link, *options, env=None):
-        started.append(Target(link, tmp_path, *options, env=env))
-        return started[-1]
+        return sims.start("tcp" if link == "tcp" else "serial", "--modem", "-v", *options, env=env)
 
     yield start
-    for t in started:
-        t.close()
+    sims.close()
 
 
 def answer_lines(name, interface=None):
@@ -82,12 +52,19 @@ def after_interface(output):
     return text.split("Trying to open handle to Device...", 1)[1]
 
 
+@functools.lru_cache(maxsize=None)
+def local_session(session, dump):
+    """The local run of an answer file, once for both links."""
+    return run_tuneprobe([], answer_lines(session),
+                         env={**PINNED, "CALSIM_SEED": SEED, "CALSIM_DEVDATA_DUMP": dump})
+
+
 @pytest.mark.parametrize("link", ["tcp", "pty"])
 @pytest.mark.parametrize("session", sorted(p.name for p in ANSWERS.glob("*.txt")))
-def test_every_session_matches_the_local_run(target, tmp_path, link, session):
-    local_dump, remote_dump = tmp_path / "local.bin", tmp_path / "remote.bin"
-    local = run_tuneprobe([], answer_lines(session),
-                          env={**PINNED, "CALSIM_SEED": SEED, "CALSIM_DEVDATA_DUMP": str(local_dump)})
+def test_every_session_matches_the_local_run(target, tmp_path_factory, tmp_path, link, session):
+    local_dump = tmp_path_factory.getbasetemp() / f"local-{session}.bin"
+    remote_dump = tmp_path / "remote.bin"
+    local = local_session(session, str(local_dump))
     t = target(link, env={"CALSIM_SEED": SEED, "CALSIM_DEVDATA_DUMP": str(remote_dump)})
     remote = run_tuneprobe([], answer_lines(session, t.answers), env={**PINNED, "CALSIM_PROXY": "1"})
     assert local.returncode == remote.returncode == 0, remote.stdout.decode()[-800:]
@@ -110,29 +87,40 @@ def menu_items():
             if name != "sleep-function-accuracy-test"]
 
 
+@functools.lru_cache(maxsize=None)
+def every_item():
+    """One session's items and answers: each item twice, with the device
+    disconnected (1.2 before it) and connected (1.1), "1" for every answer
+    and -1 to end a list that asks on; the same answers go to both runs,
+    so whatever they feed, the outputs must match."""
+    runs = []
+    for item in menu_items():
+        runs += ["--run", "1.2", "--run", item, "--run", "1.1", "--run", item]
+    return runs, ("1\n" * 12 + "-1\n") * (len(runs) // 2)
+
+
+@functools.lru_cache(maxsize=None)
+def local_items():
+    runs, answers = every_item()
+    return run_tuneprobe(["--interface", "local", *runs], answers, env={**PINNED, "CALSIM_SEED": SEED})
+
+
 @pytest.mark.parametrize("link", ["tcp", "pty"])
-@pytest.mark.parametrize("item", menu_items() if TUNEPROBE else [])
-def test_every_command_answers_as_locally(target, link, item):
-    """Each item with "1" for every answer (a group menu that reads one runs
-    its first item again), then back out: the same output either way."""
-    group, number = item.split(".")
-    answers = [group, number] + ["1"] * 12 + ["-1", "-1", "-1"]
-    local = run_tuneprobe([], "\n".join(["0"] + answers) + "\n", env={**PINNED, "CALSIM_SEED": SEED})
+def test_every_command_answers_as_locally(target, link):
+    """Every item in one session per link: the same output either way."""
+    runs, answers = every_item()
+    local = local_items()
     t = target(link, env={"CALSIM_SEED": SEED})
-    remote = run_tuneprobe([], "\n".join(t.answers + answers) + "\n", env={**PINNED, "CALSIM_PROXY": "1"})
+    remote = run_tuneprobe(["--interface", t.link, *runs], answers, env={**PINNED, "CALSIM_PROXY": "1"})
     assert remote.returncode == local.returncode
     expected, got = after_interface(local.stdout), after_interface(remote.stdout)
+    # The answers lasted to the last item: each connect before an item ran.
+    assert expected.count("ConnectDevice:") >= len(runs) // 8, expected[-500:]
     assert got == expected, "".join(difflib.unified_diff(expected.splitlines(True), got.splitlines(True), n=2))
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def test_no_target_listening_is_the_connection_error(tmp_path):
-    port = free_port()
+    port = unused_port()
     report = tmp_path / "r.jsonl"
     run = run_tuneprobe(["--interface", f"tcp:127.0.0.1:{port}", "--run", "9.2", "--report", str(report)], None,
                         env={"CALSIM_PROXY": "1"})
@@ -147,11 +135,11 @@ def test_no_target_listening_is_the_connection_error(tmp_path):
 
 def test_a_target_of_another_version_is_refused(target):
     t = target("tcp", "--modem-version", "2")
-    run = run_tuneprobe(["--interface", t.option, "--run", "9.2"], None, env={"CALSIM_PROXY": "1"})
+    run = run_tuneprobe(["--interface", t.link, "--run", "9.2"], None, env={"CALSIM_PROXY": "1"})
     assert run.returncode == 1
     assert ("Failed because: The target speaks calibration link version 2, this library version 1; "
             "the proxy link is closed\n") in run.stdout.decode()
-    assert "refused: this target speaks 2" in t.log()
+    assert "refused: this target speaks 2" in t.stderr()
 
 
 def test_a_target_that_stops_answering_fails_each_call_and_the_session_ends(target):
@@ -175,7 +163,7 @@ def test_a_link_dropped_in_a_device_data_write_fails_the_write(target, link):
                         env={"CALSIM_PROXY": "1", "CALSIM_PROXY_TIMEOUT_MS": "120000"}, timeout=60)
     text = run.stdout.decode()
     assert run.returncode == 0
-    assert "WriteDevDataBytes, the link ends here" in t.log()
+    assert "WriteDevDataBytes, the link ends here" in t.stderr()
     before, after = text.split("ERROR: ", 1)
     assert "ERROR" not in before
     assert after.startswith("The proxy link to the target failed; the proxy link is closed\n"), after[:200]
@@ -186,11 +174,11 @@ def test_a_link_dropped_in_a_device_data_write_fails_the_write(target, link):
 def test_ctrl_c_while_a_call_waits_ends_the_wait_and_the_run(target, tmp_path):
     t = target("tcp", "--mode", "silent", "--at", "GetTemperature")
     report = tmp_path / "r.jsonl"
-    args = ["--interface", t.option, "--run", "9.2", "--no-pause", "--load-mode", "1", "--report", str(report)]
+    args = ["--interface", t.link, "--run", "9.2", "--no-pause", "--load-mode", "1", "--report", str(report)]
     proc = subprocess.Popen([TUNEPROBE, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             env=program_env({"CALSIM_PROXY": "1", "CALSIM_PROXY_TIMEOUT_MS": "120000"}))
     deadline = time.monotonic() + 30
-    while "silent from here on" not in t.log():
+    while "silent from here on" not in t.stderr():
         assert time.monotonic() < deadline and proc.poll() is None
         time.sleep(0.02)
     proc.send_signal(signal.SIGINT)
@@ -207,7 +195,7 @@ def test_ctrl_c_while_a_call_waits_ends_the_wait_and_the_run(target, tmp_path):
 def test_a_link_lost_mid_run_records_no_stale_value(target, tmp_path):
     t = target("tcp", "--mode", "drop", "--at", "GetCWOffset")
     report = tmp_path / "r.jsonl"
-    run = run_tuneprobe(["--interface", t.option, "--run", "9.2", "--no-pause", "--load-mode", "1",
+    run = run_tuneprobe(["--interface", t.link, "--run", "9.2", "--no-pause", "--load-mode", "1",
                          "--report", str(report)], None, env={"CALSIM_PROXY": "1"}, timeout=60)
     assert run.returncode == 2  # the verdicts after the loss were never measured
     artifacts = [line.get("testStepArtifact", line.get("testRunArtifact")) for line in read_report(report)[1:]]

@@ -1,9 +1,10 @@
 // The modem target (docksim --modem) as a host meets it: data messages in,
 // answers out, the modem model behind.
+#include "callib/host_codec.h"
 #include "calsim/control.h"
 #include "calsim/model.h"
 #include "calwire/calwire.h"
-#include "modem_host.h"
+#include "docksim/modem_host.h"
 
 #include <gtest/gtest.h>
 
@@ -73,8 +74,8 @@ protected:
         const Bytes data(3000, 0x5A);
         uint32_t written = 0;
         calwire::Writer w;
-        EXPECT_TRUE(calwire::EncodeArguments(w, calwire::op::WriteDevDataBytes, uint32_t(1), data.data(),
-                                             uint32_t(data.size()), uint32_t(0), &written));
+        EXPECT_TRUE(callib::EncodeArguments(w, calwire::op::WriteDevDataBytes, uint32_t(1), data.data(),
+                                            uint32_t(data.size()), uint32_t(0), &written));
         std::vector<Bytes> messages = Request(calwire::op::WriteDevDataBytes.number, w.bytes, version);
         EXPECT_EQ(messages.size(), 2u);
         return messages;

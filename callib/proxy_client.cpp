@@ -1,10 +1,10 @@
 // The proxy mode's link: ferrylink loaded on first use, one session with
 // the target, requests cut into data messages, answers joined on
 // ferrylink's receive thread and awaited within a time limit.
-#include "calsim/proxy_client.h"
+#include "callib/proxy_client.h"
 
 #include "calsim/model.h"
-#include "ferrylink.h"
+#include <ferrylink.h>
 #include "linkrules/link_text.h"
 
 #include <dlfcn.h>
@@ -16,13 +16,16 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
-namespace calsim::proxy {
+namespace callib::proxy {
 namespace {
 
 constexpr unsigned kDefaultTimeoutMs = 10000; // ferrylink's own reply limit
@@ -343,6 +346,22 @@ Opened Connect(Session &s, const char **why)
 
 } // namespace
 
+const char *Text(const std::string &text)
+{
+    static std::set<std::string> texts;
+    return texts.insert(text).first->c_str();
+}
+
+const char *Textf(const char *fmt, ...)
+{
+    char buffer[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, ap);
+    va_end(ap);
+    return Text(buffer);
+}
+
 bool Requested()
 {
     static const bool requested = [] {
@@ -422,19 +441,19 @@ int Close()
 const TavrelOptionInfo *OptionInfo(uint32_t index)
 {
     if (!g_session || !g_session->up)
-        return model::GetOptionInfo(index); // the library's own table
+        return calsim::model::GetOptionInfo(index); // the library's own table
     calwire::Writer request;
     request.Put(index);
     std::vector<uint8_t> answer;
     if (Exchange(calwire::op::OptionInfo, request.bytes, answer) != nullptr)
-        return model::GetOptionInfo(index);
+        return calsim::model::GetOptionInfo(index);
     calwire::Reader r(answer.data(), answer.size());
     TavrelOptionInfo info{};
     std::string name;
     if (!r.Get(info.optionId) || !r.GetText(name) || !r.Get(info.minValue) || !r.Get(info.maxValue) ||
         !r.Get(info.defaultValue) || !r.Get(info.reserved) || !r.AtEnd()) {
         Unreadable(calwire::op::OptionInfo);
-        return model::GetOptionInfo(index);
+        return calsim::model::GetOptionInfo(index);
     }
     info.name = Text(name);
     // Kept for the life of the process, like the model's table: a caller
@@ -504,4 +523,4 @@ const char *Unreadable(const calwire::Operation &operation)
     return LinkDown(Textf("The target's answer to %s could not be read", operation.name));
 }
 
-} // namespace calsim::proxy
+} // namespace callib::proxy

@@ -9,7 +9,7 @@ import pytest
 
 from conftest import read_report, run_tuneprobe
 
-LIMITS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "automated-test-limits.toml"
+LIMITS = pathlib.Path(__file__).resolve().parents[3] / "examples" / "automated-test-limits.toml"
 AUTOMATED = ["--interface", "local", "--run", "9.2", "--no-pause", "--load-mode", "1"]
 # A Device Data block written (with its checksum left as it is) before the test.
 BLOCK_WRITE = (["--run", "write-dev-data-block"], "0 64 1 0 3 0 1\n")

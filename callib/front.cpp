@@ -2,13 +2,14 @@
 // goes to the modem model in this process, or, for an interface opened in
 // the proxy mode, over the link to the target that hosts the model.
 #include "calapi/calapi.h"
+#include "callib/proxy_client.h"
 #include "calsim/model.h"
-#include "calsim/proxy_client.h"
 #include "calwire/calwire.h"
 
 namespace {
 
-using namespace calsim;
+namespace model = calsim::model;
+namespace proxy = callib::proxy;
 
 template <auto Model, const calwire::Operation &Operation, typename... A>
 auto Route(TavrelCalHandle h, A... arguments) -> decltype(Model(h, arguments...))

@@ -10,7 +10,8 @@ import time
 
 import pytest
 
-from conftest import DOCKSIM, FERRY_CLIENT, Docksim, read_pcap, run_docksim, wait_for, LINKTYPE_RAW, LINKTYPE_USER0
+from conftest import FERRY_CLIENT, LINKTYPE_RAW, LINKTYPE_USER0, read_pcap, wait_for
+from docksim_process import DocksimProcess, run_docksim
 
 LOG_LINE = re.compile(r"^docksim: \d\d:\d\d:\d\d\.\d{3} ")
 
@@ -68,7 +69,7 @@ def test_a_port_in_use_gives_the_real_reason(tmp_path):
 
 
 def test_port_0_picks_a_free_pair_and_says_which():
-    with Docksim(["tcp", "--port", "0"]) as sim:
+    with DocksimProcess("tcp") as sim:
         base, notify = sim.ports()
         assert sim.first_line == "docksim: listening on 127.0.0.1 ports %d and %d\n" % (base, base + 10)
         assert 0 < base <= 65525 and notify == base + 10
@@ -88,7 +89,7 @@ def test_tty_must_be_a_terminal(tmp_path):
 
 
 def test_oversized_messages_are_refused_with_a_reason():
-    with Docksim(["tcp", "--port", "0"]) as sim:
+    with DocksimProcess("tcp") as sim:
         sim.command("send 8188")
         sim.command("burst 9000 2")
         sim.command("send 8187")
@@ -98,7 +99,7 @@ def test_oversized_messages_are_refused_with_a_reason():
 
 
 def test_verbose_logs_connections_handshake_requests_and_messages():
-    with Docksim(["tcp", "--port", "0", "-v"]) as sim:
+    with DocksimProcess("tcp", "-v") as sim:
         base, _ = sim.ports()
         client = subprocess.Popen([FERRY_CLIENT, "tcp", str(base), "read", "0x40", "12", "write", "0x44", "7",
                                    "send", "4", "0500060001", "expect", "1"], stdout=subprocess.PIPE, text=True)
@@ -122,7 +123,7 @@ def test_verbose_logs_connections_handshake_requests_and_messages():
 
 
 def test_quiet_without_v():
-    with Docksim(["tcp", "--port", "0"]) as sim:
+    with DocksimProcess("tcp") as sim:
         socket.create_connection(("127.0.0.1", sim.ports()[0]), 2).close()
         assert sim.stop() == ""
 
@@ -130,8 +131,7 @@ def test_quiet_without_v():
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
 def test_capture_is_whole_after_sigkill(kind, tmp_path):
     capture = tmp_path / "killed.pcap"
-    args = [kind, "--capture", str(capture), "--rate", "2000", "--size", "300"]
-    with Docksim(args + (["--port", "0"] if kind == "tcp" else [])) as sim:
+    with DocksimProcess(kind, "--capture", capture, "--rate", "2000", "--size", "300") as sim:
         target = str(sim.ports()[0]) if kind == "tcp" else sim.tty()
         # A host that opens the link and stays while the messages flow.
         client = subprocess.Popen([FERRY_CLIENT, kind, target, "expect", "1000000"], stdout=subprocess.DEVNULL)
@@ -146,8 +146,7 @@ def test_capture_is_whole_after_sigkill(kind, tmp_path):
 
 
 def test_commands_take_whole_numbers_only():
-    done = subprocess.run([DOCKSIM, "tcp", "--port", "0"], input="send 12junk\nburst 10 -1\nsend -3\nquit\n",
-                          capture_output=True, text=True, timeout=10, check=False)
+    done = run_docksim(["tcp", "--port", "0"], stdin_text="send 12junk\nburst 10 -1\nsend -3\nquit\n")
     assert done.returncode == 0
     assert done.stderr.splitlines() == [
         "docksim: send: BYTES must be a number of bytes",
@@ -156,7 +155,7 @@ def test_commands_take_whole_numbers_only():
 
 
 def test_rate_messages_a_stalled_host_cannot_take_are_counted_at_the_end():
-    with Docksim(["tcp", "--port", "0", "--rate", "100000", "--size", "8187"]) as sim:
+    with DocksimProcess("tcp", "--rate", "100000", "--size", "8187") as sim:
         host = socket.socket()
         host.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         host.connect(("127.0.0.1", sim.ports()[1]))
