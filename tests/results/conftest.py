@@ -42,6 +42,9 @@ def program_env(extra=None):
     env = {k: v for k, v in os.environ.items() if not k.startswith(("CALSIM_", "TUNERESULTS_"))}
     if VIRTUAL_TIME:
         env["LD_PRELOAD"] = VIRTUAL_TIME
+        # An address-sanitizer build would take the preload for a wrong link
+        # order; other builds ignore the setting.
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
     env.update(extra or {})
     return env
 
