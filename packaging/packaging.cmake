@@ -35,6 +35,9 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/prerm.in ${PROJECT_BINARY_DIR}/pa
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers ${PROJECT_BINARY_DIR}/packaging/prerm)
 # Maintainer scripts executable, other control files not, whatever the tree's modes.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# libpq is loaded when a PostgreSQL store is named, not linked: dpkg-shlibdeps
+# cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libpq5)
 # The Python module (ctypes) needs nothing but the interpreter.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS python3)
 # tuneresults serve draws its plots with the system's Chart.js.

@@ -1,9 +1,9 @@
-// The store on a PostgreSQL server, through libpq. The callers' "?"
+// The store on a PostgreSQL server, through libpq (loaded on first use).
+// The callers' "?"
 // placeholders become $1, $2...; writers serialise on one advisory lock
 // per store, as SQLite's writers do on the file.
 #include "results/connection.h"
-
-#include <libpq-fe.h>
+#include "results/libpq_loader.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,11 +15,18 @@ namespace {
 // The advisory lock's key: any number the store's own sessions agree on.
 constexpr const char *kWriteLock = "SELECT pg_advisory_xact_lock(7305418214)";
 
+// libpq once a connection has been made (ConnectPostgres loads it first).
+const LibPq &Pq()
+{
+    std::string ignored;
+    return *LoadLibPq(ignored);
+}
+
 struct ConnCloser {
-    void operator()(PGconn *conn) const { PQfinish(conn); }
+    void operator()(PGconn *conn) const { Pq().finish(conn); }
 };
 struct ResultClearer {
-    void operator()(PGresult *result) const { PQclear(result); }
+    void operator()(PGresult *result) const { Pq().clear(result); }
 };
 using ConnHandle = std::unique_ptr<PGconn, ConnCloser>;
 using ResultHandle = std::unique_ptr<PGresult, ResultClearer>;
@@ -63,7 +70,7 @@ public:
 
     bool Exec(const std::string &sql, std::string &error) override
     {
-        ResultHandle result(PQexec(conn_.get(), sql.c_str()));
+        ResultHandle result(Pq().exec(conn_.get(), sql.c_str()));
         return Check(result.get(), error);
     }
 
@@ -87,25 +94,25 @@ public:
             }
             values[i] = texts[i].c_str();
         }
-        ResultHandle result(PQexecParams(conn_.get(), Numbered(sql).c_str(), int(params.size()), nullptr, values.data(),
-                                         nullptr, nullptr, 0));
+        ResultHandle result(Pq().execParams(conn_.get(), Numbered(sql).c_str(), int(params.size()), nullptr,
+                                            values.data(), nullptr, nullptr, 0));
         if (!Check(result.get(), error))
             return false;
-        if (rows != nullptr && PQresultStatus(result.get()) == PGRES_TUPLES_OK) {
-            int count = PQntuples(result.get());
-            int columns = PQnfields(result.get());
+        if (rows != nullptr && Pq().resultStatus(result.get()) == PGRES_TUPLES_OK) {
+            int count = Pq().ntuples(result.get());
+            int columns = Pq().nfields(result.get());
             for (int r = 0; r < count; ++r) {
                 Row row;
                 row.resize(std::size_t(columns));
                 for (int c = 0; c < columns; ++c)
-                    if (!PQgetisnull(result.get(), r, c))
-                        row[std::size_t(c)] =
-                            std::string(PQgetvalue(result.get(), r, c), std::size_t(PQgetlength(result.get(), r, c)));
+                    if (!Pq().getisnull(result.get(), r, c))
+                        row[std::size_t(c)] = std::string(Pq().getvalue(result.get(), r, c),
+                                                          std::size_t(Pq().getlength(result.get(), r, c)));
                 rows->push_back(std::move(row));
             }
         }
         if (changed != nullptr)
-            *changed = std::strtoll(PQcmdTuples(result.get()), nullptr, 10);
+            *changed = std::strtoll(Pq().cmdTuples(result.get()), nullptr, 10);
         return true;
     }
 
@@ -139,10 +146,10 @@ public:
 private:
     bool Check(PGresult *result, std::string &error)
     {
-        ExecStatusType status = result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+        ExecStatusType status = result != nullptr ? Pq().resultStatus(result) : PGRES_FATAL_ERROR;
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return true;
-        error = Trimmed(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn_.get()));
+        error = Trimmed(result != nullptr ? Pq().resultErrorMessage(result) : Pq().errorMessage(conn_.get()));
         return false;
     }
 
@@ -153,13 +160,15 @@ private:
 
 std::unique_ptr<Connection> ConnectPostgres(const std::string &url, std::string &error)
 {
-    ConnHandle conn(PQconnectdb(url.c_str()));
-    if (conn == nullptr || PQstatus(conn.get()) != CONNECTION_OK) {
+    if (LoadLibPq(error) == nullptr)
+        return nullptr;
+    ConnHandle conn(Pq().connectdb(url.c_str()));
+    if (conn == nullptr || Pq().status(conn.get()) != CONNECTION_OK) {
         error = "cannot connect to the PostgreSQL store: " +
-                Trimmed(conn != nullptr ? PQerrorMessage(conn.get()) : "out of memory");
+                Trimmed(conn != nullptr ? Pq().errorMessage(conn.get()) : "out of memory");
         return nullptr;
     }
-    PQsetNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
+    Pq().setNoticeProcessor(conn.get(), IgnoreNotice, nullptr);
     return std::make_unique<PostgresConnection>(std::move(conn));
 }
 
