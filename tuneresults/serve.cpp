@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -107,6 +108,24 @@ void Common(httplib::Response &response, int status)
     response.set_header("Referrer-Policy", "no-referrer");
 }
 
+// The text as the response's body, sent as it is: given a whole body, the
+// library compresses each answer with Brotli at its slowest setting (a
+// third of a second of a core for Chart.js, again on every view), which a
+// station's network does not need. An error's short text stays a whole
+// body: the server's error handler fills in only a response without one.
+void SetBody(httplib::Response &response, std::string body, const char *type)
+{
+    if (body.empty() || response.status >= 300) {
+        response.set_content(body, type);
+        return;
+    }
+    auto text = std::make_shared<const std::string>(std::move(body));
+    response.set_content_provider(text->size(), type,
+                                  [text](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
+                                      return sink.write(text->data() + offset, length);
+                                  });
+}
+
 void Route(httplib::Server &server, const std::string &store, AnswerCache &cache, const char *name, const char *path,
            View view)
 {
@@ -114,14 +133,38 @@ void Route(httplib::Server &server, const std::string &store, AnswerCache &cache
     server.Get(page, [store, &cache, name, view](const httplib::Request &request, httplib::Response &response) {
         ViewAnswer answer = Answer(store, cache, name, view, request);
         Common(response, answer.status);
-        response.set_content(DashboardPage(name, answer), "text/html; charset=utf-8");
+        SetBody(response, DashboardPage(name, answer), "text/html; charset=utf-8");
     });
     server.Get("/api" + (page == "/" ? std::string("/line") : page),
                [store, &cache, name, view](const httplib::Request &request, httplib::Response &response) {
                    ViewAnswer answer = Answer(store, cache, name, view, request);
                    Common(response, answer.status);
-                   response.set_content(JsonText(answer.body) + "\n", "application/json");
+                   SetBody(response, JsonText(answer.body) + "\n", "application/json");
                });
+}
+
+// A script the page loads: kept by the browser and asked again with its
+// entity tag, so that each view does not fetch and compile Chart.js anew.
+void ServeScript(httplib::Server &server, const char *path, std::string body, int status)
+{
+    // FNV-1a over the text: the tag changes when the installed file does.
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : body)
+        hash = (hash ^ c) * 1099511628211ull;
+    char tag[24];
+    std::snprintf(tag, sizeof tag, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    server.Get(path, [body = std::move(body), etag = std::string(tag), status](const httplib::Request &request,
+                                                                               httplib::Response &response) {
+        Common(response, status);
+        response.headers.erase("Cache-Control");
+        response.set_header("Cache-Control", "no-cache");
+        response.set_header("ETag", etag);
+        if (status == 200 && request.get_header_value("If-None-Match") == etag) {
+            response.status = 304;
+            return;
+        }
+        SetBody(response, body, "text/javascript; charset=utf-8");
+    });
 }
 
 std::string ReadFile(const char *path)
@@ -143,7 +186,7 @@ int CmdServe(const Invocation &invocation)
                      invocation.listen.c_str());
         return kExitUsage;
     }
-    const std::string chart = ReadFile(TUNERESULTS_CHARTJS);
+    std::string chart = ReadFile(TUNERESULTS_CHARTJS);
     if (chart.empty())
         std::fprintf(stderr, "tuneresults: %s cannot be read (install libjs-chart.js): no plots\n",
                      TUNERESULTS_CHARTJS);
@@ -184,15 +227,9 @@ int CmdServe(const Invocation &invocation)
     Route(server, invocation.store, cache, "pareto", "/pareto", ParetoView);
     Route(server, invocation.store, cache, "measurement", "/measurement", MeasurementView);
     Route(server, invocation.store, cache, "unit", "/unit", UnitView);
-    server.Get("/static/dashboard.js", [](const httplib::Request &, httplib::Response &response) {
-        Common(response, 200);
-        response.set_content(DashboardScript(), "text/javascript; charset=utf-8");
-    });
-    server.Get("/static/chart.js", [&chart](const httplib::Request &, httplib::Response &response) {
-        Common(response, chart.empty() ? 404 : 200);
-        response.set_content(chart.empty() ? "// Chart.js is not installed\n" : chart,
-                             "text/javascript; charset=utf-8");
-    });
+    ServeScript(server, "/static/dashboard.js", DashboardScript(), 200);
+    ServeScript(server, "/static/chart.js", chart.empty() ? "// Chart.js is not installed\n" : chart,
+                chart.empty() ? 404 : 200);
 
     int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
     if (bound < 0) {

@@ -116,6 +116,15 @@ def test_json_api_answers_as_the_commands_and_refuses_what_it_cannot_use(served)
         for path in ("/", "/api/line", "/nothing"):
             assert server.get(path, method)[0] == 405, (method, path)
     assert server.get("/api/line", "HEAD") == (200, "")
+    # The scripts are asked again by their tag, and nothing goes out compressed.
+    request = urllib.request.Request(server.url + "static/chart.js", headers={"Accept-Encoding": "br, gzip"})
+    with urllib.request.urlopen(request, timeout=30) as response:
+        tag = response.headers["ETag"]
+        assert tag and "Content-Encoding" not in response.headers and response.read().strip()
+    request.add_header("If-None-Match", tag)
+    with pytest.raises(urllib.error.HTTPError) as unchanged:
+        urllib.request.urlopen(request, timeout=30)  # pylint: disable=consider-using-with
+    assert unchanged.value.code == 304
 
 
 def test_a_run_recorded_while_serving_shows_at_once(store, tmp_path):
@@ -185,8 +194,11 @@ def browser(folder):
             pytest.skip(f"{program} is not installed (chromium, chromium-driver)")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
+    # The omnibox popup is a web page of its own, rendered (and kept busy)
+    # in a process of its own even when headless: not wanted here.
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=1280,1400", "--no-first-run", "--disable-extensions",
+                     "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup",
                      f"--user-data-dir={folder / 'profile'}", f"--disk-cache-dir={folder / 'cache'}"):
         options.add_argument(argument)
     # Chromium keeps a socket in TMPDIR, whose path must fit a socket
