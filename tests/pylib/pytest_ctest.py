@@ -1,20 +1,22 @@
 """Each pytest case as a CTest test of its own, with pytest started once per
-file (pytest_test() in tests/CMakeLists.txt wires it up).
+run of one or more files of a folder (pytest_test() in tests/CMakeLists.txt
+wires it up).
 
-  collect --test NAME --label LABEL --work DIR FILE
-      At build time: the file's case ids (pytest --collect-only) into
+  collect --test NAME --label LABEL --work DIR FILE...
+      At build time: the files' case ids (pytest --collect-only) into
       DIR/cases.txt, and DIR/cases.cmake, which CTest includes: one test
-      NAME.CASE per case, each needing the fixture NAME. A collection that
-      fails writes no cases and leaves its output for the run to show.
+      LABEL.FILE.CASE per case (FILE without .py), each needing the fixture
+      NAME. A collection that fails writes no cases and leaves its output
+      for the run to show.
 
-  run --work DIR -- FILE [PYTEST OPTIONS]
-      The test NAME, the fixture's setup: runs the whole file once, in this
+  run --work DIR -- FILE... [PYTEST OPTIONS]
+      The test NAME, the fixture's setup: runs the files once, in this
       process, writing DIR/junit.xml, then one result file per case under
       DIR/results/ (exit status on the first line, the report after it),
       which tests/pylib/pytest_case.sh turns into the case's outcome. It
-      fails when the file's run did not finish (a crash, an interrupted or
-      failed collection, a report missing) or a case ran that collection
-      did not list; a case that failed fails as its own test, not here.
+      fails when the run did not finish (a crash, an interrupted or failed
+      collection, a report missing) or a case ran that collection did not
+      list; a case that failed fails as its own test, not here.
 """
 import argparse
 import os
@@ -30,10 +32,11 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 
 def case_id(nodeid):
-    """test_x.py::TestC::test_y[p] -> TestC.test_y[p] (the parameters may
-    hold "::" too)."""
+    """test_x.py::TestC::test_y[p] -> test_x.TestC.test_y[p] (the parameters
+    may hold "::" too)."""
     head, bracket, params = nodeid.partition("[")
-    return ".".join(head.split("::")[1:]) + bracket + params
+    parts = head.split("::")
+    return ".".join([pathlib.PurePath(parts[0]).stem, *parts[1:]]) + bracket + params
 
 
 def cmake_bracket(text):
@@ -48,19 +51,19 @@ def collect(args):
     work = pathlib.Path(args.work)
     work.mkdir(parents=True, exist_ok=True)
     command = [sys.executable, *(f"-W{w}" for w in sys.warnoptions), "-m", "pytest", "--collect-only", "-q",
-               "-p", "no:cacheprovider", args.file]
+               "-p", "no:cacheprovider", *args.files]
     done = subprocess.run(command, capture_output=True, text=True, check=False)
     nodeids = [line.strip() for line in done.stdout.splitlines() if "::" in line and not line.startswith(" ")]
     lines = []
     if done.returncode != 0 or not nodeids:
         # The run test reports it; the build goes on.
         (work / "cases.txt").write_text(COLLECTION_FAILED + done.stdout + done.stderr)
-        print(f"pytest could not collect {args.file}; CTest's {args.test} shows why", file=sys.stderr)
+        print(f"pytest could not collect {' '.join(args.files)}; CTest's {args.test} shows why", file=sys.stderr)
     else:
         (work / "cases.txt").write_text("".join(n + "\n" for n in nodeids))
         script = HERE / "pytest_case.sh"
         for number, nodeid in enumerate(nodeids):
-            name = cmake_bracket(f"{args.test}.{case_id(nodeid)}")
+            name = cmake_bracket(f"{args.label}.{case_id(nodeid)}")
             lines.append(f"add_test({name} /bin/sh {cmake_bracket(str(script))} "
                          f"{cmake_bracket(str(work / 'results' / str(number)))})\n")
             lines.append(f"set_tests_properties({name} PROPERTIES FIXTURES_REQUIRED {cmake_bracket(args.test)} "
@@ -125,10 +128,12 @@ def run(args):
 
     nodeids = listed.splitlines()
     numbers = {case_id(n): i for i, n in enumerate(nodeids)}
-    module_parts = len(pathlib.PurePath(nodeids[0].partition("::")[0]).with_suffix("").parts)
+    # The files are in one folder: the class name's parts before the
+    # module's are that folder's.
+    folder_parts = len(pathlib.PurePath(nodeids[0].partition("::")[0]).parts) - 1
     outcomes, unlisted = {}, []
     for testcase in ElementTree.parse(xml).iter("testcase"):
-        classes = testcase.get("classname", "").split(".")[module_parts:]
+        classes = testcase.get("classname", "").split(".")[folder_parts:]
         key = ".".join([*classes, testcase.get("name", "")])
         code, report = outcome(testcase)
         if key not in numbers:
@@ -156,7 +161,7 @@ def main():
     collecting.add_argument("--test", required=True)
     collecting.add_argument("--label", required=True)
     collecting.add_argument("--work", required=True)
-    collecting.add_argument("file")
+    collecting.add_argument("files", nargs="+")
     running = commands.add_parser("run")
     running.add_argument("--work", required=True)
     running.add_argument("pytest", nargs=argparse.REMAINDER)
