@@ -89,7 +89,30 @@ const char kScript[] = R"js('use strict';
     if (rows.length === 0) add(parent, 'p', 'Nothing yet.', 'note');
     return t;
   }
-  function plot(parent, id, config) {
+  // The page is ready (body data-ready="yes") once it is built and every
+  // plot in view is drawn.
+  function ready() {
+    if (waiting === 0) document.body.dataset.ready = 'yes';
+  }
+  // A plot out of view is drawn when it comes near it: a unit's page has a
+  // plot per series, two dozen, that all at once kept the browser busy for
+  // a second.
+  let waiting = 0;
+  const watcher = 'IntersectionObserver' in window ? new IntersectionObserver((entries) => {
+    for (const entry of entries) {
+      const box = entry.target;
+      if (!box.seen) {
+        box.seen = true;
+        waiting--;
+      }
+      if (entry.isIntersecting) {
+        watcher.unobserve(box);
+        box.draw();
+      }
+    }
+    ready();
+  }, {rootMargin: '300px'}) : null;
+  function plot(parent, id, config, lazy) {
     const box = add(parent, 'div', null, 'plot');
     const canvas = add(box, 'canvas');
     canvas.id = id;
@@ -98,7 +121,13 @@ const char kScript[] = R"js('use strict';
       return;
     }
     config.options = Object.assign({animation: false, maintainAspectRatio: false}, config.options || {});
-    new Chart(canvas, config);
+    box.draw = () => new Chart(canvas, config);
+    if (lazy && watcher) {
+      waiting++;
+      watcher.observe(box);
+    } else {
+      box.draw();
+    }
   }
 
   function line(body) {
@@ -187,7 +216,7 @@ const char kScript[] = R"js('use strict';
       add(cell, 'h3', series.name + (series.unit ? ' (' + series.unit + ')' : ''));
       plot(cell, 'series-chart-' + i, {type: 'line', data: {labels: series.values.map((v, k) => k),
         datasets: [{label: series.name, data: series.values, borderColor: '#3b7dd8', pointRadius: 0}]},
-      options: {plugins: {legend: {display: false}}}});
+      options: {plugins: {legend: {display: false}}}}, true);
     }
     for (const run of body.runs.slice().reverse()) {
       const section = add(main, 'section');
@@ -224,7 +253,7 @@ const char kScript[] = R"js('use strict';
     views[page.view](body);
   }
   render(page.status, page.body);
-  document.body.dataset.ready = 'yes';
+  ready();
   if (page.view === 'line') {
     setInterval(function () {
       fetch('/api/line').then((r) => r.json().then((b) => render(r.status, b)))

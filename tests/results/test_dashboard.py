@@ -1,8 +1,8 @@
 """tuneresults serve over the line's store (conftest.py) plus a unit whose id
 is markup: the JSON API against tuneresults' own answers, its refusals, and
 every view in headless Chromium (skipped when Chromium, its driver or
-Selenium is missing). Screenshots go to the test's folder and to
-DASHBOARD_SCREENSHOTS when that names a folder."""
+Selenium is missing). Screenshots go to DASHBOARD_SCREENSHOTS when that
+names a folder; a failed check leaves one of its page in the test's folder."""
 import contextlib
 import json
 import os
@@ -220,21 +220,25 @@ def browser(folder):
 def test_every_view_in_a_browser(served, tmp_path):
     store, server = served
     with browser(tmp_path) as driver:
-        check_views(driver, store, server, tmp_path)
+        try:
+            check_views(driver, store, server, tmp_path)
+        except Exception:
+            driver.save_screenshot(str(tmp_path / "failed.png"))
+            raise
 
 
 def check_views(driver, store, server, tmp_path):
-    shots = [tmp_path] + ([pathlib.Path(os.environ["DASHBOARD_SCREENSHOTS"])]
-                          if os.environ.get("DASHBOARD_SCREENSHOTS") else [])
+    # Each view's picture when asked for (a picture costs the browser more
+    # than most views); the page a check failed on is kept anyway.
+    shots = pathlib.Path(os.environ["DASHBOARD_SCREENSHOTS"]) if os.environ.get("DASHBOARD_SCREENSHOTS") else None
 
     def load(path, name):
         driver.get(server.url.rstrip("/") + path)
         driver.find_element("css selector", "body[data-ready='yes']")
         assert driver.execute_script("return typeof Chart") == "function", "Chart.js not loaded"
-        driver.save_screenshot(str(tmp_path / f"{name}.png"))
-        for folder in shots[1:]:
-            folder.mkdir(parents=True, exist_ok=True)
-            shutil.copy(tmp_path / f"{name}.png", folder / f"{name}.png")
+        if shots:
+            shots.mkdir(parents=True, exist_ok=True)
+            driver.save_screenshot(str(shots / f"{name}.png"))
 
     def chart(canvas):
         """The plot's data as Chart.js holds it, and how many pixels it drew."""
