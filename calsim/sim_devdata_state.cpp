@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <array>
 #include <cstring>
 
 namespace calsim::dd {
@@ -126,15 +127,23 @@ State &Dev()
 }
 
 // CRC-16 (polynomial 0x1021, initial value 0xFFFF): an all-zero block with
-// a zero checksum does not pass.
+// a zero checksum does not pass. A byte at a time through a table: the
+// power-on images are checksummed at every start of the program.
 uint16_t Crc16(const uint8_t *data, uint32_t count)
 {
+    static constexpr std::array<uint16_t, 256> kTable = [] {
+        std::array<uint16_t, 256> table{};
+        for (uint32_t byte = 0; byte < 256; ++byte) {
+            uint16_t crc = static_cast<uint16_t>(byte << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+            table[byte] = crc;
+        }
+        return table;
+    }();
     uint16_t crc = 0xFFFF;
-    for (uint32_t i = 0; i < count; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit)
-            crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
+    for (uint32_t i = 0; i < count; ++i)
+        crc = static_cast<uint16_t>((crc << 8) ^ kTable[((crc >> 8) ^ data[i]) & 0xFF]);
     return crc;
 }
 
