@@ -4,9 +4,9 @@
 #include "calsim/sim_devdata.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <array>
 #include <cstring>
 
 namespace calsim::dd {
