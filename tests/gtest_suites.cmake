@@ -3,7 +3,8 @@
 # includes, with one test per suite, PREFIX followed by the suite's name,
 # running the program on that suite alone.
 #
-#   cmake -DEXE=... -DOUT=... -DPREFIX=... -DLABELS=A,B -DTIMEOUT=... -DWORKDIR=... -P gtest_suites.cmake
+#   cmake -DEXE=... -DOUT=... -DPREFIX=... -DLABELS=A,B -DCOSTS=SUITE=S,... -DTIMEOUT=... -DWORKDIR=...
+#         -P gtest_suites.cmake
 execute_process(COMMAND ${EXE} --gtest_list_tests
   OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status TIMEOUT 60)
 if(NOT status EQUAL 0)
@@ -12,6 +13,7 @@ if(NOT status EQUAL 0)
 endif()
 
 string(REPLACE "," ";" LABELS "${LABELS}")
+string(REPLACE "," ";" COSTS "${COSTS}")
 
 # A suite's line starts in the first column and ends with a dot, before
 # any "# TypeParam" comment; cases are indented. Characters that CMake
@@ -24,9 +26,15 @@ foreach(line IN LISTS lines)
   if(line MATCHES "^([A-Za-z_][A-Za-z0-9_/]*)\\.( +#.*)?$")
     set(suite ${CMAKE_MATCH_1})
     set(name "${PREFIX}${suite}")
+    set(cost 0)
+    foreach(entry IN LISTS COSTS)
+      if(entry MATCHES "^(.*)=([0-9.]+)$" AND CMAKE_MATCH_1 STREQUAL suite)
+        set(cost ${CMAKE_MATCH_2})
+      endif()
+    endforeach()
     string(APPEND content
       "add_test([==[${name}]==] [==[${EXE}]==] [==[--gtest_filter=${suite}.*]==])\n"
-      "set_tests_properties([==[${name}]==] PROPERTIES LABELS [==[${LABELS}]==] TIMEOUT ${TIMEOUT}"
+      "set_tests_properties([==[${name}]==] PROPERTIES LABELS [==[${LABELS}]==] TIMEOUT ${TIMEOUT} COST ${cost}"
       " WORKING_DIRECTORY [==[${WORKDIR}]==])\n")
     math(EXPR count "${count} + 1")
   endif()
