@@ -33,6 +33,9 @@ dpkg -L "$name" > "$work/files"
 soname=$(readelf -d "$(dpkg -L "$name" | grep -m1 'libferrylink\.so\.[0-9]*$')" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
 [ "$soname" = "libferrylink.so.${version%%.*}" ] || fail "libferrylink's SONAME is $soname"
 ldconfig -p | grep -q 'libferrylink\.so\.1 ' || fail "the dynamic linker's cache lacks libferrylink.so.1"
+# libpq is loaded when a PostgreSQL store is named, not linked: the package
+# depends on it by name.
+dpkg-deb -f "$deb" Depends | grep -qw libpq5 || fail "the package does not depend on libpq5"
 
 # The console from /usr on its private simulated library: the README's
 # first session.
