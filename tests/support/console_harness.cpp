@@ -15,6 +15,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sstream>
 #include <string_view>
 #include <sys/wait.h>
@@ -214,17 +215,40 @@ ProgramRun RunProgram(const std::string &path, const std::string &input, const s
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
         return run;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(toChild[0], STDIN_FILENO);
-        dup2(fromChild[1], STDOUT_FILENO);
-        for (const std::string &entry : childEnv)
-            putenv(const_cast<char *>(entry.c_str()));
-        execl(path.c_str(), path.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
+    // Spawned rather than forked: the sweeps start hundreds of runs, and a
+    // fork would copy this process's page tables for each.
+    std::vector<std::string> entries;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string &given : childEnv)
+            replaced = replaced || given.compare(0, name.size(), name) == 0;
+        if (!replaced)
+            entries.push_back(text);
     }
+    entries.insert(entries.end(), childEnv.begin(), childEnv.end());
+    std::vector<char *> envp;
+    for (std::string &entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+    std::string program = path;
+    char *argv[] = {program.data(), nullptr};
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     close(toChild[0]);
     close(fromChild[1]);
+    if (spawned != 0) {
+        close(toChild[1]);
+        close(fromChild[0]);
+        run.exitStatus = 127;
+        return run;
+    }
     signal(SIGPIPE, SIG_IGN);
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
