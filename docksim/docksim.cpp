@@ -268,8 +268,15 @@ void DockSim::Stop()
         return;
     Poke();
     thread_.join();
-    // The capture sees the connections end as the host will.
+    // The capture sees the connections end as the host will, after all the
+    // host had sent: a close request that came in with the quit is recorded.
     std::lock_guard<std::mutex> lock(mutex_);
+    if (options_.capture != nullptr) {
+        if (command_.fd.Valid())
+            ReadFrom(command_, false);
+        if (notify_.fd.Valid())
+            ReadFrom(notify_, false);
+    }
     EndConn(command_);
     EndConn(notify_);
 }
