@@ -153,20 +153,34 @@ private:
 
 } // namespace
 
-std::unique_ptr<Connection> ConnectSqlite(const std::string &path, std::string &error)
+namespace {
+
+// The file opened with flags, waiting up to busyMs for another writer;
+// null, with the reason in error, when it cannot be opened.
+DbHandle OpenDb(const std::string &path, int flags, int busyMs, std::string &error)
 {
     sqlite3 *raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     DbHandle db(raw);
     if (rc != SQLITE_OK) {
         error = path + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : "cannot open");
         return nullptr;
     }
-    sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+    sqlite3_busy_timeout(raw, busyMs);
     // Queries read the file mapped and cached rather than a page a system
     // call: several times faster on a store of some thousand runs.
     sqlite3_exec(raw, "PRAGMA mmap_size = 1073741824; PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
     sqlite3_extended_result_codes(raw, 1);
+    return db;
+}
+
+} // namespace
+
+std::unique_ptr<Connection> ConnectSqlite(const std::string &path, std::string &error)
+{
+    DbHandle db = OpenDb(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, kBusyTimeoutMs, error);
+    if (!db)
+        return nullptr;
     return std::make_unique<SqliteConnection>(std::move(db));
 }
 
@@ -195,16 +209,10 @@ private:
 
 std::unique_ptr<Connection> ConnectSqliteReadOnly(const std::string &path, int limitMs, std::string &error)
 {
-    sqlite3 *raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    DbHandle db(raw);
-    if (rc != SQLITE_OK) {
-        error = path + ": " + (raw != nullptr ? sqlite3_errmsg(raw) : "cannot open");
+    DbHandle db = OpenDb(path, SQLITE_OPEN_READONLY, limitMs, error);
+    if (!db)
         return nullptr;
-    }
-    sqlite3_busy_timeout(raw, limitMs);
-    sqlite3_exec(raw, "PRAGMA mmap_size = 1073741824; PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
-    sqlite3_extended_result_codes(raw, 1);
+    sqlite3 *raw = db.get();
     auto connection = std::make_unique<LimitedSqliteConnection>(std::move(db), std::chrono::steady_clock::now() +
                                                                                    std::chrono::milliseconds(limitMs));
     sqlite3_progress_handler(raw, 1000, PastDeadline, connection->Deadline());

@@ -99,12 +99,14 @@ ViewAnswer Answer(const std::string &store, AnswerCache &cache, const char *name
     }
 }
 
-void Common(httplib::Response &response, int status)
+// The headers every answer carries; answers from the store are never kept
+// (no-store), the scripts are kept and asked again (no-cache).
+void Common(httplib::Response &response, int status, const char *cacheControl = "no-store")
 {
     response.status = status;
     response.set_header("X-Content-Type-Options", "nosniff");
     response.set_header("Content-Security-Policy", kSecurityPolicy);
-    response.set_header("Cache-Control", "no-store");
+    response.set_header("Cache-Control", cacheControl);
     response.set_header("Referrer-Policy", "no-referrer");
 }
 
@@ -155,9 +157,7 @@ void ServeScript(httplib::Server &server, const char *path, std::string body, in
     std::snprintf(tag, sizeof tag, "\"%016llx\"", static_cast<unsigned long long>(hash));
     server.Get(path, [body = std::move(body), etag = std::string(tag), status](const httplib::Request &request,
                                                                                httplib::Response &response) {
-        Common(response, status);
-        response.headers.erase("Cache-Control");
-        response.set_header("Cache-Control", "no-cache");
+        Common(response, status, "no-cache");
         response.set_header("ETag", etag);
         if (status == 200 && request.get_header_value("If-None-Match") == etag) {
             response.status = 304;
