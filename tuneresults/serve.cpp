@@ -115,17 +115,21 @@ void Common(httplib::Response &response, int status, const char *cacheControl = 
 // third of a second of a core for Chart.js, again on every view), which a
 // station's network does not need. An error's short text stays a whole
 // body: the server's error handler fills in only a response without one.
-void SetBody(httplib::Response &response, std::string body, const char *type)
+void SetBody(httplib::Response &response, std::shared_ptr<const std::string> text, const char *type)
 {
-    if (body.empty() || response.status >= 300) {
-        response.set_content(body, type);
+    if (text->empty() || response.status >= 300) {
+        response.set_content(*text, type);
         return;
     }
-    auto text = std::make_shared<const std::string>(std::move(body));
     response.set_content_provider(text->size(), type,
                                   [text](std::size_t offset, std::size_t length, httplib::DataSink &sink) {
                                       return sink.write(text->data() + offset, length);
                                   });
+}
+
+void SetBody(httplib::Response &response, std::string body, const char *type)
+{
+    SetBody(response, std::make_shared<const std::string>(std::move(body)), type);
 }
 
 void Route(httplib::Server &server, const std::string &store, AnswerCache &cache, const char *name, const char *path,
@@ -155,16 +159,18 @@ void ServeScript(httplib::Server &server, const char *path, std::string body, in
         hash = (hash ^ c) * 1099511628211ull;
     char tag[24];
     std::snprintf(tag, sizeof tag, "\"%016llx\"", static_cast<unsigned long long>(hash));
-    server.Get(path, [body = std::move(body), etag = std::string(tag), status](const httplib::Request &request,
-                                                                               httplib::Response &response) {
-        Common(response, status, "no-cache");
-        response.set_header("ETag", etag);
-        if (status == 200 && request.get_header_value("If-None-Match") == etag) {
-            response.status = 304;
-            return;
-        }
-        SetBody(response, body, "text/javascript; charset=utf-8");
-    });
+    // Shared by every answer, not copied into each.
+    auto text = std::make_shared<const std::string>(std::move(body));
+    server.Get(path,
+               [text, etag = std::string(tag), status](const httplib::Request &request, httplib::Response &response) {
+                   Common(response, status, "no-cache");
+                   response.set_header("ETag", etag);
+                   if (status == 200 && request.get_header_value("If-None-Match") == etag) {
+                       response.status = 304;
+                       return;
+                   }
+                   SetBody(response, text, "text/javascript; charset=utf-8");
+               });
 }
 
 std::string ReadFile(const char *path)
