@@ -2,18 +2,19 @@
 run of one or more files of a folder (pytest_test() in tests/CMakeLists.txt
 wires it up).
 
-  collect --test NAME --label LABEL --work DIR FILE...
+  collect --test NAME --label LABEL --work DIR --reporter PROGRAM FILE...
       At build time: the files' case ids (pytest --collect-only) into
       DIR/cases.txt, and DIR/cases.cmake, which CTest includes: one test
-      LABEL.FILE.CASE per case (FILE without .py), each needing the fixture
-      NAME. A collection that fails writes no cases and leaves its output
+      LABEL.FILE.CASE per case (FILE without .py) that runs PROGRAM
+      (tests/pylib/pytest_case.c) on the case's result file, each needing
+      the fixture NAME. A collection that fails writes no cases and leaves its output
       for the run to show.
 
   run --work DIR -- FILE... [PYTEST OPTIONS]
       The test NAME, the fixture's setup: runs the files once, in this
       process, writing DIR/junit.xml, then one result file per case under
       DIR/results/ (exit status on the first line, the report after it),
-      which tests/pylib/pytest_case.sh turns into the case's outcome. It
+      which the reporter turns into the case's outcome. It
       fails when the run did not finish (a crash, an interrupted or failed
       collection, a report missing) or a case ran that collection did not
       list; a case that failed fails as its own test, not here.
@@ -28,7 +29,6 @@ import xml.etree.ElementTree as ElementTree
 
 PASSED, FAILED, SKIPPED = 0, 1, 77  # 77: the cases' SKIP_RETURN_CODE
 COLLECTION_FAILED = "# collection failed\n"
-HERE = pathlib.Path(__file__).resolve().parent
 
 
 def case_id(nodeid):
@@ -61,10 +61,9 @@ def collect(args):
         print(f"pytest could not collect {' '.join(args.files)}; CTest's {args.test} shows why", file=sys.stderr)
     else:
         (work / "cases.txt").write_text("".join(n + "\n" for n in nodeids))
-        script = HERE / "pytest_case.sh"
         for number, nodeid in enumerate(nodeids):
             name = cmake_bracket(f"{args.label}.{case_id(nodeid)}")
-            lines.append(f"add_test({name} /bin/sh {cmake_bracket(str(script))} "
+            lines.append(f"add_test({name} {cmake_bracket(args.reporter)} "
                          f"{cmake_bracket(str(work / 'results' / str(number)))})\n")
             lines.append(f"set_tests_properties({name} PROPERTIES FIXTURES_REQUIRED {cmake_bracket(args.test)} "
                          f"LABELS {cmake_bracket(args.label)} SKIP_RETURN_CODE {SKIPPED} TIMEOUT 30)\n")
@@ -161,6 +160,7 @@ def main():
     collecting.add_argument("--test", required=True)
     collecting.add_argument("--label", required=True)
     collecting.add_argument("--work", required=True)
+    collecting.add_argument("--reporter", required=True)
     collecting.add_argument("files", nargs="+")
     running = commands.add_parser("run")
     running.add_argument("--work", required=True)

@@ -89,15 +89,13 @@ def query_csv(store, *args):
     return list(csv.reader(io.StringIO(done.stdout, newline="")))
 
 
-def read_report(path):
-    return [json.loads(line) for line in pathlib.Path(path).read_text().splitlines()]
-
-
 def report_run_id(path):
-    for line in read_report(path):
-        start = line.get("testRunArtifact", {}).get("testRunStart")
-        if start:
-            return start["metadata"]["runId"]
+    # The start is among the first lines of a report of thousands.
+    with open(path, encoding="utf-8") as report:
+        for text in report:
+            start = json.loads(text).get("testRunArtifact", {}).get("testRunStart")
+            if start:
+                return start["metadata"]["runId"]
     raise AssertionError(f"{path} has no testRunStart")
 
 
