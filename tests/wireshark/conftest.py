@@ -6,8 +6,14 @@ requests named on its command line), TSHARK and FERRYLINK_DISSECTOR (the Lua
 file).
 """
 import os
+import random
+import socket
 import struct
 import subprocess
+
+import pytest
+
+from docksim_process import DocksimProcess
 
 FERRY_CLIENT = os.environ.get("FERRY_CLIENT", "")
 TSHARK = os.environ.get("TSHARK", "tshark")
@@ -45,9 +51,20 @@ def packet(command_type, payload, signature=SIGNATURE, length=None, payload_leng
     return struct.pack("<II", signature, len(body) if length is None else length) + body
 
 
+def internet_checksum(data):
+    """The ones' complement sum IP and TCP carry."""
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(struct.unpack(f">{len(data) // 2}H", data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
+
+
 class TcpStream:
     """Builds IPv4/TCP frames of one connection between a host port and a
-    target port, with sequence numbers that follow the bytes."""
+    target port, with sequence numbers that follow the bytes and checksums
+    that hold (so that they pass where tshark is told to check them)."""
 
     def __init__(self, host_port, target_port):
         self.ports = {False: (host_port, target_port), True: (target_port, host_port)}
@@ -56,10 +73,13 @@ class TcpStream:
 
     def segment(self, from_target, data, flags=0x18):
         src, dst = self.ports[from_target]
+        loopback = bytes([127, 0, 0, 1])
         tcp = struct.pack(">HHIIBBHHH", src, dst, self.seq[from_target], self.seq[not from_target], 5 << 4, flags,
                           65535, 0, 0) + data
-        ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0, bytes([127, 0, 0, 1]),
-                         bytes([127, 0, 0, 1]))
+        pseudo = loopback + loopback + struct.pack(">BBH", 0, 6, len(tcp))
+        tcp = tcp[:16] + struct.pack(">H", internet_checksum(pseudo + tcp)) + tcp[18:]
+        ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0, loopback, loopback)
+        ip = ip[:10] + struct.pack(">H", internet_checksum(ip)) + ip[12:]
         self.seq[from_target] += len(data) + (1 if flags & 0x03 else 0)
         self.frames.append(ip + tcp)
 
@@ -124,16 +144,55 @@ class TsharkBatch:
     query's frames. Frames of TCP streams need a host port no other query
     uses (host_port()), so that the copies are streams apart. With -2 a
     packet the capture ends inside is marked: only the last query's frames
-    end where the capture does."""
+    end where the capture does.
+
+    The questions about TCP on ferrylink's ports share one base port
+    (base_port()): docksim's captures are made on it where it is free
+    (capture_docksim()), hand-made streams are built on it, and all are
+    asked with the same options (port_options()), checksums checked."""
 
     def __init__(self, directory):
         self.directory = directory
         self.groups = {}
-        self._port = 41000
+        # Below the kernel's ports (32768 on), which docksim's captured
+        # connections come from: the same ports on both ends would be one
+        # stream to tshark.
+        self._port = 31000
+        self._base = None
 
     def host_port(self):
         self._port += 1
         return self._port
+
+    def base_port(self):
+        """A base port whose pair was free when first asked for, below the
+        host ports and the kernel's."""
+        rng = random.Random()
+        while self._base is None:
+            base = rng.randrange(20000, 29990)
+            try:
+                with socket.create_server(("127.0.0.1", base)), socket.create_server(("127.0.0.1", base + 10)):
+                    self._base = base
+            except OSError:
+                pass
+        return self._base
+
+    def port_options(self, base=None):
+        """tshark's options for TCP on base (by default the shared base port)
+        and base + 10, checksums checked."""
+        return ["-o", f"ferrylink.base_port:{base or self.base_port()}", "-o", "tcp.check_checksum:TRUE",
+                "-o", "ip.check_checksum:TRUE"]
+
+    def capture_docksim(self, kind, *options):
+        """docksim for a capture, over TCP on the shared base port while it
+        is free (taken meanwhile, on a pair of its own: its questions then
+        need a run of their own)."""
+        if kind == "tcp":
+            try:
+                return DocksimProcess(kind, "--port", self.base_port(), *options)
+            except RuntimeError:
+                pass
+        return DocksimProcess(kind, *options)
 
     def query(self, linktype, frames, display_filter=None, fields=None, options=()):
         """frames: bytes each, or (microseconds, bytes) as read_capture() gives them."""
@@ -187,3 +246,20 @@ class TsharkBatch:
                 parts[id(owner)].append(line)
         for query in queries:
             query.text = "".join(parts[id(query)])
+
+
+@pytest.fixture(scope="session")
+def answered(request, tmp_path_factory):
+    """Every test module's questions to tshark, asked together: each module
+    that has tests in this session registers its queries (making its
+    captures first) in ask(batch, folder), which returns what its tests look
+    at; then tshark runs once per set of options for all of them. Module
+    name -> what its ask() returned."""
+    batch = TsharkBatch(tmp_path_factory.mktemp("tshark"))
+    modules = []
+    for item in request.session.items:
+        if hasattr(item.module, "ask") and item.module not in modules:
+            modules.append(item.module)
+    answers = {module.__name__: module.ask(batch, tmp_path_factory.mktemp(module.__name__)) for module in modules}
+    batch.run()
+    return answers

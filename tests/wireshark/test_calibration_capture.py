@@ -10,8 +10,7 @@ import sys
 
 import pytest
 
-from docksim_process import DocksimProcess
-from conftest import DISSECTOR, TsharkBatch, read_capture
+from conftest import DISSECTOR, read_capture
 
 CALAPI_LIBRARY = os.environ.get("CALAPI_LIBRARY", "")
 CALWIRE_HEADER = pathlib.Path(__file__).resolve().parents[2] / "calwire" / "calwire.h"
@@ -55,10 +54,10 @@ CAL_FIELDS = ["ferrylink.cal.subtype", "ferrylink.cal.request", "ferrylink.cal.o
               "ferrylink.cal.fragments"]
 
 
-def proxy_session(kind, capture):
+def proxy_session(batch, kind, capture):
     """The host's calls through docksim --modem: (the host's run, docksim's
     log, its base port or None)."""
-    with DocksimProcess(kind, "--modem", "-v", "--capture", capture) as sim:
+    with batch.capture_docksim(kind, "--modem", "-v", "--capture", capture) as sim:
         env = {k: v for k, v in os.environ.items() if not k.startswith("CALSIM_")}
         env["CALSIM_PROXY"] = "1"
         if os.environ.get("ASAN_RUNTIME"):
@@ -69,21 +68,22 @@ def proxy_session(kind, capture):
     return done, log, sim.ports()[0]
 
 
-@pytest.fixture(scope="module")
-def sessions(tmp_path_factory):
-    """A session over each link, both captures through one tshark run:
+def ask(batch, directory):
+    """A session over each link, and the question about both captures:
     kind -> (host run, docksim log, the query of its calibration messages)."""
-    directory = tmp_path_factory.mktemp("calibration")
-    runs = {kind: proxy_session(kind, directory / f"{kind}.pcap") for kind in ("tcp", "serial")}
-    batch = TsharkBatch(directory)
-    port = ["-o", f"ferrylink.base_port:{runs['tcp'][2]}"]
+    runs = {kind: proxy_session(batch, kind, directory / f"{kind}.pcap") for kind in ("tcp", "serial")}
+    port = batch.port_options(runs["tcp"][2])
     answers = {}
     for kind, (done, log, _) in runs.items():
         linktype, frames = read_capture(directory / f"{kind}.pcap")
         answers[kind] = (done, log, batch.query(linktype, frames, "ferrylink.cal.subtype",
                                                 [*CAL_FIELDS, "_ws.col.Info"], port))
-    batch.run()
     return answers
+
+
+@pytest.fixture(scope="module")
+def sessions(answered):
+    return answered[__name__]
 
 
 @pytest.mark.parametrize("kind", ["tcp", "serial"])

@@ -8,7 +8,7 @@ import struct
 
 import pytest
 
-from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, TsharkBatch, packet
+from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, packet
 
 PACKETS = 300
 
@@ -52,16 +52,17 @@ def serial_frames():
     return records
 
 
-@pytest.fixture(scope="module")
-def dissected(tmp_path_factory):
-    """Both captures through tshark -V at once; the TCP one in two passes
-    as well, which shows the packets the capture ends inside."""
-    batch = TsharkBatch(tmp_path_factory.mktemp("fuzz"))
-    runs = {"tcp": batch.query(LINKTYPE_RAW, tcp_frames(), options=["-V"]),
+def ask(batch, _):
+    """Both captures through tshark -V; the TCP one in two passes as well,
+    which shows the packets the capture ends inside."""
+    return {"tcp": batch.query(LINKTYPE_RAW, tcp_frames(), options=["-V"]),
             "serial": batch.query(LINKTYPE_USER0, serial_frames(), options=["-V"]),
             "tcp, second pass": batch.query(LINKTYPE_RAW, tcp_frames(), "frame", options=["-V", "-2"])}
-    batch.run()
-    return runs
+
+
+@pytest.fixture(scope="module")
+def dissected(answered):
+    return answered[__name__]
 
 
 def check_no_lua_error(query):

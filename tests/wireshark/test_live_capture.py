@@ -6,8 +6,7 @@ import subprocess
 
 import pytest
 
-from docksim_process import DocksimProcess
-from conftest import FERRY_CLIENT, TsharkBatch, read_capture
+from conftest import FERRY_CLIENT, read_capture
 
 FIELDS = ["ferrylink.direction", "ferrylink.type", "ferrylink.address", "ferrylink.count", "ferrylink.value",
           "ferrylink.memory", "ferrylink.msg_type", "ferrylink.msg_subtype", "ferrylink.msg_data"]
@@ -16,10 +15,10 @@ CLEAN = ("ferrylink.bad_signature || ferrylink.bad_length || ferrylink.truncated
          " || tcp.checksum.status == 0 || ip.checksum.status == 0")
 
 
-def session(kind, capture):
+def session(batch, kind, capture):
     """Runs a host session against docksim; returns the host's output lines
     and docksim's base port (TCP) or None."""
-    with DocksimProcess(kind, "--capture", capture) as sim:
+    with batch.capture_docksim(kind, "--capture", capture) as sim:
         target = str(sim.ports()[0]) if kind == "tcp" else sim.tty()
         client = subprocess.Popen([FERRY_CLIENT, kind, target, "read", "0x1000", "16", "write", "0x2000",
                                    "0xdeadbeef", "read", "0x2000", "4", "send", "4", "01000200aabbcc", "read",
@@ -38,18 +37,14 @@ def session(kind, capture):
 TCP_FIELDS = ["tcp.srcport", "tcp.dstport", "tcp.flags"]
 
 
-@pytest.fixture(scope="module")
-def captured(tmp_path_factory):
-    """A host session over each link, and tshark's answers about both
+def ask(batch, directory):
+    """A host session over each link, and the questions about both
     captures: the fields in one run, the problems in two passes in
     another. kind -> (host lines, base port or None, capture, fields
     query, problems query)."""
-    directory = tmp_path_factory.mktemp("live")
-    sessions = {kind: (*session(kind, directory / (kind + ".pcap")), directory / (kind + ".pcap"))
+    sessions = {kind: (*session(batch, kind, directory / (kind + ".pcap")), directory / (kind + ".pcap"))
                 for kind in ("tcp", "serial")}
-    batch = TsharkBatch(directory)
-    checks = ["-o", "ferrylink.base_port:%d" % sessions["tcp"][1], "-o", "tcp.check_checksum:TRUE", "-o",
-              "ip.check_checksum:TRUE"]
+    checks = batch.port_options(sessions["tcp"][1])
     answers = {}
     # TCP last: its end is the capture's (which the second pass looks at).
     for kind in ("serial", "tcp"):
@@ -58,8 +53,12 @@ def captured(tmp_path_factory):
         fields = FIELDS + (TCP_FIELDS if kind == "tcp" else [])
         answers[kind] = (lines, port, capture, batch.query(linktype, frames, None, fields, checks),
                          batch.query(linktype, frames, CLEAN, ["frame.number"], ["-2", *checks]))
-    batch.run()
     return answers
+
+
+@pytest.fixture(scope="module")
+def captured(answered):
+    return answered[__name__]
 
 
 @pytest.mark.parametrize("kind", ["tcp", "serial"])

@@ -1,12 +1,13 @@
 """Hand-made captures: broken packets are marked (expert info, malformed)
 and never stop the dissection of what follows; packets split across TCP
-segments are put back together. tshark answers every test's questions in
-one run per set of options."""
+segments are put back together. The streams are built on the session's
+base port, and asked about with its options (the dissector's ports moved
+there, checksums checked), beside the other files' questions."""
 import struct
 
 import pytest
 
-from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, TsharkBatch, packet
+from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, packet
 
 READ = packet(1, struct.pack("<II", 0x1234, 8))
 WRITE = packet(2, struct.pack("<II", 0xCAFE0000, 0x01020304))
@@ -16,10 +17,11 @@ MESSAGE = packet(4, struct.pack("<HH", 7, 9) + bytes(range(100)))
 PORTS_ONLY = ["--disable-heuristic", "ferrylink_tcp"]  # the heuristic would find a packet on any port
 
 
-def tcp_frames(batch, segments, port=2800):
-    """The frames of one connection to port, from a host port of its own: a
-    handshake, then segments (from_target, bytes), frames 4 on."""
-    stream = TcpStream(batch.host_port(), port)
+def tcp_frames(batch, segments, port=None):
+    """The frames of one connection to port (the base port by default), from
+    a host port of its own: a handshake, then segments (from_target, bytes),
+    frames 4 on."""
+    stream = TcpStream(batch.host_port(), port or batch.base_port())
     stream.handshake()
     for from_target, data in segments:
         stream.segment(from_target, data)
@@ -45,32 +47,31 @@ SPLIT_STREAM = READ + WRITE + MESSAGE
 SPLIT_CUTS = [3, 10, len(READ) + 5, len(READ) + len(WRITE) + 60]
 
 
-@pytest.fixture(scope="module")
-def asked(tmp_path_factory):
-    """Every test's questions, asked of tshark together (one run per set of
-    options); each test checks its answers."""
-    batch = TsharkBatch(tmp_path_factory.mktemp("malformed"))
+def ask(batch, _):
+    """Every test's questions; each test checks its answers."""
+    on_base = batch.port_options()
     q = {}
     for name, display_filter in [("bad_signature", "ferrylink.bad_signature"), ("bad_length", "ferrylink.bad_length"),
                                  ("length_mismatch", "ferrylink.length_mismatch"),
                                  ("errors", "_ws.expert.group == 0x07000000 && ferrylink")]:
-        q["broken " + name] = batch.query(LINKTYPE_RAW, tcp_frames(batch, BROKEN), display_filter, ["frame.number"])
+        q["broken " + name] = batch.query(LINKTYPE_RAW, tcp_frames(batch, BROKEN), display_filter, ["frame.number"],
+                                          on_base)
     q["broken addresses"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, BROKEN), "ferrylink.address",
-                                        ["frame.number", "ferrylink.address"])
+                                        ["frame.number", "ferrylink.address"], on_base)
     noise = serial_frames([(0, b"\x01\xff\xce\xfa" + READ), (1, b"\xce\xfa\xbe" + WRITE)])
     q["noise"] = batch.query(LINKTYPE_USER0, noise, None,
-                             ["ferrylink.junk", "ferrylink.address", "ferrylink.bad_signature"])
+                             ["ferrylink.junk", "ferrylink.address", "ferrylink.bad_signature"], on_base)
     cut = serial_frames([(1, MESSAGE[:50]), (1, READ[:6]), (0, READ[:11]), (0, READ)])
-    q["cut truncated"] = batch.query(LINKTYPE_USER0, cut, "ferrylink.truncated", ["frame.number"])
+    q["cut truncated"] = batch.query(LINKTYPE_USER0, cut, "ferrylink.truncated", ["frame.number"], on_base)
     q["cut fields"] = batch.query(LINKTYPE_USER0, cut, None, ["ferrylink.msg_type", "ferrylink.msg_subtype",
-                                                              "ferrylink.count", "ferrylink.direction"])
+                                                              "ferrylink.count", "ferrylink.direction"], on_base)
     pieces = [SPLIT_STREAM[a:b] for a, b in zip([0] + SPLIT_CUTS, SPLIT_CUTS + [len(SPLIT_STREAM)])]
     q["split fields"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, [(False, piece) for piece in pieces]), None, [
         "frame.number", "ferrylink.address", "ferrylink.count", "ferrylink.value", "ferrylink.msg_type",
-        "ferrylink.msg_subtype", "ferrylink.msg_data"])
+        "ferrylink.msg_subtype", "ferrylink.msg_data"], on_base)
     q["split problems"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, [(False, piece) for piece in pieces]),
                                       "_ws.expert.severity >= 0x00600000 || _ws.malformed",
-                                      ["frame.number"])
+                                      ["frame.number"], on_base)
     q["port unknown"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, [(False, READ)], port=40010), "ferrylink",
                                     ["frame.number"], PORTS_ONLY)
     q["port preferred"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, [(False, READ)], port=40010),
@@ -78,10 +79,16 @@ def asked(tmp_path_factory):
                                       [*PORTS_ONLY, "-o", "ferrylink.base_port:40000"])
     q["port default"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, [(False, READ)], port=5000),
                                     "ferrylink.count == 8", ["frame.number"], PORTS_ONLY)
-    batch.run()
-    for query in q.values():
-        assert "Lua" not in query.stderr
+    q["port default base"] = batch.query(LINKTYPE_RAW, tcp_frames(batch, [(False, READ)], port=2800),
+                                         "ferrylink.count == 8", ["frame.number"], PORTS_ONLY)
     return q
+
+
+@pytest.fixture(scope="module")
+def asked(answered):
+    for query in answered[__name__].values():
+        assert "Lua" not in query.stderr
+    return answered[__name__]
 
 
 def test_broken_headers_are_marked_and_the_stream_goes_on(asked):
@@ -124,5 +131,6 @@ def test_the_base_port_preference_moves_the_ports(asked):
     # Without the heuristic, only the base port preference finds the packet.
     assert numbers(asked["port unknown"]) == []
     assert numbers(asked["port preferred"]) == [4]
-    # docksim's default base port is known without a preference.
+    # The default base port and docksim's are known without a preference.
+    assert numbers(asked["port default base"]) == [4]
     assert numbers(asked["port default"]) == [4]

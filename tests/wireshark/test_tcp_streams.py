@@ -6,7 +6,7 @@ import struct
 
 import pytest
 
-from conftest import LINKTYPE_RAW, SIGNATURE, TcpStream, TsharkBatch, packet
+from conftest import LINKTYPE_RAW, SIGNATURE, TcpStream, packet
 
 READ = packet(1, struct.pack("<II", 0x1234, 8))
 REPLY = packet(1, b"\xef\xbe\xad\xde")
@@ -23,24 +23,26 @@ def cut_short(message):
 
 # (target port, segments [(from_target, bytes[, TCP flags])], tshark options,
 # display filter, fields, {frame: values}); frames 1-3 are the handshake.
+# BASE is the session's base port, asked about with its options (ON_BASE).
 # The unknown port is above the host's, so that only the SYN tells which
 # side is the target. All cases go to tshark together, each its own stream.
+BASE, ON_BASE = "base port", "base port options"
 CASES = {
     "found on an unknown port": (
-        45123, [(HOST, READ), (TARGET, REPLY[:6]), (TARGET, REPLY[6:]), (HOST, WRITE)], [], "ferrylink",
+        45123, [(HOST, READ), (TARGET, REPLY[:6]), (TARGET, REPLY[6:]), (HOST, WRITE)], ON_BASE, "ferrylink",
         ["ferrylink.direction", "ferrylink.type"], {4: [["0"], ["1"]], 6: [["1"], ["1"]], 7: [["0"], ["2"]]}),
     "other bytes on an unknown port left alone": (
-        45123, [(HOST, b"\x00\x01 not a packet " + READ)], [], "ferrylink", [], {}),
+        45123, [(HOST, b"\x00\x01 not a packet " + READ)], ON_BASE, "ferrylink", [], {}),
     "a header too short for a packet": (
-        45123, [(HOST, struct.pack("<II", SIGNATURE, 4) + bytes(4) + READ)], [], "ferrylink", [], {}),
+        45123, [(HOST, struct.pack("<II", SIGNATURE, 4) + bytes(4) + READ)], ON_BASE, "ferrylink", [], {}),
     "a header too long for a packet": (
-        45123, [(HOST, struct.pack("<II", SIGNATURE, 65541) + READ)], [], "ferrylink", [], {}),
+        45123, [(HOST, struct.pack("<II", SIGNATURE, 65541) + READ)], ON_BASE, "ferrylink", [], {}),
     "a FIN inside a packet": (
-        2800, [(HOST, READ), (HOST, MESSAGE[:50]), (HOST, MESSAGE[50:80]), (HOST, b"", FIN)], [],
+        BASE, [(HOST, READ), (HOST, MESSAGE[:50]), (HOST, MESSAGE[50:80]), (HOST, b"", FIN)], ON_BASE,
         cut_short("Packet cut short by FIN: 80 of 117 bytes arrived"), ["ferrylink.type", "ferrylink.begins_in"],
         {7: [["4"], ["5"]]}),
     "a reset inside the other side's header": (
-        2800, [(TARGET, READ[:5]), (HOST, b"", RST)], [],
+        BASE, [(TARGET, READ[:5]), (HOST, b"", RST)], ON_BASE,
         cut_short("Header cut short by reset: 5 of 8 bytes arrived"), ["ferrylink.direction", "ferrylink.begins_in"],
         {5: [["1"], ["4"]]}),
     "the end of the capture inside a packet": (
@@ -50,25 +52,28 @@ CASES = {
         {4: [["1", "4"], ["4"], ["Remote read address 0x00001234 count 8; "
                                  "Data message cut short by the end of the capture: 50 of 117 bytes"]]}),
     "three packets in a segment": (
-        2800, [(HOST, MESSAGE[:20]), (HOST, MESSAGE[20:] + READ + WRITE)], [], "ferrylink", ["_ws.col.Info"],
+        BASE, [(HOST, MESSAGE[:20]), (HOST, MESSAGE[20:] + READ + WRITE)], ON_BASE, "ferrylink", ["_ws.col.Info"],
         {5: [["Data message type 7 subtype 9, 104 bytes; Remote read address 0x00001234 count 8; "
               "Remote write address 0xCAFE0000 value 0x01020304"]]}),
 }
 
 
-@pytest.fixture(scope="module")
-def answers(tmp_path_factory):
-    """Every case's query, asked in one tshark run per set of options."""
-    batch = TsharkBatch(tmp_path_factory.mktemp("streams"))
+def ask(batch, _):
+    """Every case's query."""
     queries = {}
     for name, (port, segments, options, display_filter, fields, _) in CASES.items():
-        stream = TcpStream(batch.host_port(), port)
+        stream = TcpStream(batch.host_port(), batch.base_port() if port == BASE else port)
+        options = batch.port_options() if options == ON_BASE else options
         stream.handshake()
         for from_target, data, *flags in segments:
             stream.segment(from_target, data, *flags)
         queries[name] = batch.query(LINKTYPE_RAW, stream.frames, display_filter, ["frame.number", *fields], options)
-    batch.run()
     return queries
+
+
+@pytest.fixture(scope="module")
+def answers(answered):
+    return answered[__name__]
 
 
 @pytest.mark.parametrize("name", CASES)
