@@ -7,17 +7,17 @@ wires it up).
       DIR/cases.txt, and DIR/cases.cmake, which CTest includes: one test
       LABEL.FILE.CASE per case (FILE without .py) that runs PROGRAM
       (tests/pylib/pytest_case.c) on the case's result file, each needing
-      the fixture NAME. A collection that fails writes no cases and leaves its output
-      for the run to show.
+      the fixture NAME. A collection that fails writes no cases and leaves
+      its output for the run to show.
 
   run --work DIR -- FILE... [PYTEST OPTIONS]
       The test NAME, the fixture's setup: runs the files once, in this
       process, writing DIR/junit.xml, then one result file per case under
       DIR/results/ (exit status on the first line, the report after it),
-      which the reporter turns into the case's outcome. It
-      fails when the run did not finish (a crash, an interrupted or failed
-      collection, a report missing) or a case ran that collection did not
-      list; a case that failed fails as its own test, not here.
+      which the reporter turns into the case's outcome. It fails when the
+      run did not finish (a crash, an interrupted or failed collection, a
+      report missing) or a case ran that collection did not list; a case
+      that failed fails as its own test, not here.
 """
 import argparse
 import os

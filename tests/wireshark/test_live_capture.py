@@ -40,18 +40,17 @@ TCP_FIELDS = ["tcp.srcport", "tcp.dstport", "tcp.flags"]
 def ask(batch, directory):
     """A host session over each link, and the questions about both
     captures: the fields in one run, the problems in two passes in
-    another. kind -> (host lines, base port or None, capture, fields
-    query, problems query)."""
-    sessions = {kind: (*session(batch, kind, directory / (kind + ".pcap")), directory / (kind + ".pcap"))
-                for kind in ("tcp", "serial")}
+    another. kind -> (host lines, base port or None, fields query,
+    problems query)."""
+    sessions = {kind: session(batch, kind, directory / (kind + ".pcap")) for kind in ("tcp", "serial")}
     checks = batch.port_options(sessions["tcp"][1])
     answers = {}
     # TCP last: its end is the capture's (which the second pass looks at).
     for kind in ("serial", "tcp"):
-        lines, port, capture = sessions[kind]
-        linktype, frames = read_capture(capture)
+        lines, port = sessions[kind]
+        linktype, frames = read_capture(directory / (kind + ".pcap"))
         fields = FIELDS + (TCP_FIELDS if kind == "tcp" else [])
-        answers[kind] = (lines, port, capture, batch.query(linktype, frames, None, fields, checks),
+        answers[kind] = (lines, port, batch.query(linktype, frames, None, fields, checks),
                          batch.query(linktype, frames, CLEAN, ["frame.number"], ["-2", *checks]))
     return answers
 
@@ -63,7 +62,7 @@ def captured(answered):
 
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
 def test_capture_decodes_to_what_the_host_saw(kind, captured):
-    lines, _, _, fields, problems = captured[kind]
+    lines, _, fields, problems = captured[kind]
     assert "Lua" not in fields.stderr
     rows = [row[:len(FIELDS)] for row in fields.rows]
     columns = list(zip(*[row for row in rows if row[1]]))
@@ -98,7 +97,7 @@ def test_capture_decodes_to_what_the_host_saw(kind, captured):
 
 
 def test_tcp_capture_has_handshakes_and_ends(captured):
-    _, port, _, fields, _ = captured["tcp"]
+    _, port, fields, _ = captured["tcp"]
     flags = [(int(r[0][0]), int(r[1][0]), int(r[2][0], 16)) for r in (row[len(FIELDS):] for row in fields.rows)]
     for listening in (port, port + 10):
         mine = [f for f in flags if listening in f[:2]]
