@@ -17,7 +17,7 @@ console="cmake ninja-build g++ pkg-config nlohmann-json3-dev libtomlplusplus-dev
 tests="libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-pytest python3-jsonschema python3-pip python3-setuptools python3-wheel python3-venv
   man-db groff-base dpkg-dev file tshark
-  libjs-chart.js chromium chromium-driver python3-selenium"
+  libjs-chart.js chromium-headless-shell chromium-driver python3-selenium"
 ci="clang-format-14 clang-tidy-14 clang-14 libclang-rt-14-dev llvm-14 lintian postgresql"
 
 group=${1:-tests}
