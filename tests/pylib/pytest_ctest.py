@@ -2,10 +2,11 @@
 run of one or more files of a folder (pytest_test() in tests/CMakeLists.txt
 wires it up).
 
-  collect --test NAME --label LABEL --work DIR --reporter PROGRAM FILE...
+  collect --test NAME --label LABEL [--label LABEL...] --work DIR --reporter PROGRAM FILE...
       At build time: the files' case ids (pytest --collect-only) into
       DIR/cases.txt, and DIR/cases.cmake, which CTest includes: one test
-      LABEL.FILE.CASE per case (FILE without .py) that runs PROGRAM
+      LABEL.FILE.CASE per case (the first LABEL; FILE without .py), with
+      every LABEL, that runs PROGRAM
       (tests/pylib/pytest_case.c) on the case's result file, each needing
       the fixture NAME. A collection that fails writes no cases and leaves
       its output for the run to show.
@@ -62,11 +63,11 @@ def collect(args):
     else:
         (work / "cases.txt").write_text("".join(n + "\n" for n in nodeids))
         for number, nodeid in enumerate(nodeids):
-            name = cmake_bracket(f"{args.label}.{case_id(nodeid)}")
+            name = cmake_bracket(f"{args.label[0]}.{case_id(nodeid)}")
             lines.append(f"add_test({name} {cmake_bracket(args.reporter)} "
                          f"{cmake_bracket(str(work / 'results' / str(number)))})\n")
             lines.append(f"set_tests_properties({name} PROPERTIES FIXTURES_REQUIRED {cmake_bracket(args.test)} "
-                         f"LABELS {cmake_bracket(args.label)} SKIP_RETURN_CODE {SKIPPED} TIMEOUT 30)\n")
+                         f"LABELS {cmake_bracket(';'.join(args.label))} SKIP_RETURN_CODE {SKIPPED} TIMEOUT 30)\n")
     new = "".join(lines)
     out = work / "cases.cmake"
     if not out.exists() or out.read_text() != new:
@@ -158,7 +159,7 @@ def main():
     commands = parser.add_subparsers(dest="command", required=True)
     collecting = commands.add_parser("collect")
     collecting.add_argument("--test", required=True)
-    collecting.add_argument("--label", required=True)
+    collecting.add_argument("--label", required=True, action="append")
     collecting.add_argument("--work", required=True)
     collecting.add_argument("--reporter", required=True)
     collecting.add_argument("files", nargs="+")

@@ -1,7 +1,8 @@
 """What the results tests share: a line's runs made with the real tuneprobe,
 a fresh store on each backend (an SQLite file in the test's folder, or a
 schema of its own on the PostgreSQL server TUNERESULTS_TEST_POSTGRES names),
-and the two programs run with their output parsed.
+the two programs run with their output parsed, and tuneresults serve for
+the dashboard's tests.
 
 The line: five runs of the automated test on four units, each recorded by
 tuneprobe --store as it ends, its report kept too. Every run judges the
@@ -15,8 +16,13 @@ import json
 import os
 import pathlib
 import secrets
+import selectors
+import signal
 import sqlite3
 import subprocess
+import urllib.error
+import urllib.parse
+import urllib.request
 
 import pytest
 
@@ -36,6 +42,9 @@ LINE = [
     ("U3", "S2", "F2", 65, "", 2),  # outside the temperature limit: FAIL
     ("U4", "S2", "F1", 46, "GetCINR=Busy", 3),  # a library error: not judged (ERROR)
 ]
+
+
+HOSTILE = "<script>alert(1)</script>"  # a unit id that is markup
 
 
 def program_env(extra=None):
@@ -179,3 +188,59 @@ def _binaries_given():
     for name, path in (("TUNEPROBE", TUNEPROBE), ("TUNERESULTS", TUNERESULTS)):
         if not path or not os.access(path, os.X_OK):
             pytest.fail(f"{name} must name the program (CTest sets it)")
+
+
+# tuneresults serve, for the dashboard's tests.
+
+class Server:
+    """tuneresults serve on a free loopback port; its URL read from its first line."""
+
+    def __init__(self, store):
+        self.process = subprocess.Popen([TUNERESULTS, "--store", store, "serve", "--listen", "127.0.0.1:0"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                        env=program_env())
+        with selectors.DefaultSelector() as selector:
+            selector.register(self.process.stdout, selectors.EVENT_READ)
+            if not selector.select(timeout=30):
+                self.stop()
+                pytest.fail("tuneresults serve printed no URL")
+        self.url = self.process.stdout.readline().strip()
+        assert self.url.startswith("http://127.0.0.1:"), self.url
+
+    def get(self, path, method="GET"):
+        """(status, body as text) of one request."""
+        request = urllib.request.Request(self.url.rstrip("/") + path, method=method)
+        try:
+            with urllib.request.urlopen(request, timeout=30) as response:
+                return response.status, response.read().decode()
+        except urllib.error.HTTPError as error:
+            return error.code, error.read().decode()
+
+    def api(self, path):
+        status, body = self.get(path)
+        assert status == 200, body
+        return json.loads(body)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        _, stderr = self.process.communicate(timeout=30)
+        return self.process.returncode, stderr
+
+
+@pytest.fixture(scope="module")
+def served(line, tmp_path_factory):
+    """The line's store with one more run, of the hostile unit, served."""
+    store, _ = line
+    folder = tmp_path_factory.mktemp("hostile")
+    (folder / "limits.toml").write_text(LIMITS)
+    done = tuneprobe(["--dut-id", HOSTILE, "--station", "S3", "--fixture", "F3", "--limits", str(folder / "limits.toml"),
+                      "--report", str(folder / "hostile.jsonl"), "--store", store.url], temperature=41)
+    assert done.returncode == 0, done.stderr
+    server = Server(store.url)
+    yield store, server
+    status, stderr = server.stop()
+    assert status == 0, stderr
+
+
+def quote(text):
+    return urllib.parse.quote(text, safe="")
