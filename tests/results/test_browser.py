@@ -23,7 +23,7 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 
 @contextlib.contextmanager
 def browser(folder):
-    """A headless Chromium session with its profile and logs in folder."""
+    """A session of the headless shell, its logs and disk cache in folder."""
     try:
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
