@@ -6,9 +6,8 @@ wires it up).
       At build time: the files' case ids (pytest --collect-only) into
       DIR/cases.txt, and DIR/cases.cmake, which CTest includes: one test
       LABEL.FILE.CASE per case (the first LABEL; FILE without .py), with
-      every LABEL, that runs PROGRAM
-      (tests/pylib/pytest_case.c) on the case's result file, each needing
-      the fixture NAME. A collection that fails writes no cases and leaves
+      every LABEL, that runs PROGRAM (tests/pylib/pytest_case.c) on the
+      case's result file, each needing the fixture NAME. A collection that fails writes no cases and leaves
       its output for the run to show.
 
   run --work DIR -- FILE... [PYTEST OPTIONS]

@@ -254,7 +254,8 @@ def answered(request, tmp_path_factory):
     that has tests in this session registers its queries (making its
     captures first) in ask(batch, folder), which returns what its tests look
     at; then tshark runs once per set of options for all of them. Module
-    name -> what its ask() returned."""
+    name -> what its ask() returned (a test takes its own module's as
+    asked)."""
     batch = TsharkBatch(tmp_path_factory.mktemp("tshark"))
     modules = []
     for item in request.session.items:
@@ -263,3 +264,9 @@ def answered(request, tmp_path_factory):
     answers = {module.__name__: module.ask(batch, tmp_path_factory.mktemp(module.__name__)) for module in modules}
     batch.run()
     return answers
+
+
+@pytest.fixture
+def asked(answered, request):
+    """What the test's own module's ask() returned."""
+    return answered[request.module.__name__]

@@ -81,14 +81,9 @@ def ask(batch, directory):
     return answers
 
 
-@pytest.fixture(scope="module")
-def sessions(answered):
-    return answered[__name__]
-
-
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
-def test_a_proxy_session_decodes_call_by_call(kind, sessions):
-    done, log, query = sessions[kind]
+def test_a_proxy_session_decodes_call_by_call(kind, asked):
+    done, log, query = asked[kind]
     assert done.returncode == 0, done.stderr
     served = [(int(n), name) for n, name in re.findall(r"calibration request (\d+): (\w+)", log)]
     assert [name for _, name in served] == ["GetCalInterface", "ConnectDevice", "GetDeviceMode", "ReadDevDataBytes",

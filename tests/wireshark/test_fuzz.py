@@ -6,8 +6,6 @@ Seeded, so a failure repeats."""
 import random
 import struct
 
-import pytest
-
 from conftest import LINKTYPE_RAW, LINKTYPE_USER0, TcpStream, packet
 
 PACKETS = 300
@@ -60,11 +58,6 @@ def ask(batch, _):
             "tcp, second pass": batch.query(LINKTYPE_RAW, tcp_frames(), "frame", options=["-V", "-2"])}
 
 
-@pytest.fixture(scope="module")
-def dissected(answered):
-    return answered[__name__]
-
-
 def check_no_lua_error(query):
     assert query.text.count("Frame ") >= PACKETS, query.text[-3000:]
     out, err = query.text, query.stderr
@@ -72,10 +65,10 @@ def check_no_lua_error(query):
     assert "attempt to" not in out and "attempt to" not in err
 
 
-def test_random_tcp_payloads(dissected):
-    check_no_lua_error(dissected["tcp"])
-    check_no_lua_error(dissected["tcp, second pass"])
+def test_random_tcp_payloads(asked):
+    check_no_lua_error(asked["tcp"])
+    check_no_lua_error(asked["tcp, second pass"])
 
 
-def test_random_serial_records(dissected):
-    check_no_lua_error(dissected["serial"])
+def test_random_serial_records(asked):
+    check_no_lua_error(asked["serial"])

@@ -55,14 +55,9 @@ def ask(batch, directory):
     return answers
 
 
-@pytest.fixture(scope="module")
-def captured(answered):
-    return answered[__name__]
-
-
 @pytest.mark.parametrize("kind", ["tcp", "serial"])
-def test_capture_decodes_to_what_the_host_saw(kind, captured):
-    lines, _, fields, problems = captured[kind]
+def test_capture_decodes_to_what_the_host_saw(kind, asked):
+    lines, _, fields, problems = asked[kind]
     assert "Lua" not in fields.stderr
     rows = [row[:len(FIELDS)] for row in fields.rows]
     columns = list(zip(*[row for row in rows if row[1]]))
@@ -96,8 +91,8 @@ def test_capture_decodes_to_what_the_host_saw(kind, captured):
     assert problems.rows == []
 
 
-def test_tcp_capture_has_handshakes_and_ends(captured):
-    _, port, fields, _ = captured["tcp"]
+def test_tcp_capture_has_handshakes_and_ends(asked):
+    _, port, fields, _ = asked["tcp"]
     flags = [(int(r[0][0]), int(r[1][0]), int(r[2][0], 16)) for r in (row[len(FIELDS):] for row in fields.rows)]
     for listening in (port, port + 10):
         mine = [f for f in flags if listening in f[:2]]

@@ -71,14 +71,9 @@ def ask(batch, _):
     return queries
 
 
-@pytest.fixture(scope="module")
-def answers(answered):
-    return answered[__name__]
-
-
 @pytest.mark.parametrize("name", CASES)
-def test_tcp_stream(name, answers):
+def test_tcp_stream(name, asked):
     expected = CASES[name][-1]
-    assert "Lua" not in answers[name].stderr
-    rows = {int(row[0][0]): row[1:] for row in answers[name].rows}
+    assert "Lua" not in asked[name].stderr
+    rows = {int(row[0][0]): row[1:] for row in asked[name].rows}
     assert rows == expected
